@@ -1,0 +1,28 @@
+# Compares the dynamic symbol table of the built library with the names of the version script.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+  OUTPUT_VARIABLE nmOutput RESULT_VARIABLE nmResult)
+if(NOT nmResult EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${nmOutput}")
+set(actual "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND actual "${name}")
+endforeach()
+list(SORT actual)
+
+file(READ ${EXPECTED} script)
+string(REGEX REPLACE "local:.*" "" script "${script}")
+string(REGEX REPLACE "global:" "" script "${script}")
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*" expected "${script}")
+list(SORT expected)
+list(LENGTH expected expectedCount)
+
+if(NOT expectedCount EQUAL 38)
+  message(FATAL_ERROR "the version script lists ${expectedCount} names, not 38")
+endif()
+if(NOT "${actual}" STREQUAL "${expected}")
+  message(FATAL_ERROR "exported symbols differ\n expected: ${expected}\n actual:   ${actual}")
+endif()
+message(STATUS "exports: ${expectedCount} names, as expected")
