@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# What a fresh machine of this kind lacks, from Debian's packages only.
+set -euo pipefail
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+  cmake g++ clang libgtest-dev libbenchmark-dev python3 python3-numpy python3-scipy \
+  > /dev/null

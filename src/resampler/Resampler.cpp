@@ -1,0 +1,140 @@
+#include "resampler/Resampler.h"
+
+#include <stdexcept>
+
+namespace Karvel::Tamlib::Resampler {
+
+namespace {
+
+// Largest ring a std::vector<double> can hold.
+bool ringCanExist(uint64_t size) { return size <= std::vector<double>().max_size(); }
+
+}  // namespace
+
+Resampler::~Resampler() {
+    groups.clear();
+    std::vector<double>().swap(masterTimes);
+}
+
+void Resampler::setSamplerate(double value) {
+    if (0.0 >= value) {
+        throw std::invalid_argument("Samplerate must be a positive number.");
+    }
+    samplerate = value;
+}
+
+void Resampler::setInputBufferSize(uint64_t size) {
+    if (size == 0) {
+        throw std::invalid_argument("Input buffer size must be more than 0.");
+    }
+    // Two spare entries; a size that would wrap or cannot be allocated is refused.
+    if (size > std::numeric_limits<uint64_t>::max() - 2 || !ringCanExist(size + 2)) {
+        throw std::invalid_argument("Buffer size too large.");
+    }
+    const uint64_t previous = inputBufferSize;
+    inputBufferSize = size + 2;
+    try {
+        update();
+    } catch (...) {
+        inputBufferSize = previous;
+        throw;
+    }
+}
+
+void Resampler::setOutputBufferSize(uint64_t size) {
+    if (size == 0) {
+        throw std::invalid_argument("Output buffer size must be more than 0.");
+    }
+    if (!ringCanExist(size)) {
+        throw std::invalid_argument("Buffer size too large.");
+    }
+    const uint64_t previous = outputBufferSize;
+    outputBufferSize = size;
+    try {
+        update();
+    } catch (...) {
+        outputBufferSize = previous;
+        throw;
+    }
+}
+
+void Resampler::setTimeBase(const int32_t& value) { timeBase = value; }
+
+void Resampler::setSidelobeAttenuationInDB(double value) {
+    if (0.0 > value || value > 400.0) {
+        throw std::invalid_argument(
+            "Sidelobe attenuation must be more than 0Db and less than 400dB.");
+    }
+    sidelobeAttenuationInDB = value;
+}
+
+void Resampler::setTransitionBandwithPercent(int32_t value) {
+    if (value < 10 || value > 100) {
+        throw std::invalid_argument(
+            "Transition bandwith must be more than 10% and less than 100%.");
+    }
+    transitionBandwithPercent = value;
+}
+
+void Resampler::recompute() {
+    // Every new ring is allocated before any old one is given up, so a failed allocation leaves
+    // the resampler exactly as it was.
+    std::vector<double> newMasterTimes(outputBufferSize, 0.0);
+    std::vector<std::vector<double>> groupRings;
+    std::vector<std::vector<double>> channelRings;
+    for (const auto& group : groups) {
+        groupRings.emplace_back(inputBufferSize, 0.0);
+        groupRings.emplace_back(outputBufferSize, 0.0);
+        for (size_t c = 0; c < group->channels.size(); ++c) {
+            channelRings.emplace_back(inputBufferSize, 0.0);
+            channelRings.emplace_back(outputBufferSize, 0.0);
+        }
+    }
+
+    masterTimes.swap(newMasterTimes);
+    size_t groupRing = 0;
+    size_t channelRing = 0;
+    for (const auto& group : groups) {
+        group->inputTimes.swap(groupRings[groupRing++]);
+        group->inputBufferSize = inputBufferSize;
+        group->outputTimes.swap(groupRings[groupRing++]);
+        group->outputBufferSize = outputBufferSize;
+        // Cursors keep their values; those beyond a shrunken ring are folded back into it.
+        group->inputReadIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
+        group->inputWriteIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
+        group->outputTimesReadIndex %= outputBufferSize;
+        group->masterTimesReadIndex %= outputBufferSize;
+        group->outputWriteIndex %= outputBufferSize;
+        // Master times are counted afresh from slot 0: the group waits until its slot is
+        // written again.
+        group->masterTimesRead = group->masterTimesReadIndex;
+        group->hasProduced = false;
+        for (const auto& channel : group->channels) {
+            channel->inputBuffer.swap(channelRings[channelRing++]);
+            channel->inputCapacity = inputBufferSize;
+            channel->outputBuffer.swap(channelRings[channelRing++]);
+            channel->outputCapacity = outputBufferSize;
+            channel->inputWriteIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
+            channel->outputReadIndex %= outputBufferSize;
+        }
+    }
+    masterTimesWriteIndex = 0;
+    masterTimesWritten = 0;
+    allDataCount = 0;
+    masterTimesStartPending = true;
+}
+
+bool Resampler::isChannelUnsupported(const ResamplerChannel& /*channel*/) const { return false; }
+
+void Resampler::resampleGroup(ResamplerChannelGroup& /*group*/, int32_t /*groupIndex*/) {}
+
+bool Resampler::isSynchronousWithOutput(const ResamplerChannelGroup& group) const {
+    return timeBase == Implicit && group.timing == RateDefined && samplerate == group.samplerate;
+}
+
+ResamplerChannelGroup* Resampler::findGroupOfChannel(const ResamplerChannel* channel) const {
+    const auto found = channelGroups.find(channel);
+    return found == channelGroups.end() ? nullptr : found->second;
+}
+
+}  // namespace Karvel::Tamlib::Resampler

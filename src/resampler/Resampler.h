@@ -1,0 +1,172 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "dsp/DspObject.h"
+#include "resampler/ResamplerChannel.h"
+#include "resampler/ResamplerChannelGroup.h"
+
+namespace Karvel::Tamlib::Resampler {
+
+// The object behind a resampler handle: output settings, the master-time ring and the channel
+// groups. The three method classes override the per-group step and a few set-up operations.
+class Resampler : public Dsp::DspObject::DspObject {
+public:
+    // Absolute tolerance for matching group rates, offsets and time stamps of one group.
+    static constexpr double kMachineEpsilon = 2.220446049250313e-16;
+
+    Resampler() = default;
+    ~Resampler() override;
+
+    // Parameters.
+    void setSamplerate(double value);
+    void setOutputBufferSize(uint64_t size);
+    void setMaxWaitTimeInMs(double value) { maxWaitTimeInMs = value; }
+    void setCustomEpsilon(double value) { customEpsilon = value; }
+    void setInitialOffset(double value) { initialOffset = value; }
+    void setSidelobeAttenuationInDB(double value);
+    void setTransitionBandwithPercent(int32_t value);
+
+    virtual void setTimeBase(const int32_t& value);
+    virtual void setInputBufferSize(uint64_t size);
+
+    // Channel registration.
+    virtual ResamplerChannel* addAsyncArrayChannel(const int32_t& isArray, int32_t arraySize,
+                                                   double startTime, double endTime);
+    virtual ResamplerChannel* addNamedAsyncChannel(const std::string& groupName);
+    virtual ResamplerChannel* addAsyncChannel();
+    virtual ResamplerChannel* addAsyncChannel3(double rate, double offset, double start,
+                                               double end);
+    virtual ResamplerChannel* addAsyncChannel2(double rate, double offset, int64_t count);
+    ResamplerChannel* addSyncChannel(double rate, double offset, int64_t count);
+    ResamplerChannel* addSyncChannel2(double rate, double unusedOffset, double start, double end);
+
+    // Processing.
+    virtual void initialize();
+    virtual void calculate();
+    virtual bool isChannelUnsupported(const ResamplerChannel& channel) const;
+    virtual void resampleGroup(ResamplerChannelGroup& group, int32_t groupIndex);
+
+    // Input.
+    void addData(ResamplerChannel& channel, const double* data, uint64_t count);
+    void addTimes(ResamplerChannel& channel, const double* times, uint64_t count);
+    void addMasterTimes(const double* times, uint64_t count);
+    static void addBlockEndTimeInMiliseconds(ResamplerChannel& channel, double timeInMs);
+    void noMoreDataToAdd(double timeInMs);
+
+    // Output.
+    void getResampledData2(ResamplerChannel& channel, double* data, uint64_t count) const;
+    void getResampledTimes2(const ResamplerChannel* channel, double* times, uint64_t count) const;
+    uint64_t getResampledDataCount(const ResamplerChannel* channel) const;
+    uint64_t calculateDataCountOfChannel(const ResamplerChannel* channel) const;
+    uint64_t getAllDataCount();
+
+    ResamplerChannelGroup* findGroupOfChannel(const ResamplerChannel* channel) const;
+    bool isSynchronousWithOutput(const ResamplerChannelGroup& group) const;
+
+    uint64_t inputBufferSize = 1000;
+    uint64_t outputBufferSize = 1000;
+    double samplerate = 1000.0;
+    double initialOffset = 0.0;
+    uint64_t allDataCount = 0;
+    double maxWaitTimeInMs = std::numeric_limits<double>::infinity();
+    double noMoreDataTime = 0.0;
+    std::vector<double> masterTimes;
+    std::vector<std::shared_ptr<ResamplerChannelGroup>> groups;
+    int32_t timeBase = Implicit;
+    uint64_t masterTimesWriteIndex = 0;
+    bool masterTimesStartPending = true;
+    int32_t method = Hold;
+    int32_t transitionBandwithPercent = 16;
+    double sidelobeAttenuationInDB = 60.0;
+    double epsilon = 1e-7;
+    double customEpsilon = -1.0;
+    bool noMoreData = false;
+
+    // Master times written since the last ring rebuild; the slot is masterTimesWriteIndex.
+    uint64_t masterTimesWritten = 0;
+
+protected:
+    void recompute() override;
+
+    virtual ResamplerChannelGroup* createSyncGroup(double rate, double offset);
+    virtual ResamplerChannelGroup* createAsyncRateGroup(double rate, double offset);
+    virtual ResamplerChannelGroup* createAsyncGroup();
+
+    // Registration helpers.
+    ResamplerChannel* addChannel(ResamplerChannelGroup& group);
+    ResamplerChannelGroup* findGroup(double rate, double offset) const;
+    ResamplerChannel* registerRated(double rate, double offset, bool synchronous,
+                                    int64_t count, double start, double end, bool hasRange);
+    void refreshRings() { update(); }
+
+    // Input helpers shared with the methods.
+    void storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& channel,
+                        const double* times, uint64_t count);
+    void storeGeneratedTimes(ResamplerChannelGroup& group, ResamplerChannel& channel, double t0,
+                             uint64_t count);
+    void generateTimeStamps(ResamplerChannelGroup& group);
+
+    // Driver steps.
+    void checkOutputParameters() const;
+    void prepareGroups();
+    void extendMasterTimes();
+    bool hasUnsupportedChannel() const;
+    void copySynchronousGroup(ResamplerChannelGroup& group);
+    bool waitedTooLong(const ResamplerChannelGroup& group) const;
+    void fillGap(ResamplerChannelGroup& group);
+    uint64_t expectedOutputCountOf(const ResamplerChannelGroup& group, bool roundUp) const;
+
+    // Ring helpers of the producers.
+    bool near(double a, double b) const { return epsilon >= std::abs(a - b); }
+    double newestMasterTime() const;
+    void appendMasterTime(double time);
+    uint64_t masterTimesAvailable(ResamplerChannelGroup& group) const;
+    void skipOverwrittenInput(ResamplerChannelGroup& group) const;
+    void produceOutput(ResamplerChannelGroup& group, double time) const;
+    static void consumeInput(ResamplerChannelGroup& group);
+    // Copies the arraySize values of one input sample into one output sample of the channel.
+    static void copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample);
+
+    // The walk shared by the hold and linear steps: for each master time the group can take,
+    // the input is advanced to the sample at or before it, then writeValues fills the slot.
+    template <typename WriteValues>
+    void walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues);
+    bool advanceInputTo(ResamplerChannelGroup& group, double time) const;
+
+    std::unordered_map<const ResamplerChannel*, ResamplerChannelGroup*> channelGroups;
+};
+
+template <typename WriteValues>
+void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues) {
+    skipOverwrittenInput(group);
+    if (group.pendingCount < 2) {
+        return;
+    }
+    uint64_t available = masterTimesAvailable(group);
+    if (available == 0) {
+        return;
+    }
+    const double newest = newestMasterTime();
+    double time = masterTimes[group.masterTimesReadIndex];
+    if (!(newest > time)) {
+        return;
+    }
+    do {
+        time = masterTimes[group.masterTimesReadIndex];
+        if (!advanceInputTo(group, time)) {
+            return;
+        }
+        writeValues(time);
+        produceOutput(group, time);
+        --available;
+    } while (newest > time && available > 0);
+}
+
+}  // namespace Karvel::Tamlib::Resampler

@@ -1,0 +1,63 @@
+#include "resampler/ResamplerChannel.h"
+
+namespace Karvel::Tamlib::Resampler {
+
+ResamplerChannel::~ResamplerChannel() {
+    std::vector<double>().swap(outputBuffer);
+    std::vector<double>().swap(inputBuffer);
+}
+
+void ResamplerChannel::recompute() {
+    inputWriteIndex = 0;
+    outputReadIndex = 0;
+    samplesAdded = 0;
+}
+
+void ResamplerChannel::resizeBuffers(uint64_t inputSize, uint64_t outputSize) {
+    std::vector<double> newInput(inputSize, 0.0);
+    std::vector<double> newOutput(outputSize, 0.0);
+    inputBuffer.swap(newInput);
+    inputCapacity = inputSize;
+    outputBuffer.swap(newOutput);
+    outputCapacity = outputSize;
+}
+
+void ResamplerChannel::setIsArray(int32_t value) {
+    isArray = value;
+    update();
+}
+
+void ResamplerChannel::setArraySize(int32_t value) {
+    arraySize = value;
+    update();
+}
+
+void ResamplerChannel::appendValues(const double* values, uint64_t count) {
+    samplesAdded += (isArray == 0) ? count : 1;
+    // Only the newest inputCapacity values can survive; skipping the rest keeps the cursor where
+    // writing them one by one would have left it.
+    uint64_t first = 0;
+    if (count > inputCapacity) {
+        first = count - inputCapacity;
+        inputWriteIndex = (inputWriteIndex + first % inputCapacity) % inputCapacity;
+    }
+    for (uint64_t k = first; k < count; ++k) {
+        inputBuffer[inputWriteIndex] = values[k];
+        if (++inputWriteIndex >= inputCapacity) {
+            inputWriteIndex = 0;
+        }
+    }
+}
+
+uint64_t ResamplerChannel::inputSampleCapacity() const {
+    if (arraySize < 0) {
+        return 0;
+    }
+    if (arraySize == 0) {
+        // Samples without values take no room in the value ring.
+        return std::numeric_limits<uint64_t>::max();
+    }
+    return inputCapacity / static_cast<uint64_t>(arraySize);
+}
+
+}  // namespace Karvel::Tamlib::Resampler

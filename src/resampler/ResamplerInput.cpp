@@ -1,0 +1,184 @@
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "resampler/Resampler.h"
+
+namespace Karvel::Tamlib::Resampler {
+
+namespace {
+
+bool allFinite(const double* times, uint64_t count) {
+    for (uint64_t k = 0; k < count; ++k) {
+        if (!std::isfinite(times[k])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b) {
+    return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max()
+                                                        : a + b;
+}
+
+}  // namespace
+
+void Resampler::addData(ResamplerChannel& channel, const double* data, uint64_t count) {
+    if (count == 0 || channel.inert) {
+        return;
+    }
+    if (channel.inputCapacity == 0) {
+        throw std::invalid_argument("Input buffer to small.");
+    }
+    channel.appendValues(data, count);
+}
+
+void Resampler::addTimes(ResamplerChannel& channel, const double* times, uint64_t count) {
+    if (count == 0) {
+        return;
+    }
+    ResamplerChannelGroup* group = findGroupOfChannel(&channel);
+    if (group == nullptr || group->inert) {
+        return;
+    }
+    if (!allFinite(times, count)) {
+        throw std::invalid_argument("Invalid timestamps.");
+    }
+    if (group->inputBufferSize == 0) {
+        throw std::invalid_argument("Input buffer to small.");
+    }
+    storeTimeBlock(*group, channel, times, count);
+}
+
+void Resampler::addMasterTimes(const double* times, uint64_t count) {
+    if (count == 0) {
+        return;
+    }
+    if (!allFinite(times, count)) {
+        throw std::invalid_argument("Invalid timestamps.");
+    }
+    // Only the newest outputBufferSize times can survive in the ring.
+    const uint64_t first = count > outputBufferSize ? count - outputBufferSize : 0;
+    masterTimesWritten += first;
+    masterTimesWriteIndex = (masterTimesWriteIndex + first % outputBufferSize) % outputBufferSize;
+    for (uint64_t k = first; k < count; ++k) {
+        appendMasterTime(times[k]);
+    }
+}
+
+void Resampler::addBlockEndTimeInMiliseconds(ResamplerChannel& channel, double timeInMs) {
+    if (std::isnan(timeInMs) || timeInMs == -std::numeric_limits<double>::infinity()) {
+        throw std::invalid_argument("Block end time must be a number or positive infinity.");
+    }
+    channel.blockEndTimeInMiliseconds = timeInMs;
+}
+
+void Resampler::noMoreDataToAdd(double timeInMs) {
+    if (!std::isfinite(timeInMs)) {
+        throw std::invalid_argument("End time must be a finite number.");
+    }
+    noMoreDataTime = timeInMs;
+    noMoreData = true;
+}
+
+void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& channel,
+                               const double* times, uint64_t count) {
+    const uint64_t size = group.inputBufferSize;
+    if (group.timeMasterChannel != nullptr && group.timeMasterChannel != &channel) {
+        if (group.timing == RateDefined) {
+            return;
+        }
+        // Every stamp but the first of the block must repeat what the time master stored.
+        const uint64_t base = group.inputWriteIndex + size - count % size;
+        for (uint64_t k = count - 1; k >= 1; --k) {
+            const double stored = group.inputTimes[(base + k % size) % size];
+            if (!(std::abs(times[k] - stored) <= kMachineEpsilon)) {
+                throw std::invalid_argument("Timestamps do not match.");
+            }
+        }
+        return;
+    }
+    if (group.timing == Timestamped && group.method != AliasFree && group.inputWriteIndex != 0 &&
+        group.inputTimes[group.inputWriteIndex - 1] > times[0]) {
+        throw std::invalid_argument("Invalid timestamps.");
+    }
+    group.timeMasterChannel = &channel;
+    group.pendingCount = saturatingAdd(group.pendingCount, count);
+    group.hasStoredSample = true;
+    const uint64_t first = count > size ? count - size : 0;
+    group.inputWriteIndex = (group.inputWriteIndex + first % size) % size;
+    for (uint64_t k = first; k < count; ++k) {
+        group.inputTimes[group.inputWriteIndex] = times[k];
+        if (++group.inputWriteIndex >= size) {
+            group.inputWriteIndex = 0;
+        }
+    }
+}
+
+void Resampler::storeGeneratedTimes(ResamplerChannelGroup& group, ResamplerChannel& channel,
+                                    double t0, uint64_t count) {
+    const double dt = 1.0 / group.samplerate;
+    if (group.timing == RateDefined) {
+        // Only the time master's block is kept, and of a long block only what the ring holds:
+        // the stamps are written straight into the ring, without a scratch copy.
+        if (group.timeMasterChannel != nullptr && group.timeMasterChannel != &channel) {
+            return;
+        }
+        const uint64_t size = group.inputBufferSize;
+        group.timeMasterChannel = &channel;
+        group.pendingCount = saturatingAdd(group.pendingCount, count);
+        group.hasStoredSample = group.hasStoredSample || count > 0;
+        const uint64_t first = count > size ? count - size : 0;
+        group.inputWriteIndex = (group.inputWriteIndex + first % size) % size;
+        for (uint64_t k = first; k < count; ++k) {
+            group.inputTimes[group.inputWriteIndex] = static_cast<double>(k) * dt + (dt + t0);
+            if (++group.inputWriteIndex >= size) {
+                group.inputWriteIndex = 0;
+            }
+        }
+        return;
+    }
+    group.generatedTimes.resize(count);
+    for (uint64_t k = 0; k < count; ++k) {
+        group.generatedTimes[k] = static_cast<double>(k) * dt + (dt + t0);
+    }
+    if (count == 0) {
+        if (group.timeMasterChannel == nullptr) {
+            group.timeMasterChannel = &channel;
+        }
+        return;
+    }
+    storeTimeBlock(group, channel, group.generatedTimes.data(), count);
+}
+
+void Resampler::generateTimeStamps(ResamplerChannelGroup& group) {
+    if (group.inputBufferSize == 0 || group.channels.empty() || group.inert) {
+        return;
+    }
+    uint64_t m = 2147483647;
+    for (const auto& channel : group.channels) {
+        m = std::min(m, channel->samplesAdded);
+    }
+    if (group.inputWriteIndex == 0 && group.firstBlock) {
+        // The first block starts only once a sample is there.
+        if (m == 0) {
+            return;
+        }
+        group.inputTimes[0] = group.initialOffset;
+        group.inputWriteIndex = group.inputBufferSize > 1 ? 1 : 0;
+        group.pendingCount = saturatingAdd(group.pendingCount, 1);
+        group.hasStoredSample = true;
+        for (const auto& channel : group.channels) {
+            storeGeneratedTimes(group, *channel, group.initialOffset, m - 1);
+        }
+    } else {
+        const double t0 = group.newestInputTime();
+        for (const auto& channel : group.channels) {
+            storeGeneratedTimes(group, *channel, t0, m);
+        }
+    }
+    group.firstBlock = false;
+}
+
+}  // namespace Karvel::Tamlib::Resampler

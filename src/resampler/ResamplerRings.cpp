@@ -1,0 +1,106 @@
+#include "resampler/Resampler.h"
+
+namespace Karvel::Tamlib::Resampler {
+
+double Resampler::newestMasterTime() const {
+    return masterTimes[masterTimesWriteIndex == 0 ? outputBufferSize - 1
+                                                  : masterTimesWriteIndex - 1];
+}
+
+void Resampler::appendMasterTime(double time) {
+    masterTimes[masterTimesWriteIndex] = time;
+    if (++masterTimesWriteIndex >= outputBufferSize) {
+        masterTimesWriteIndex = 0;
+    }
+    ++masterTimesWritten;
+}
+
+uint64_t Resampler::masterTimesAvailable(ResamplerChannelGroup& group) const {
+    if (masterTimesWritten > group.masterTimesRead &&
+        masterTimesWritten - group.masterTimesRead > outputBufferSize) {
+        // The group lagged more than a ring behind: go on from the oldest time still stored.
+        group.masterTimesRead = masterTimesWritten - outputBufferSize;
+        group.masterTimesReadIndex = group.masterTimesRead % outputBufferSize;
+        group.hasProduced = false;
+    }
+    return masterTimesWritten > group.masterTimesRead ? masterTimesWritten - group.masterTimesRead
+                                                      : 0;
+}
+
+bool Resampler::advanceInputTo(ResamplerChannelGroup& group, double time) const {
+    // Consume while the next sample is not more than epsilon after the output time: only a
+    // stored successor shows that no later sample belongs to it.
+    const uint64_t size = group.inputBufferSize;
+    uint64_t read = group.inputReadIndex;
+    while (group.pendingCount >= 2) {
+        uint64_t next = read + 1;
+        if (next >= size) {
+            next = 0;
+        }
+        const double nextTime = group.inputTimes[next];
+        if (!(near(nextTime, time) || time > nextTime)) {
+            break;
+        }
+        read = next;
+        --group.pendingCount;
+    }
+    group.inputReadIndex = read;
+    return group.pendingCount > 1;
+}
+
+void Resampler::skipOverwrittenInput(ResamplerChannelGroup& group) const {
+    const uint64_t capacity = group.inputSampleCapacity();
+    if (group.pendingCount <= capacity) {
+        return;
+    }
+    // Go on from the oldest sample whose values and time stamp are all still stored.
+    const uint64_t size = group.inputBufferSize;
+    group.inputReadIndex = (group.inputWriteIndex + size - capacity % size) % size;
+    group.pendingCount = capacity;
+}
+
+void Resampler::produceOutput(ResamplerChannelGroup& group, double time) const {
+    group.outputTimes[group.outputWriteIndex] = time;
+    ++group.resampledCount;
+    if (++group.masterTimesReadIndex >= outputBufferSize) {
+        group.masterTimesReadIndex = 0;
+    }
+    ++group.masterTimesRead;
+    if (++group.outputWriteIndex >= group.outputBufferSize) {
+        group.outputWriteIndex = 0;
+    }
+    group.hasProduced = true;
+}
+
+void Resampler::consumeInput(ResamplerChannelGroup& group) {
+    if (++group.inputReadIndex >= group.inputBufferSize) {
+        group.inputReadIndex = 0;
+    }
+    --group.pendingCount;
+}
+
+void Resampler::copySample(ResamplerChannel& channel, uint64_t inputSample,
+                           uint64_t outputSample) {
+    if (channel.arraySize == 1) {
+        channel.outputBuffer[outputSample % channel.outputCapacity] =
+            channel.inputBuffer[inputSample % channel.inputCapacity];
+        return;
+    }
+    if (channel.arraySize < 1) {
+        return;
+    }
+    const auto width = static_cast<uint64_t>(channel.arraySize);
+    uint64_t source = (width * inputSample + channel.inputCapacity) % channel.inputCapacity;
+    uint64_t target = (width * outputSample + channel.outputCapacity) % channel.outputCapacity;
+    for (uint64_t k = 0; k < width; ++k) {
+        channel.outputBuffer[target] = channel.inputBuffer[source];
+        if (++source >= channel.inputCapacity) {
+            source = 0;
+        }
+        if (++target >= channel.outputCapacity) {
+            target = 0;
+        }
+    }
+}
+
+}  // namespace Karvel::Tamlib::Resampler

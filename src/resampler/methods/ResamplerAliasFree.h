@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "resampler/Resampler.h"
+
+namespace Karvel::Tamlib::Resampler {
+
+// Rational polyphase FIR resampling: every group gets a Kaiser-windowed low-pass designed for
+// its rate, split into P branches of T taps, one branch evaluated per output sample.
+class ResamplerAliasFree : public Resampler {
+public:
+    ResamplerAliasFree();
+    ~ResamplerAliasFree() override;
+
+    void setTimeBase(const int32_t& value) override;
+    void setInputBufferSize(uint64_t size) override;
+    ResamplerChannel* addAsyncArrayChannel(const int32_t& isArray, int32_t arraySize,
+                                           double startTime, double endTime) override;
+    ResamplerChannel* addNamedAsyncChannel(const std::string& groupName) override;
+    ResamplerChannel* addAsyncChannel() override;
+    void initialize() override;
+    bool isChannelUnsupported(const ResamplerChannel& channel) const override;
+    void resampleGroup(ResamplerChannelGroup& group, int32_t groupIndex) override;
+
+    // Taps per branch that a group of this input rate would need, without the parity
+    // correction of the design. 0 when a rate is below 1 Hz; no value for arguments that give
+    // no meaningful estimate (non-finite, a percent of 0 or below, a result beyond 32 bits).
+    static std::optional<int32_t> estimateFilterLength(double outputRate, double inputRate,
+                                                       int32_t percent, double attenuation);
+    static uint32_t filterLengthEstimate(double outputRate, double inputRate, int32_t percent,
+                                         double attenuation);
+    static bool canAcceptChannel(int32_t method, int32_t isArray, uint64_t inputBufferSize,
+                                 double outputRate, double inputRate, int32_t percent,
+                                 double attenuation);
+
+    std::vector<uint32_t> interpolationFactors;
+    std::vector<uint32_t> decimationFactors;
+    std::vector<std::vector<float>> polyphaseCoefficients;
+    std::vector<uint32_t> phases;
+    std::vector<int64_t> inputIndices;
+    std::vector<uint64_t> positions;
+    std::vector<uint64_t> tapsPerPhase;
+    std::vector<int32_t> delayCounts;
+    uint64_t maxTapsPerPhase = 0;
+    std::vector<uint32_t> skippedOutputs;
+    bool flushing = false;
+
+protected:
+    ResamplerChannelGroup* createSyncGroup(double rate, double offset) override;
+    ResamplerChannelGroup* createAsyncRateGroup(double rate, double offset) override;
+};
+
+}  // namespace Karvel::Tamlib::Resampler

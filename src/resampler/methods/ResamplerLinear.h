@@ -1,0 +1,18 @@
+#pragma once
+
+#include "resampler/Resampler.h"
+
+namespace Karvel::Tamlib::Resampler {
+
+// Linear interpolation between the two input samples around each output time. Scalar channels
+// only: a resampler holding an array channel produces nothing.
+class ResamplerLinear : public Resampler {
+public:
+    ResamplerLinear();
+    ~ResamplerLinear() override;
+
+    bool isChannelUnsupported(const ResamplerChannel& channel) const override;
+    void resampleGroup(ResamplerChannelGroup& group, int32_t groupIndex) override;
+};
+
+}  // namespace Karvel::Tamlib::Resampler

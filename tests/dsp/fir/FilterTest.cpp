@@ -1,0 +1,264 @@
+#include "dsp/fir/Filter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Karvel::Tamlib::Dsp::Fir::Filter;
+using Karvel::Tamlib::Dsp::Fir::FilterStatus;
+
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double infinity = std::numeric_limits<double>::infinity();
+constexpr double pi = 3.141592653589793;
+
+// I0 from its power series sum((x/2)^k / k!)^2, independent of the library's Bessel function.
+double besselI0(double x) {
+    double term = 1.0;
+    double sum = 1.0;
+    for (int k = 1; k < 500 && term > 1e-17 * sum; ++k) {
+        const double factor = x / (2.0 * k);
+        term *= factor * factor;
+        sum += term;
+    }
+    return sum;
+}
+
+struct Design {
+    double transitionWidthHz;
+    double sampleRateHz;
+    double cutoffHz;
+    double attenuationDb;
+};
+
+// The 1000 Hz from 2500 Hz group of the alias-free set-up: P = 2, so the design runs at 5000 Hz.
+constexpr Design downTo1000From2500{160.0, 5000.0, 500.0, 60.0};
+// The 100 Hz from 1000 Hz group: an even coefficient count.
+constexpr Design downTo100From1000{16.0, 1000.0, 50.0, 60.0};
+
+std::unique_ptr<Filter> designLowpass(const Design& design, int type = Filter::Lowpass,
+                                      int window = Filter::Kaiser) {
+    auto filter = std::make_unique<Filter>();
+    filter->configure(type, design.transitionWidthHz, design.sampleRateHz, design.cutoffHz, 0.0,
+                      window, design.attenuationDb);
+    return filter;
+}
+
+TEST(FilterTest, CoefficientCountFollowsKaisersEstimate) {
+    struct Row {
+        const char* name;
+        Design design;
+        std::size_t expectedCount;
+    };
+    // The first six are the alias-free set-up's groups at 16 % and 60 dB: transition 0.16 times
+    // the lower rate, design rate r_in * P, cut-off half the lower rate. The rest by hand:
+    // N = ceil((max(8, |A|) - 7.95) * fs / (tw * 2 pi * 2.285)) + 1.
+    const Row rows[] = {
+        {"1000 Hz from 2500 Hz", downTo1000From2500, 115},
+        {"1000 Hz from 3000 Hz", {160.0, 3000.0, 500.0, 60.0}, 69},
+        {"2000 Hz from 1000 Hz", {160.0, 2000.0, 500.0, 60.0}, 47},
+        {"1000 Hz from 1024 Hz", {160.0, 128000.0, 500.0, 60.0}, 2902},
+        {"100 Hz from 1000 Hz", downTo100From1000, 228},
+        {"1000 Hz from 999 Hz", {0.16 * 999.0, 999000.0, 499.5, 60.0}, 22660},
+        // 42.05 * 5000 / 2297.13 = 91.53
+        {"50 dB", {160.0, 5000.0, 500.0, 50.0}, 93},
+        // 0.05 * 5000 / 2297.13 = 0.109: the shortest filter, two coefficients
+        {"3 dB counts as 8 dB", {160.0, 5000.0, 500.0, 3.0}, 2},
+        // 0.05 * 5000 / 14.357 = 17.41
+        {"8 dB, narrow transition", {1.0, 5000.0, 500.0, 8.0}, 19},
+        {"1 dB, narrow transition", {1.0, 5000.0, 500.0, 1.0}, 19},
+        {"-60 dB has the length of 60 dB", {160.0, 5000.0, 500.0, -60.0}, 115},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto filter = designLowpass(row.design);
+        ASSERT_EQ(filter->getStatus(), FilterStatus::Ok);
+        EXPECT_EQ(filter->getOrder() + 1, static_cast<int>(row.expectedCount));
+        EXPECT_EQ(filter->getWindowValues().size(), row.expectedCount);
+        const std::vector<float> first = filter->getCoefficients();
+        EXPECT_EQ(first.size(), row.expectedCount);
+        EXPECT_EQ(filter->getCoefficients(), first);
+    }
+}
+
+TEST(FilterTest, WindowShapeFollowsAttenuation) {
+    struct Row {
+        const char* name;
+        double attenuationDb;
+        double expectedBeta;
+    };
+    const Row rows[] = {
+        {"60 dB", 60.0, 0.1102 * (60.0 - 8.7)},
+        {"50 dB takes the middle rule", 50.0, 0.5842 * std::pow(29.0, 0.4) + 0.07886 * 29.0},
+        {"30 dB", 30.0, 0.5842 * std::pow(9.0, 0.4) + 0.07886 * 9.0},
+        {"21 dB is rectangular", 21.0, 0.0},
+        {"10 dB is rectangular", 10.0, 0.0},
+        {"-60 dB is rectangular", -60.0, 0.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto filter = designLowpass({160.0, 5000.0, 500.0, row.attenuationDb});
+        ASSERT_EQ(filter->getStatus(), FilterStatus::Ok);
+        const std::vector<float>& window = filter->getWindowValues();
+        ASSERT_GE(window.size(), 2u);
+        const float expectedEnd = static_cast<float>(1.0 / besselI0(row.expectedBeta));
+        EXPECT_FLOAT_EQ(window.front(), expectedEnd);
+        EXPECT_FLOAT_EQ(window.back(), expectedEnd);
+    }
+}
+
+TEST(FilterTest, GainAtZeroHertzIsOne) {
+    const Design designs[] = {downTo1000From2500, downTo100From1000, {160.0, 5000.0, 500.0, 30.0}};
+    for (const Design& design : designs) {
+        SCOPED_TRACE(design.attenuationDb);
+        SCOPED_TRACE(design.sampleRateHz);
+        const auto filter = designLowpass(design);
+        double sum = 0.0;
+        for (const float coefficient : filter->getCoefficients()) {
+            sum += coefficient;
+        }
+        EXPECT_NEAR(sum, 1.0, 1e-6);
+        EXPECT_NEAR(std::abs(filter->frequencyResponse(0.0)), 1.0, 1e-6);
+    }
+}
+
+TEST(FilterTest, MeetsTheAttenuationOutsideTheTransitionBand) {
+    // Kaiser's rule aims at ripple 10^(-A/20) in both bands; allow 1 dB for the estimate.
+    const Design& design = downTo1000From2500;
+    const double ripple = std::pow(10.0, -(design.attenuationDb - 1.0) / 20.0);
+    const double passEdge = design.cutoffHz - design.transitionWidthHz / 2.0;
+    const double stopEdge = design.cutoffHz + design.transitionWidthHz / 2.0;
+    const auto filter = designLowpass(design);
+    for (double f = 0.0; f <= design.sampleRateHz / 2.0; f += 5.0) {
+        SCOPED_TRACE(f);
+        const double gain = std::abs(filter->frequencyResponse(f));
+        if (f <= passEdge) {
+            EXPECT_NEAR(gain, 1.0, ripple);
+        } else if (f >= stopEdge) {
+            EXPECT_LE(gain, ripple);
+        }
+    }
+    EXPECT_NEAR(std::abs(filter->frequencyResponse(design.cutoffHz)), 0.5, 0.01);
+}
+
+TEST(FilterTest, ResponseIsCentredOnHalfTheOrder) {
+    struct Row {
+        const char* name;
+        Design design;
+        std::size_t centre;
+        bool mirrored;
+    };
+    const Row rows[] = {
+        {"even order", downTo1000From2500, 57, true},
+        // Odd order 227: the window is centred on 113.5, the ideal response on 113.
+        {"odd order", downTo100From1000, 113, false},
+        // Order 5 with a rectangular window: h[5] has no partner.
+        {"odd order, rectangular", {160.0, 5000.0, 500.0, 10.0}, 2, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::vector<float> h = designLowpass(row.design)->getCoefficients();
+        ASSERT_GT(h.size(), 2 * row.centre);
+        const auto peak = std::max_element(h.begin(), h.end()) - h.begin();
+        EXPECT_EQ(static_cast<std::size_t>(peak), row.centre);
+        if (row.mirrored) {
+            for (std::size_t j = 1; j <= row.centre; ++j) {
+                EXPECT_FLOAT_EQ(h[row.centre - j], h[row.centre + j]) << "j = " << j;
+            }
+        }
+    }
+}
+
+TEST(FilterTest, RectangularDesignIsTheNormalisedSinc) {
+    // 10 dB: order 5, rectangular window, centre 2, cut-off 500 / 2500 = 0.2 of Nyquist.
+    const std::vector<float> h = designLowpass({160.0, 5000.0, 500.0, 10.0})->getCoefficients();
+    ASSERT_EQ(h.size(), 6u);
+    const double cutoff = 0.2;
+    std::vector<double> ideal;
+    double sum = 0.0;
+    for (int k = -2; k <= 3; ++k) {
+        ideal.push_back(k == 0 ? cutoff : std::sin(pi * k * cutoff) / (pi * k));
+        sum += ideal.back();
+    }
+    for (std::size_t n = 0; n < h.size(); ++n) {
+        EXPECT_NEAR(h[n], ideal[n] / sum, 1e-6) << "n = " << n;
+    }
+}
+
+TEST(FilterTest, RejectedDesignLeavesNoCoefficients) {
+    struct Row {
+        const char* name;
+        Design design;
+        int type;
+        int window;
+        bool orderRejected;
+    };
+    const int lowpass = Filter::Lowpass;
+    const int kaiser = Filter::Kaiser;
+    const Row rows[] = {
+        {"cut-off at Nyquist", {160.0, 5000.0, 2500.0, 60.0}, lowpass, kaiser, false},
+        {"cut-off above Nyquist", {160.0, 5000.0, 3000.0, 60.0}, lowpass, kaiser, false},
+        {"zero cut-off", {160.0, 5000.0, 0.0, 60.0}, lowpass, kaiser, false},
+        {"zero transition width", {0.0, 5000.0, 500.0, 60.0}, lowpass, kaiser, true},
+        {"negative transition width", {-160.0, 5000.0, 500.0, 60.0}, lowpass, kaiser, true},
+        {"NaN sample rate", {160.0, nan, 500.0, 60.0}, lowpass, kaiser, true},
+        {"infinite attenuation", {160.0, 5000.0, 500.0, infinity}, lowpass, kaiser, true},
+        // 52.05 * 5000 / 1.4e-5 = 1.8e10: fits 64 bits, not 32
+        {"order beyond 32 bits", {1e-6, 5000.0, 500.0, 60.0}, lowpass, kaiser, true},
+        // 1.8e24 fits neither
+        {"order beyond 64 bits", {1e-20, 5000.0, 500.0, 60.0}, lowpass, kaiser, true},
+        {"not a low-pass", downTo1000From2500, lowpass + 1, kaiser, false},
+        {"not a Kaiser window", downTo1000From2500, lowpass, kaiser + 1, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto filter = designLowpass(row.design, row.type, row.window);
+        EXPECT_EQ(filter->getStatus(), FilterStatus::InvalidParameters);
+        if (row.orderRejected) {
+            EXPECT_LE(filter->getOrder(), 0);
+        }
+        EXPECT_TRUE(filter->getCoefficients().empty());
+        EXPECT_EQ(filter->frequencyResponse(0.0), std::complex<double>(0.0, 0.0));
+    }
+}
+
+TEST(FilterTest, RejectedRedesignKeepsThePreviousDesign) {
+    Filter filter;
+    filter.configure(Filter::Lowpass, 160.0, 5000.0, 500.0, 0.0, Filter::Kaiser, 60.0);
+    ASSERT_EQ(filter.getStatus(), FilterStatus::Ok);
+    const std::vector<float> kept = filter.getCoefficients();
+    const std::complex<double> keptResponse = filter.frequencyResponse(450.0);
+
+    // A ten times longer filter, refused for its cut-off at Nyquist.
+    filter.configure(Filter::Lowpass, 16.0, 5000.0, 2500.0, 0.0, Filter::Kaiser, 60.0);
+    EXPECT_EQ(filter.getStatus(), FilterStatus::InvalidParameters);
+    EXPECT_GT(filter.getOrder() + 1, static_cast<int>(kept.size()));
+    EXPECT_EQ(filter.getCoefficients(), kept);
+    EXPECT_EQ(filter.frequencyResponse(450.0), keptResponse);
+
+    // Refused for its order, with a sample rate the old coefficients were not designed for.
+    filter.configure(Filter::Lowpass, 0.0, nan, 500.0, 0.0, Filter::Kaiser, 60.0);
+    EXPECT_EQ(filter.getStatus(), FilterStatus::InvalidParameters);
+    EXPECT_EQ(filter.getCoefficients(), kept);
+    EXPECT_EQ(filter.frequencyResponse(450.0), keptResponse);
+
+    filter.configure(Filter::Lowpass, 16.0, 1000.0, 50.0, 0.0, Filter::Kaiser, 60.0);
+    EXPECT_EQ(filter.getStatus(), FilterStatus::Ok);
+    EXPECT_EQ(filter.getCoefficients().size(), 228u);
+}
+
+TEST(FilterTest, NothingIsReportedBeforeADesign) {
+    Filter filter;
+    EXPECT_EQ(filter.getStatus(), FilterStatus::InvalidParameters);
+    EXPECT_TRUE(filter.getCoefficients().empty());
+    EXPECT_EQ(filter.frequencyResponse(100.0), std::complex<double>(0.0, 0.0));
+}
+
+}  // namespace
