@@ -15,8 +15,12 @@ using Karvel::Tamlib::Resampler::ResamplerLinear;
 
 namespace {
 
-Resampler& asResampler(void* handle) { return *static_cast<Resampler*>(handle); }
-ResamplerChannel& asChannel(void* handle) { return *static_cast<ResamplerChannel*>(handle); }
+Resampler& asResampler(void* handle) {
+    return *static_cast<Resampler*>(handle);
+}
+ResamplerChannel& asChannel(void* handle) {
+    return *static_cast<ResamplerChannel*>(handle);
+}
 
 }  // namespace
 
@@ -96,7 +100,8 @@ int addSyncChannel(void* resampler, void** channel, double samplerate, double in
 
 int addSyncChannel2(void* resampler, void** channel, double samplerate, double initialOffset,
                     double startTime, double endTime) {
-    *channel = asResampler(resampler).addSyncChannel2(samplerate, initialOffset, startTime, endTime);
+    *channel =
+        asResampler(resampler).addSyncChannel2(samplerate, initialOffset, startTime, endTime);
     return 0;
 }
 
@@ -191,8 +196,8 @@ int getResampledTimesCount(void* resampler, void* channel, uint64_t* count) {
 }
 
 int calculateDataCountOfChannel(void* resampler, void* channel, uint64_t* count) {
-    *count = asResampler(resampler).calculateDataCountOfChannel(
-        static_cast<ResamplerChannel*>(channel));
+    *count =
+        asResampler(resampler).calculateDataCountOfChannel(static_cast<ResamplerChannel*>(channel));
     return 0;
 }
 
@@ -201,8 +206,7 @@ int getAllDataCount(void* resampler, uint64_t* count) {
     return 0;
 }
 
-int getResampledData(void* /*resampler*/, void* /*channel*/, double* /*data*/,
-                     uint64_t /*count*/) {
+int getResampledData(void* /*resampler*/, void* /*channel*/, double* /*data*/, uint64_t /*count*/) {
     return 0;
 }
 
@@ -222,10 +226,9 @@ int canResamplerAcceptChannel(int32_t method, int32_t isArray, uint64_t inputBuf
                               double outputSamplerate, double inputSamplerate,
                               int32_t transitionBandwithPercent, double sidelobeAttenuationInDB,
                               uint32_t* result) {
-    *result = ResamplerAliasFree::canAcceptChannel(method, isArray, inputBufferSize,
-                                                   outputSamplerate, inputSamplerate,
-                                                   transitionBandwithPercent,
-                                                   sidelobeAttenuationInDB)
+    *result = ResamplerAliasFree::canAcceptChannel(
+                  method, isArray, inputBufferSize, outputSamplerate, inputSamplerate,
+                  transitionBandwithPercent, sidelobeAttenuationInDB)
                   ? 0
                   : 1;
     return 0;

@@ -7,7 +7,9 @@ namespace Karvel::Tamlib::Resampler {
 namespace {
 
 // Largest ring a std::vector<double> can hold.
-bool ringCanExist(uint64_t size) { return size <= std::vector<double>().max_size(); }
+bool ringCanExist(uint64_t size) {
+    return size <= std::vector<double>().max_size();
+}
 
 }  // namespace
 
@@ -58,7 +60,9 @@ void Resampler::setOutputBufferSize(uint64_t size) {
     }
 }
 
-void Resampler::setTimeBase(const int32_t& value) { timeBase = value; }
+void Resampler::setTimeBase(const int32_t& value) {
+    timeBase = value;
+}
 
 void Resampler::setSidelobeAttenuationInDB(double value) {
     if (0.0 > value || value > 400.0) {
@@ -124,7 +128,9 @@ void Resampler::recompute() {
     masterTimesStartPending = true;
 }
 
-bool Resampler::isChannelUnsupported(const ResamplerChannel& /*channel*/) const { return false; }
+bool Resampler::isChannelUnsupported(const ResamplerChannel& /*channel*/) const {
+    return false;
+}
 
 void Resampler::resampleGroup(ResamplerChannelGroup& /*group*/, int32_t /*groupIndex*/) {}
 

@@ -98,12 +98,14 @@ protected:
     virtual ResamplerChannelGroup* createSyncGroup(double rate, double offset);
     virtual ResamplerChannelGroup* createAsyncRateGroup(double rate, double offset);
     virtual ResamplerChannelGroup* createAsyncGroup();
+    // Runs at the end of every pass that got past the pre-check.
+    virtual void finishPass() {}
 
     // Registration helpers.
     ResamplerChannel* addChannel(ResamplerChannelGroup& group);
     ResamplerChannelGroup* findGroup(double rate, double offset) const;
-    ResamplerChannel* registerRated(double rate, double offset, bool synchronous,
-                                    int64_t count, double start, double end, bool hasRange);
+    ResamplerChannel* registerRated(double rate, double offset, bool synchronous, int64_t count,
+                                    double start, double end, bool hasRange);
     void refreshRings() { update(); }
 
     // Input helpers shared with the methods.

@@ -60,7 +60,9 @@ void ResamplerChannelGroup::setTiming(const int32_t& value) {
     update();
 }
 
-void ResamplerChannelGroup::setMethod(const int32_t& value) { method = value; }
+void ResamplerChannelGroup::setMethod(const int32_t& value) {
+    method = value;
+}
 
 void ResamplerChannelGroup::setName(const std::string& value) {
     name = value;

@@ -72,6 +72,7 @@ void Resampler::calculate() {
         }
     }
     masterTimesStartPending = false;
+    finishPass();
 }
 
 void Resampler::prepareGroups() {
@@ -217,15 +218,14 @@ void Resampler::fillGap(ResamplerChannelGroup& group) {
     if (available > 0) {
         // The last output of the group, or one period before its first when it has none yet.
         const double previous =
-            group.hasProduced
-                ? masterTimes[(group.masterTimesReadIndex + outputBufferSize - 1) %
-                              outputBufferSize]
-                : masterTimes[group.masterTimesReadIndex] - 1.0 / samplerate;
+            group.hasProduced ? masterTimes[(group.masterTimesReadIndex + outputBufferSize - 1) %
+                                            outputBufferSize]
+                              : masterTimes[group.masterTimesReadIndex] - 1.0 / samplerate;
         const double steps = std::floor((limit - previous) * samplerate);
         uint64_t count = 0;
         if (steps > 0.0) {
-            count = steps >= static_cast<double>(available) ? available
-                                                            : static_cast<uint64_t>(steps);
+            count =
+                steps >= static_cast<double>(available) ? available : static_cast<uint64_t>(steps);
         }
         for (uint64_t k = 0; k < count; ++k) {
             const double time = masterTimes[group.masterTimesReadIndex];

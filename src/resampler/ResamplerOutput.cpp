@@ -54,8 +54,8 @@ uint64_t Resampler::getAllDataCount() {
     allDataCount = 0;
     for (const auto& group : groups) {
         const auto channelCount = static_cast<int32_t>(group->channels.size());
-        allDataCount += static_cast<uint64_t>(static_cast<int64_t>(channelCount)) *
-                        group->expectedOutputCount;
+        allDataCount +=
+            static_cast<uint64_t>(static_cast<int64_t>(channelCount)) * group->expectedOutputCount;
     }
     return allDataCount;
 }

@@ -100,8 +100,7 @@ ResamplerChannelGroup* Resampler::findGroup(double rate, double offset) const {
 }
 
 ResamplerChannel* Resampler::registerRated(double rate, double offset, bool synchronous,
-                                           int64_t count, double start, double end,
-                                           bool hasRange) {
+                                           int64_t count, double start, double end, bool hasRange) {
     checkRateAndOffset(rate, offset);
     RegistrationRollback rollback(groups);
     ResamplerChannelGroup* group = findGroup(rate, offset);

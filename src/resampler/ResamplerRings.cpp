@@ -79,8 +79,7 @@ void Resampler::consumeInput(ResamplerChannelGroup& group) {
     --group.pendingCount;
 }
 
-void Resampler::copySample(ResamplerChannel& channel, uint64_t inputSample,
-                           uint64_t outputSample) {
+void Resampler::copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample) {
     if (channel.arraySize == 1) {
         channel.outputBuffer[outputSample % channel.outputCapacity] =
             channel.inputBuffer[inputSample % channel.inputCapacity];

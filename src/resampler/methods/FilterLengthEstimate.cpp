@@ -14,8 +14,8 @@ constexpr double kKaiserConstant = 14.357078426905355;  // 2 pi times 2.285
 
 }  // namespace
 
-std::optional<int32_t> ResamplerAliasFree::estimateFilterLength(double outputRate,
-                                                                double inputRate, int32_t percent,
+std::optional<int32_t> ResamplerAliasFree::estimateFilterLength(double outputRate, double inputRate,
+                                                                int32_t percent,
                                                                 double attenuation) {
     const auto wholeOut = Dsp::truncateChecked<int32_t>(outputRate);
     const auto wholeIn = Dsp::truncateChecked<int32_t>(inputRate);
@@ -56,9 +56,9 @@ uint32_t ResamplerAliasFree::filterLengthEstimate(double outputRate, double inpu
         estimateFilterLength(outputRate, inputRate, percent, attenuation).value_or(0));
 }
 
-bool ResamplerAliasFree::canAcceptChannel(int32_t method, int32_t isArray,
-                                          uint64_t inputBufferSize, double outputRate,
-                                          double inputRate, int32_t percent, double attenuation) {
+bool ResamplerAliasFree::canAcceptChannel(int32_t method, int32_t isArray, uint64_t inputBufferSize,
+                                          double outputRate, double inputRate, int32_t percent,
+                                          double attenuation) {
     if (inputBufferSize == 0) {
         return false;
     }
@@ -68,8 +68,7 @@ bool ResamplerAliasFree::canAcceptChannel(int32_t method, int32_t isArray,
         case Linear:
             return inputBufferSize >= 2 && isArray == 0;
         case AliasFree: {
-            const auto estimate =
-                estimateFilterLength(outputRate, inputRate, percent, attenuation);
+            const auto estimate = estimateFilterLength(outputRate, inputRate, percent, attenuation);
             return estimate.has_value() &&
                    inputBufferSize >= static_cast<uint64_t>(static_cast<int64_t>(*estimate)) &&
                    isArray == 0;

@@ -1,10 +1,20 @@
 #include "resampler/methods/ResamplerAliasFree.h"
 
+#include <algorithm>
+#include <cmath>
+#include <numeric>
 #include <stdexcept>
+
+#include "dsp/CheckedConversion.h"
+#include "dsp/fir/Filter.h"
 
 namespace Karvel::Tamlib::Resampler {
 
-ResamplerAliasFree::ResamplerAliasFree() { method = AliasFree; }
+using Dsp::Fir::Filter;
+
+ResamplerAliasFree::ResamplerAliasFree() {
+    method = AliasFree;
+}
 
 ResamplerAliasFree::~ResamplerAliasFree() = default;
 
@@ -46,16 +56,149 @@ bool ResamplerAliasFree::isChannelUnsupported(const ResamplerChannel& channel) c
     return channel.isArray != 0;
 }
 
+std::optional<size_t> ResamplerAliasFree::filterEntryOf(const ResamplerChannelGroup& group) const {
+    const auto found = filterEntries.find(&group);
+    if (found == filterEntries.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
 ResamplerChannelGroup* ResamplerAliasFree::createSyncGroup(double rate, double offset) {
-    return Resampler::createSyncGroup(rate, offset);
+    return createFilteredGroup(rate, offset, RateDefined);
 }
 
 ResamplerChannelGroup* ResamplerAliasFree::createAsyncRateGroup(double rate, double offset) {
-    return Resampler::createAsyncRateGroup(rate, offset);
+    return createFilteredGroup(rate, offset, Timestamped);
 }
 
-void ResamplerAliasFree::initialize() { Resampler::initialize(); }
+ResamplerChannelGroup* ResamplerAliasFree::createFilteredGroup(double rate, double offset,
+                                                               int32_t timing) {
+    // A rate that truncates to 0 Hz (or does not fit) gives no ratio: refused before anything
+    // is created. A rate of 0 or below is left to the group's own check.
+    const bool copiedThrough = timeBase == Implicit && timing == RateDefined && samplerate == rate;
+    if (rate > 0.0 && !copiedThrough) {
+        const auto wholeOut = Dsp::truncateChecked<int32_t>(samplerate);
+        const auto wholeIn = Dsp::truncateChecked<int32_t>(rate);
+        if (!wholeOut || !wholeIn || *wholeOut < 1 || *wholeIn < 1) {
+            throw std::invalid_argument("Channel not supported.");
+        }
+    }
+    ResamplerChannelGroup* group = timing == RateDefined
+                                       ? Resampler::createSyncGroup(rate, offset)
+                                       : Resampler::createAsyncRateGroup(rate, offset);
+    if (!isSynchronousWithOutput(*group)) {
+        designFilter(*group);
+    }
+    return group;
+}
 
-void ResamplerAliasFree::resampleGroup(ResamplerChannelGroup&, int32_t) {}
+void ResamplerAliasFree::designFilter(const ResamplerChannelGroup& group) {
+    const double outputRate = samplerate;
+    const double inputRate = group.samplerate;
+    const int32_t wholeOut = *Dsp::truncateChecked<int32_t>(outputRate);
+    const int32_t wholeIn = *Dsp::truncateChecked<int32_t>(inputRate);
+    const int32_t divisor = std::gcd(wholeOut, wholeIn);
+    const int32_t up = wholeOut / divisor;
+    const int32_t down = wholeIn / divisor;
+    if (up == 1 && down == 1) {
+        return;  // a 1:1 ratio is copied through like a group at the output rate
+    }
+
+    const double lowerRate = std::min(outputRate, inputRate);
+    Filter filter;
+    filter.configure(Filter::Lowpass,
+                     (static_cast<double>(transitionBandwithPercent) / 100.0) * lowerRate,
+                     inputRate * static_cast<double>(up), lowerRate * 0.5, 0.0, Filter::Kaiser,
+                     sidelobeAttenuationInDB);
+    std::vector<float> prototype = filter.getCoefficients();
+    if (prototype.empty()) {
+        throw std::invalid_argument("Channel not supported.");
+    }
+    // The inserted zeros cost a factor P of passband gain.
+    const auto gain = static_cast<float>(up);
+    for (float& coefficient : prototype) {
+        coefficient = gain * coefficient;
+    }
+
+    const auto length = static_cast<int64_t>(prototype.size());
+    const auto centre = static_cast<int32_t>(static_cast<double>(length - 1) * 0.5);
+    // Leading zeros put the response centre on a multiple of Q, i.e. on an output sample.
+    const int64_t pre = down - centre % down - ((length - 1) & 1);
+    const int64_t tail = (up + (-(pre + length)) % up) % up;
+    std::vector<float> padded(static_cast<size_t>(pre + length + tail), 0.0f);
+    std::copy(prototype.begin(), prototype.end(), padded.begin() + pre);
+    const auto delay = static_cast<int32_t>(
+        std::round(static_cast<double>(centre + pre) / static_cast<double>(down)));
+    const uint64_t taps = padded.size() / static_cast<uint64_t>(up);
+
+    // Appended only once everything is computed, so a failure leaves no partial entry.
+    const size_t entry = interpolationFactors.size();
+    filterEntries.reserve(filterEntries.size() + 1);
+    entryStates.reserve(entry + 1);
+    for (auto* list : {&phases, &interpolationFactors, &decimationFactors, &skippedOutputs}) {
+        list->reserve(entry + 1);
+    }
+    inputIndices.reserve(entry + 1);
+    positions.reserve(entry + 1);
+    tapsPerPhase.reserve(entry + 1);
+    delayCounts.reserve(entry + 1);
+    polyphaseCoefficients.reserve(entry + 1);
+
+    interpolationFactors.push_back(static_cast<uint32_t>(up));
+    decimationFactors.push_back(static_cast<uint32_t>(down));
+    polyphaseCoefficients.push_back(std::move(padded));
+    delayCounts.push_back(delay);
+    tapsPerPhase.push_back(taps);
+    maxTapsPerPhase = std::max(maxTapsPerPhase, taps);
+    phases.push_back(0);
+    inputIndices.push_back(0);
+    positions.push_back(0);
+    skippedOutputs.push_back(0);
+    entryStates.emplace_back();
+    filterEntries.emplace(&group, entry);
+}
+
+void ResamplerAliasFree::initialize() {
+    checkOutputParameters();
+    for (const auto& group : groups) {
+        group->expectedOutputCount = expectedOutputCountOf(*group, true);
+    }
+    if (maxTapsPerPhase > std::numeric_limits<uint64_t>::max() - inputBufferSize) {
+        throw std::invalid_argument("Buffer size too large.");
+    }
+    // Every window of T samples then fits beside what the host adds between two passes.
+    setInputBufferSize(maxTapsPerPhase + inputBufferSize);
+    primeGroups();
+    for (auto& state : entryStates) {
+        state.alignmentPending = true;
+        state.flushing = false;
+    }
+    for (const auto& group : groups) {
+        group->endOfDataDone = false;
+    }
+    flushing = false;
+    noMoreData = false;
+}
+
+void ResamplerAliasFree::primeGroups() {
+    for (const auto& groupPointer : groups) {
+        ResamplerChannelGroup& group = *groupPointer;
+        const auto entry = filterEntryOf(group);
+        if (!entry || group.samplerate == samplerate || tapsPerPhase[*entry] <= 1 ||
+            group.inputBufferSize == 0) {
+            continue;
+        }
+        // T - 1 zeros of history end at the group's offset, so the first real sample follows.
+        const uint64_t count = tapsPerPhase[*entry] - 1;
+        const double dt = 1.0 / group.samplerate;
+        const double start = group.initialOffset - static_cast<double>(count) * dt;
+        for (const auto& channel : group.channels) {
+            channel->inputWriteIndex = count >= inputBufferSize ? 0 : count;
+            storeGeneratedTimes(group, *channel, start, count);
+            group.firstBlock = false;
+        }
+    }
+}
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "resampler/Resampler.h"
@@ -36,6 +37,10 @@ public:
                                  double outputRate, double inputRate, int32_t percent,
                                  double attenuation);
 
+    // The filter entry of a group, or none for a group that is copied through.
+    std::optional<size_t> filterEntryOf(const ResamplerChannelGroup& group) const;
+
+    // One entry per filtered group, in the order the groups were created.
     std::vector<uint32_t> interpolationFactors;
     std::vector<uint32_t> decimationFactors;
     std::vector<std::vector<float>> polyphaseCoefficients;
@@ -51,6 +56,35 @@ public:
 protected:
     ResamplerChannelGroup* createSyncGroup(double rate, double offset) override;
     ResamplerChannelGroup* createAsyncRateGroup(double rate, double offset) override;
+    void finishPass() override;
+
+private:
+    // Per-entry state of the stream beyond the filter itself: each group is aligned, flushed
+    // and caught up on its own, so that it behaves as it would alone in a resampler.
+    struct EntryState {
+        uint64_t deficit = 0;  // input consumed by alignment before it arrived
+        bool alignmentPending = true;
+        bool flushing = false;
+    };
+
+    ResamplerChannelGroup* createFilteredGroup(double rate, double offset, int32_t timing);
+    void designFilter(const ResamplerChannelGroup& group);
+    void primeGroups();
+
+    void advancePosition(ResamplerChannelGroup& group, size_t entry);
+    double polyphaseDotProduct(const ResamplerChannelGroup& group, size_t entry,
+                               const ResamplerChannel& channel) const;
+    void padForFlush(ResamplerChannelGroup& group, size_t entry);
+    void alignStart(ResamplerChannelGroup& group, size_t entry);
+    void produceFiltered(ResamplerChannelGroup& group, size_t entry);
+    void skipOverwrittenFilterInput(ResamplerChannelGroup& group, size_t entry);
+    void consumePending(ResamplerChannelGroup& group, size_t entry, uint64_t count);
+    void settleDeficit(ResamplerChannelGroup& group, size_t entry);
+    void growInputRings(ResamplerChannelGroup& group, size_t entry, uint64_t needed);
+    uint64_t storedTotal(const ResamplerChannelGroup& group, size_t entry) const;
+
+    std::vector<EntryState> entryStates;
+    std::unordered_map<const ResamplerChannelGroup*, size_t> filterEntries;
 };
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -2,7 +2,9 @@
 
 namespace Karvel::Tamlib::Resampler {
 
-ResamplerHold::ResamplerHold() { method = Hold; }
+ResamplerHold::ResamplerHold() {
+    method = Hold;
+}
 
 ResamplerHold::~ResamplerHold() = default;
 

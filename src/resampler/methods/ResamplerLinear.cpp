@@ -2,7 +2,9 @@
 
 namespace Karvel::Tamlib::Resampler {
 
-ResamplerLinear::ResamplerLinear() { method = Linear; }
+ResamplerLinear::ResamplerLinear() {
+    method = Linear;
+}
 
 ResamplerLinear::~ResamplerLinear() = default;
 

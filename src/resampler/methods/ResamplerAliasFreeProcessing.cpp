@@ -1,0 +1,227 @@
+#include <algorithm>
+#include <cmath>
+
+#include "resampler/methods/ResamplerAliasFree.h"
+
+namespace Karvel::Tamlib::Resampler {
+
+namespace {
+
+// Start alignment beyond this many output periods is done in one jump instead of one period
+// at a time, so that a first master time far from 0 cannot stall a pass.
+constexpr double kAlignmentStepLimit = 16777216.0;
+
+}  // namespace
+
+uint64_t ResamplerAliasFree::storedTotal(const ResamplerChannelGroup& group, size_t entry) const {
+    return static_cast<uint64_t>(inputIndices[entry]) + group.pendingCount -
+           entryStates[entry].deficit;
+}
+
+void ResamplerAliasFree::consumePending(ResamplerChannelGroup& group, size_t entry,
+                                        uint64_t count) {
+    // Input the window has passed but that has not arrived yet is owed by the next input.
+    const uint64_t taken = std::min(group.pendingCount, count);
+    group.pendingCount -= taken;
+    entryStates[entry].deficit += count - taken;
+}
+
+void ResamplerAliasFree::settleDeficit(ResamplerChannelGroup& group, size_t entry) {
+    uint64_t& deficit = entryStates[entry].deficit;
+    const uint64_t taken = std::min(group.pendingCount, deficit);
+    group.pendingCount -= taken;
+    deficit -= taken;
+}
+
+void ResamplerAliasFree::advancePosition(ResamplerChannelGroup& group, size_t entry) {
+    const auto up = static_cast<int64_t>(interpolationFactors[entry]);
+    const auto down = static_cast<int64_t>(decimationFactors[entry]);
+    positions[entry] += static_cast<uint64_t>(down);
+    const auto position = static_cast<int64_t>(positions[entry]);
+    phases[entry] = static_cast<uint32_t>(position % up);
+    const int64_t previous = inputIndices[entry];
+    inputIndices[entry] = position / up;
+    const int64_t moved = inputIndices[entry] - previous;
+    if (moved > 0) {
+        consumePending(group, entry, static_cast<uint64_t>(moved));
+    }
+}
+
+double ResamplerAliasFree::polyphaseDotProduct(const ResamplerChannelGroup& group, size_t entry,
+                                               const ResamplerChannel& channel) const {
+    const uint64_t taps = tapsPerPhase[entry];
+    if (taps == 0) {
+        return 0.0;
+    }
+    const uint64_t size = group.inputBufferSize;
+    uint64_t slot = static_cast<uint64_t>(inputIndices[entry]) % size;
+    const uint64_t up = interpolationFactors[entry];
+    // The oldest sample meets the last coefficient of the branch; summed oldest to newest, one
+    // addition after another: the order fixes the last bit.
+    const float* coefficient =
+        polyphaseCoefficients[entry].data() + phases[entry] + up * (taps - 1);
+    const double* values = channel.inputBuffer.data();
+    double sum = 0.0;
+    for (uint64_t j = 0; j < taps; ++j) {
+        sum += static_cast<double>(*coefficient) * values[slot];
+        coefficient -= up;
+        if (++slot >= size) {
+            slot = 0;
+        }
+    }
+    return sum;
+}
+
+void ResamplerAliasFree::skipOverwrittenFilterInput(ResamplerChannelGroup& group, size_t entry) {
+    const uint64_t capacity = group.inputSampleCapacity();
+    if (group.pendingCount <= capacity) {
+        return;
+    }
+    // Go on from the oldest sample still stored, keeping the phase.
+    const uint64_t skipped = group.pendingCount - capacity;
+    inputIndices[entry] += static_cast<int64_t>(skipped);
+    positions[entry] += skipped * interpolationFactors[entry];
+    group.pendingCount = capacity;
+}
+
+void ResamplerAliasFree::alignStart(ResamplerChannelGroup& group, size_t entry) {
+    EntryState& state = entryStates[entry];
+    if (!state.alignmentPending || masterTimesAvailable(group) == 0) {
+        return;
+    }
+    state.alignmentPending = false;
+    // The group moves ahead by the output periods, summed from 0, that reach its first master
+    // time; no output is produced.
+    const double firstTime = masterTimes[group.masterTimesReadIndex];
+    const double dt = 1.0 / samplerate;
+    double reached = 0.0;
+    if ((firstTime - reached) / dt > kAlignmentStepLimit) {
+        const double jump = std::floor((firstTime - reached) / dt) - 16.0;
+        const auto steps = static_cast<uint64_t>(jump);
+        const auto up = static_cast<int64_t>(interpolationFactors[entry]);
+        positions[entry] += steps * decimationFactors[entry];
+        const auto position = static_cast<int64_t>(positions[entry]);
+        phases[entry] = static_cast<uint32_t>(position % up);
+        const int64_t previous = inputIndices[entry];
+        inputIndices[entry] = position / up;
+        consumePending(group, entry, static_cast<uint64_t>(inputIndices[entry] - previous));
+        reached = static_cast<double>(steps) * dt;
+    }
+    while (firstTime > reached) {
+        advancePosition(group, entry);
+        reached = reached + dt;
+    }
+}
+
+void ResamplerAliasFree::produceFiltered(ResamplerChannelGroup& group, size_t entry) {
+    const EntryState& state = entryStates[entry];
+    const uint64_t taps = tapsPerPhase[entry];
+    uint64_t available = masterTimesAvailable(group);
+    while (group.pendingCount >= taps) {
+        if (state.flushing && delayCounts[entry] < 1) {
+            break;
+        }
+        // Warm-up: outputs before the response centre meets the first sample are dropped and
+        // belong to no master time.
+        if (delayCounts[entry] > static_cast<int32_t>(skippedOutputs[entry])) {
+            ++skippedOutputs[entry];
+            advancePosition(group, entry);
+            continue;
+        }
+        if (available == 0) {
+            break;
+        }
+        const double time = masterTimes[group.masterTimesReadIndex];
+        for (const auto& channel : group.channels) {
+            channel->outputBuffer[group.outputWriteIndex] =
+                polyphaseDotProduct(group, entry, *channel);
+        }
+        produceOutput(group, time);
+        --available;
+        advancePosition(group, entry);
+        if (state.flushing) {
+            --delayCounts[entry];
+        }
+    }
+}
+
+void ResamplerAliasFree::growInputRings(ResamplerChannelGroup& group, size_t entry,
+                                        uint64_t needed) {
+    const uint64_t oldSize = group.inputBufferSize;
+    const uint64_t stored = storedTotal(group, entry);
+    const uint64_t kept = std::min(oldSize, stored);
+    std::vector<double> times(needed, 0.0);
+    std::vector<std::vector<double>> values(group.channels.size(), std::vector<double>(needed));
+    for (uint64_t sample = stored - kept; sample < stored; ++sample) {
+        times[sample % needed] = group.inputTimes[sample % oldSize];
+        for (size_t c = 0; c < group.channels.size(); ++c) {
+            values[c][sample % needed] = group.channels[c]->inputBuffer[sample % oldSize];
+        }
+    }
+    group.inputTimes.swap(times);
+    group.inputBufferSize = needed;
+    group.inputWriteIndex = stored % needed;
+    for (size_t c = 0; c < group.channels.size(); ++c) {
+        ResamplerChannel& channel = *group.channels[c];
+        channel.inputBuffer.swap(values[c]);
+        channel.inputCapacity = needed;
+        channel.inputWriteIndex = stored % needed;
+    }
+}
+
+void ResamplerAliasFree::padForFlush(ResamplerChannelGroup& group, size_t entry) {
+    const uint64_t taps = tapsPerPhase[entry];
+    // The padded stamps must not overwrite input the window has still to read.
+    const uint64_t stored = storedTotal(group, entry);
+    const auto first = static_cast<uint64_t>(inputIndices[entry]);
+    const uint64_t unread = stored > first ? stored - first : 0;
+    if (unread + taps + 1 > group.inputBufferSize) {
+        growInputRings(group, entry, unread + taps + 1);
+    }
+    const double newest = group.newestInputTime();
+    const std::vector<double> zeros(taps, 0.0);
+    for (const auto& channel : group.channels) {
+        channel->appendValues(zeros.data(), taps);
+        storeGeneratedTimes(group, *channel, newest, taps + 1);
+    }
+}
+
+void ResamplerAliasFree::resampleGroup(ResamplerChannelGroup& group, int32_t /*groupIndex*/) {
+    const auto entry = filterEntryOf(group);
+    if (!entry) {
+        copySynchronousGroup(group);
+        return;
+    }
+    EntryState& state = entryStates[*entry];
+    settleDeficit(group, *entry);
+    skipOverwrittenFilterInput(group, *entry);
+    alignStart(group, *entry);
+    produceFiltered(group, *entry);
+
+    if (!state.flushing && noMoreData && timeBase == Implicit) {
+        state.flushing = true;
+        flushing = true;
+        masterTimesStartPending = false;
+        group.endOfDataDone = true;
+        // A group without delay has nothing in its tail: its flush ends at once.
+        if (delayCounts[*entry] >= 1) {
+            padForFlush(group, *entry);
+            produceFiltered(group, *entry);
+        }
+    }
+}
+
+void ResamplerAliasFree::finishPass() {
+    // End of data is over once every filtered group has flushed its tail.
+    if (!noMoreData || entryStates.empty()) {
+        return;
+    }
+    for (const auto& state : entryStates) {
+        if (!state.flushing) {
+            return;
+        }
+    }
+    noMoreData = false;
+}
+
+}  // namespace Karvel::Tamlib::Resampler
