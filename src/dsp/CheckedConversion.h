@@ -18,8 +18,7 @@ std::optional<Integer> truncateChecked(double value) {
     const double truncated = std::trunc(value);
     // Both bounds are exact powers of two (or zero) in double, so the comparisons are exact.
     const double lowest = static_cast<double>(std::numeric_limits<Integer>::min());
-    const double beyondHighest =
-        std::ldexp(1.0, std::numeric_limits<Integer>::digits);  // max + 1
+    const double beyondHighest = std::ldexp(1.0, std::numeric_limits<Integer>::digits);  // max + 1
     if (truncated < lowest || truncated >= beyondHighest) {
         return std::nullopt;
     }
