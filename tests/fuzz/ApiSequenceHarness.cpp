@@ -1,0 +1,770 @@
+// Reads a fuzz input as a sequence of calls through the exported C interface on up to two
+// resamplers. Every std::exception a call throws is an accepted answer; anything else (a crash,
+// a sanitizer report, a hang, a huge allocation) is a finding.
+//
+// Input layout: each call is an opcode byte followed by the bytes its arguments take. Arguments
+// come mostly from palettes of troublesome values (NaN, the infinities, -0.0, 1e300, 2^63, sizes
+// near 2^64); a reader past the end of the input yields zeros, so every byte string is a valid
+// program.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <vector>
+
+#include "tamlib/resampler.h"
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The harness's own buffers stay small whatever the input asks for.
+constexpr uint64_t kMaxCount = 4096;
+constexpr uint64_t kMaxHostBuffer = uint64_t{1} << 20;
+// The smallest ring size a std::vector<double> cannot hold: every size the palette passes is
+// either small or at least this, so a refusal is always the library's own check, never a failed
+// allocation (which the address sanitizer turns into an abort rather than std::bad_alloc).
+constexpr uint64_t kImpossibleRing = uint64_t{1} << 60;
+
+const double kDoubles[] = {0.0,
+                           -0.0,
+                           1.0,
+                           -1.0,
+                           0.5,
+                           2.0,
+                           3.0,
+                           10.0,
+                           100.0,
+                           333.3,
+                           500.0,
+                           999.9999999,
+                           1000.0,
+                           1000.0000001,
+                           2000.0,
+                           2500.0,
+                           44100.0,
+                           1e6,
+                           1e9,
+                           0.001,
+                           0.0004,
+                           1e-9,
+                           1e-300,
+                           5e-324,
+                           2.2250738585072014e-308,
+                           1e300,
+                           -1e300,
+                           std::numeric_limits<double>::max(),
+                           -std::numeric_limits<double>::max(),
+                           kInf,
+                           -kInf,
+                           kNaN,
+                           -kNaN,
+                           9223372036854775808.0,   // 2^63
+                           -9223372036854775808.0,  // -2^63
+                           18446744073709551616.0,  // 2^64
+                           2147483647.0,
+                           2147483648.0,
+                           4294967296.0,
+                           0.9999,
+                           1e15,
+                           -0.5,
+                           2147483647000.0,
+                           1.0 / 3.0};
+
+const uint64_t kSizes[] = {0,
+                           1,
+                           2,
+                           3,
+                           4,
+                           5,
+                           7,
+                           8,
+                           16,
+                           17,
+                           60,
+                           64,
+                           100,
+                           255,
+                           1000,
+                           1024,
+                           4095,
+                           4096,
+                           kImpossibleRing,
+                           kImpossibleRing + 1,
+                           uint64_t{1} << 61,
+                           uint64_t{1} << 62,
+                           (uint64_t{1} << 63) - 1,
+                           uint64_t{1} << 63,
+                           (uint64_t{1} << 63) + 1,
+                           std::numeric_limits<uint64_t>::max() - 1000,
+                           std::numeric_limits<uint64_t>::max() - 3,
+                           std::numeric_limits<uint64_t>::max() - 2,
+                           std::numeric_limits<uint64_t>::max() - 1,
+                           std::numeric_limits<uint64_t>::max()};
+
+const int32_t kInt32s[] = {0,
+                           1,
+                           -1,
+                           2,
+                           3,
+                           5,
+                           9,
+                           10,
+                           16,
+                           50,
+                           99,
+                           100,
+                           101,
+                           1000,
+                           400,
+                           4096,
+                           65536,
+                           -100,
+                           std::numeric_limits<int32_t>::max(),
+                           std::numeric_limits<int32_t>::min()};
+
+const int64_t kInt64s[] = {0,
+                           1,
+                           -1,
+                           10,
+                           1000,
+                           100000,
+                           int64_t{1} << 53,
+                           std::numeric_limits<int64_t>::max(),
+                           std::numeric_limits<int64_t>::min()};
+
+// Plausible steps between time stamps of a streamed block, in seconds.
+const double kSteps[] = {0.001, 0.0004, 0.002, 0.01, 0.00025, 1.0 / 3000.0, 0.0, 0.1};
+
+template <typename T, size_t N>
+constexpr size_t countOf(const T (&)[N]) {
+    return N;
+}
+
+class Reader {
+public:
+    Reader(const uint8_t* data, size_t size) : data(data), size(size) {}
+
+    bool done() const { return position >= size; }
+
+    uint8_t byte() { return position < size ? data[position++] : 0; }
+
+    uint64_t raw(size_t bytes) {
+        uint64_t value = 0;
+        for (size_t k = 0; k < bytes; ++k) {
+            value |= static_cast<uint64_t>(byte()) << (8 * k);
+        }
+        return value;
+    }
+
+    double rawDouble() {
+        const uint64_t bits = raw(8);
+        double value = 0.0;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+
+    // Palette entries mostly, small whole and fractional values, and now and then any bits.
+    double anyDouble() {
+        const uint8_t selector = byte();
+        if (selector < countOf(kDoubles)) {
+            return kDoubles[selector];
+        }
+        if (selector < 0xC0) {
+            return static_cast<double>(selector - countOf(kDoubles));
+        }
+        if (selector < 0xF0) {
+            return static_cast<double>(selector - 0xC0) * 0.125 - 1.0;
+        }
+        return rawDouble();
+    }
+
+    uint64_t anySize() {
+        const uint8_t selector = byte();
+        if (selector < countOf(kSizes)) {
+            return kSizes[selector];
+        }
+        return selector - countOf(kSizes);
+    }
+
+    int32_t anyInt32() {
+        const uint8_t selector = byte();
+        if (selector < countOf(kInt32s)) {
+            return kInt32s[selector];
+        }
+        if (selector < 0xF0) {
+            return static_cast<int32_t>(selector) - 100;
+        }
+        return static_cast<int32_t>(static_cast<uint32_t>(raw(4)));
+    }
+
+    int64_t anyInt64() {
+        const uint8_t selector = byte();
+        if (selector < countOf(kInt64s)) {
+            return kInt64s[selector];
+        }
+        return static_cast<int64_t>(selector) - 64;
+    }
+
+    // A count for a host array the harness fills itself: never more than kMaxCount.
+    uint64_t hostCount() {
+        const uint8_t selector = byte();
+        if (selector < 0xF0) {
+            return selector % 70;
+        }
+        const uint64_t larger[] = {0, 1, 255, 999, 1000, 1001, 1002, 2048, 4095, 4096};
+        return larger[(selector - 0xF0) % countOf(larger)];
+    }
+
+    // A count handed to an output call: small, the palette's sizes, or a raw 64-bit value.
+    uint64_t outputCount() {
+        const uint8_t selector = byte();
+        if (selector < 0x80) {
+            return selector;
+        }
+        if (selector < 0xF0) {
+            return kSizes[(selector - 0x80) % countOf(kSizes)];
+        }
+        return raw(8);
+    }
+
+private:
+    const uint8_t* data;
+    size_t size;
+    size_t position = 0;
+};
+
+enum class ChannelKind { Sync, Async, Array };
+
+struct Channel {
+    void* handle;
+    ChannelKind kind;
+    int32_t arraySize;
+};
+
+struct Slot {
+    void* resampler = nullptr;
+    std::vector<Channel> channels;
+    // The output ring size the library holds, as far as the harness's calls succeeded.
+    uint64_t outputBufferSize = 1000;
+    double clock = 0.0;
+};
+
+// Runs one call; an exception from the library is one of its documented answers.
+template <typename Call>
+void attempt(Call call) {
+    try {
+        call();
+    } catch (const std::exception&) {
+    }
+}
+
+class Session {
+public:
+    explicit Session(Reader& in) : in(in) {}
+    ~Session() {
+        for (Slot& slot : slots) {
+            deleteResampler(slot.resampler);
+        }
+    }
+
+    void run() {
+        int calls = 0;
+        while (!in.done() && calls++ < 4000) {
+            step();
+        }
+    }
+
+private:
+    Reader& in;
+    Slot slots[2];
+
+    Slot* pickSlot() {
+        Slot& slot = slots[in.byte() & 1];
+        return slot.resampler == nullptr ? nullptr : &slot;
+    }
+
+    // Any channel of either resampler, or null: the lookup-based calls must cope with a handle
+    // their resampler does not know.
+    void* anyChannel() {
+        const uint8_t selector = in.byte();
+        const size_t total = slots[0].channels.size() + slots[1].channels.size();
+        if (total == 0 || selector == 0xFF) {
+            return nullptr;
+        }
+        const size_t index = selector % total;
+        return index < slots[0].channels.size()
+                   ? slots[0].channels[index].handle
+                   : slots[1].channels[index - slots[0].channels.size()].handle;
+    }
+
+    // A channel of this resampler, for the calls that use the handle directly.
+    Channel* ownChannel(Slot& slot) {
+        const uint8_t selector = in.byte();
+        if (slot.channels.empty()) {
+            return nullptr;
+        }
+        return &slot.channels[selector % slot.channels.size()];
+    }
+
+    std::vector<double> values(uint64_t count) {
+        std::vector<double> result(count);
+        const uint8_t mode = in.byte() % 3;
+        const double base = in.anyDouble();
+        for (uint64_t k = 0; k < count; ++k) {
+            result[k] = mode == 0   ? base
+                        : mode == 1 ? base + static_cast<double>(k)
+                                    : in.anyDouble();
+        }
+        return result;
+    }
+
+    std::vector<double> times(Slot& slot, uint64_t count) {
+        std::vector<double> result(count);
+        const uint8_t mode = in.byte() % 4;
+        if (mode == 0 || mode == 1) {
+            // Increasing from the slot's clock, the way a host streams.
+            const double step = mode == 0 ? kSteps[in.byte() % countOf(kSteps)] : in.anyDouble();
+            for (uint64_t k = 0; k < count; ++k) {
+                result[k] = slot.clock + static_cast<double>(k + 1) * step;
+            }
+            if (count > 0 && std::isfinite(result[count - 1])) {
+                slot.clock = result[count - 1];
+            }
+        } else if (mode == 2) {
+            const double start = in.anyDouble();
+            for (uint64_t k = 0; k < count; ++k) {
+                result[k] = start + static_cast<double>(k) * 0.001;
+            }
+        } else {
+            for (uint64_t k = 0; k < count; ++k) {
+                result[k] = in.anyDouble();
+            }
+        }
+        return result;
+    }
+
+    void remember(Slot& slot, void* handle, ChannelKind kind, int32_t arraySize) {
+        if (handle != nullptr) {
+            slot.channels.push_back({handle, kind, arraySize});
+        }
+    }
+
+    void create(Slot& slot, uint8_t method) {
+        deleteResampler(slot.resampler);
+        slot = Slot{};
+        switch (method % 3) {
+            case 0:
+                createResamplerHold(&slot.resampler);
+                break;
+            case 1:
+                createResamplerLinear(&slot.resampler);
+                break;
+            default:
+                createResamplerAliasFree(&slot.resampler);
+                break;
+        }
+    }
+
+    // Copies one channel's output the way a host does: a buffer sized to what the count says.
+    // A count the harness cannot afford is passed only when the library must refuse it, with a
+    // token buffer; an overrun then shows up as a sanitizer report.
+    void readData(Slot& slot, const Channel& channel, uint64_t count) {
+        const uint64_t width = channel.arraySize > 0 ? static_cast<uint64_t>(channel.arraySize) : 0;
+        const bool affordable = width == 0 || count <= kMaxHostBuffer / width;
+        if (affordable) {
+            std::vector<double> buffer(count * width + 1);
+            attempt(
+                [&] { getResampledData2(slot.resampler, channel.handle, buffer.data(), count); });
+        } else if (count >= slot.outputBufferSize) {
+            std::vector<double> token(1);
+            attempt(
+                [&] { getResampledData2(slot.resampler, channel.handle, token.data(), count); });
+        }
+    }
+
+    void readTimes(Slot& slot, void* channel, uint64_t count) {
+        if (count <= kMaxHostBuffer) {
+            std::vector<double> buffer(count + 1);
+            attempt([&] { getResampledTimes2(slot.resampler, channel, buffer.data(), count); });
+        } else if (count >= slot.outputBufferSize) {
+            std::vector<double> token(1);
+            attempt([&] { getResampledTimes2(slot.resampler, channel, token.data(), count); });
+        }
+    }
+
+    // A host's read after calculate: the count, then exactly that many times and values.
+    void readAll(Slot& slot) {
+        for (const Channel& channel : slot.channels) {
+            uint64_t count = 0;
+            attempt([&] { getResampledDataCount(slot.resampler, channel.handle, &count); });
+            readTimes(slot, channel.handle, count);
+            readData(slot, channel, count);
+        }
+    }
+
+    // A plausible set-up: output rate, a few channels of plausible kinds, initialize.
+    void setUp(Slot& slot) {
+        const double rates[] = {1000.0, 2500.0, 500.0, 2000.0, 100.0, 333.3, 48000.0};
+        attempt([&] { setSamplerate(slot.resampler, rates[in.byte() % 4]); });
+        const int channelCount = in.byte() % 4 + 1;
+        for (int c = 0; c < channelCount; ++c) {
+            const uint8_t kind = in.byte() % 5;
+            const double rate = rates[in.byte() % countOf(rates)];
+            void* handle = nullptr;
+            attempt([&] {
+                switch (kind) {
+                    case 0:
+                        addSyncChannel(slot.resampler, &handle, rate, 0.0, 1000);
+                        remember(slot, handle, ChannelKind::Sync, 1);
+                        break;
+                    case 1:
+                        addSyncChannel2(slot.resampler, &handle, rate, 0.0, 0.0, 1.0);
+                        remember(slot, handle, ChannelKind::Sync, 1);
+                        break;
+                    case 2:
+                        addAsyncChannel(slot.resampler, &handle);
+                        remember(slot, handle, ChannelKind::Async, 1);
+                        break;
+                    case 3:
+                        addAsyncChannel2(slot.resampler, &handle, rate, 0.0, 1000);
+                        remember(slot, handle, ChannelKind::Async, 1);
+                        break;
+                    default:
+                        addAsyncArrayChannel(slot.resampler, &handle, 1, 3, 0.0, 1.0);
+                        remember(slot, handle, ChannelKind::Array, 3);
+                        break;
+                }
+            });
+        }
+        attempt([&] { initialize(slot.resampler); });
+    }
+
+    // Blocks of samples with increasing times, each followed by calculate and a full read.
+    void stream(Slot& slot) {
+        const int blocks = in.byte() % 8 + 1;
+        const uint64_t blockSize = in.byte() % 64 + 1;
+        const double step = kSteps[in.byte() % countOf(kSteps)];
+        const bool finish = (in.byte() & 1) != 0;
+        std::vector<double> blockTimes(blockSize);
+        std::vector<double> blockValues(blockSize);
+        for (int b = 0; b < blocks; ++b) {
+            for (uint64_t k = 0; k < blockSize; ++k) {
+                blockTimes[k] = slot.clock + static_cast<double>(k + 1) * step;
+                blockValues[k] = std::sin(blockTimes[k] * 7.0);
+            }
+            slot.clock = blockTimes[blockSize - 1];
+            for (const Channel& channel : slot.channels) {
+                if (channel.kind == ChannelKind::Array) {
+                    const uint64_t width =
+                        channel.arraySize > 0 ? static_cast<uint64_t>(channel.arraySize) : 1;
+                    if (width > kMaxCount) {
+                        continue;
+                    }
+                    std::vector<double> sample(width, 0.25);
+                    for (uint64_t k = 0; k < blockSize; ++k) {
+                        attempt(
+                            [&] { addData(slot.resampler, channel.handle, sample.data(), width); });
+                    }
+                } else {
+                    attempt([&] {
+                        addData(slot.resampler, channel.handle, blockValues.data(), blockSize);
+                    });
+                }
+                if (channel.kind != ChannelKind::Sync) {
+                    attempt([&] {
+                        addTimes(slot.resampler, channel.handle, blockTimes.data(), blockSize);
+                    });
+                }
+            }
+            if (finish && b == blocks - 1) {
+                attempt([&] { noMoreDataToAdd(slot.resampler, slot.clock * 1000.0); });
+            }
+            attempt([&] { calculate(slot.resampler); });
+            readAll(slot);
+        }
+    }
+
+    void step() {
+        const uint8_t opcode = in.byte();
+        if (opcode % 40 == 0) {
+            Slot& slot = slots[in.byte() & 1];
+            create(slot, in.byte());
+            return;
+        }
+        if (opcode % 40 == 1) {
+            Slot& slot = slots[in.byte() & 1];
+            deleteResampler(slot.resampler);
+            slot = Slot{};
+            return;
+        }
+        if (opcode % 40 == 32) {
+            const double outputRate = in.anyDouble();
+            const double inputRate = in.anyDouble();
+            const int32_t percent = in.anyInt32();
+            const double attenuation = in.anyDouble();
+            uint32_t length = 0;
+            attempt([&] {
+                getAliasFreeFilterLength(outputRate, inputRate, percent, attenuation, &length);
+            });
+            return;
+        }
+        if (opcode % 40 == 33) {
+            const int32_t method = in.anyInt32();
+            const int32_t isArray = in.anyInt32();
+            const uint64_t size = in.anySize();
+            const double outputRate = in.anyDouble();
+            const double inputRate = in.anyDouble();
+            const int32_t percent = in.anyInt32();
+            const double attenuation = in.anyDouble();
+            uint32_t result = 0;
+            attempt([&] {
+                canResamplerAcceptChannel(method, isArray, size, outputRate, inputRate, percent,
+                                          attenuation, &result);
+            });
+            return;
+        }
+        Slot* chosen = pickSlot();
+        if (chosen == nullptr) {
+            return;
+        }
+        Slot& slot = *chosen;
+        void* r = slot.resampler;
+        switch (opcode % 40) {
+            case 2: {
+                const double value = in.anyDouble();
+                attempt([&] { setSamplerate(r, value); });
+                break;
+            }
+            case 3: {
+                const uint64_t size = in.anySize();
+                attempt([&] { setInputBufferSize(r, size); });
+                break;
+            }
+            case 4: {
+                const uint64_t size = in.anySize();
+                attempt([&] {
+                    setOutputBufferSize(r, size);
+                    slot.outputBufferSize = size;
+                });
+                break;
+            }
+            case 5: {
+                const double value = in.anyDouble();
+                attempt([&] { setMaxWaitTimeInMs(r, value); });
+                break;
+            }
+            case 6: {
+                const double value = in.anyDouble();
+                attempt([&] { setCustomEpsilon(r, value); });
+                break;
+            }
+            case 7: {
+                const double value = in.anyDouble();
+                attempt([&] { setInitialOffset(r, value); });
+                break;
+            }
+            case 8: {
+                const int32_t value = in.anyInt32();
+                attempt([&] { setTimeBase(r, value); });
+                break;
+            }
+            case 9: {
+                const double value = in.anyDouble();
+                attempt([&] { setSidelobeAttenuationInDB(r, value); });
+                break;
+            }
+            case 10: {
+                const int32_t value = in.anyInt32();
+                attempt([&] { setTransitionBandwithPercent(r, value); });
+                break;
+            }
+            case 11: {
+                const double rate = in.anyDouble();
+                const double offset = in.anyDouble();
+                const int64_t count = in.anyInt64();
+                void* handle = nullptr;
+                attempt([&] {
+                    addSyncChannel(r, &handle, rate, offset, count);
+                    remember(slot, handle, ChannelKind::Sync, 1);
+                });
+                break;
+            }
+            case 12: {
+                const double rate = in.anyDouble();
+                const double offset = in.anyDouble();
+                const double start = in.anyDouble();
+                const double end = in.anyDouble();
+                void* handle = nullptr;
+                attempt([&] {
+                    addSyncChannel2(r, &handle, rate, offset, start, end);
+                    remember(slot, handle, ChannelKind::Sync, 1);
+                });
+                break;
+            }
+            case 13: {
+                void* handle = nullptr;
+                attempt([&] {
+                    addAsyncChannel(r, &handle);
+                    remember(slot, handle, ChannelKind::Async, 1);
+                });
+                break;
+            }
+            case 14: {
+                const double rate = in.anyDouble();
+                const double offset = in.anyDouble();
+                const int64_t count = in.anyInt64();
+                void* handle = nullptr;
+                attempt([&] {
+                    addAsyncChannel2(r, &handle, rate, offset, count);
+                    remember(slot, handle, ChannelKind::Async, 1);
+                });
+                break;
+            }
+            case 15: {
+                const double rate = in.anyDouble();
+                const double offset = in.anyDouble();
+                const double start = in.anyDouble();
+                const double end = in.anyDouble();
+                void* handle = nullptr;
+                attempt([&] {
+                    addAsyncChannel3(r, &handle, rate, offset, start, end);
+                    remember(slot, handle, ChannelKind::Async, 1);
+                });
+                break;
+            }
+            case 16: {
+                const int32_t isArray = in.anyInt32();
+                const int32_t arraySize = in.anyInt32();
+                const double start = in.anyDouble();
+                const double end = in.anyDouble();
+                void* handle = nullptr;
+                attempt([&] {
+                    addAsyncArrayChannel(r, &handle, isArray, arraySize, start, end);
+                    remember(slot, handle, ChannelKind::Array, arraySize);
+                });
+                break;
+            }
+            case 17: {
+                Channel* channel = ownChannel(slot);
+                const uint64_t count = in.hostCount();
+                const std::vector<double> data = values(count);
+                if (channel != nullptr) {
+                    attempt([&] { addData(r, channel->handle, data.data(), count); });
+                }
+                break;
+            }
+            case 18: {
+                Channel* channel = ownChannel(slot);
+                const double value = in.anyDouble();
+                if (channel != nullptr) {
+                    attempt([&] { addValue(r, channel->handle, value); });
+                }
+                break;
+            }
+            case 19: {
+                void* channel = anyChannel();
+                const uint64_t count = in.hostCount();
+                const std::vector<double> stamps = times(slot, count);
+                if (channel != nullptr) {
+                    attempt([&] { addTimes(r, channel, stamps.data(), count); });
+                }
+                break;
+            }
+            case 20: {
+                void* channel = anyChannel();
+                const std::vector<double> stamps = times(slot, 1);
+                if (channel != nullptr) {
+                    attempt([&] { addTime(r, channel, stamps[0]); });
+                }
+                break;
+            }
+            case 21: {
+                const uint64_t count = in.hostCount();
+                const std::vector<double> stamps = times(slot, count);
+                attempt([&] { addMasterTimes(r, stamps.data(), count); });
+                break;
+            }
+            case 22: {
+                Channel* channel = ownChannel(slot);
+                const double value = in.anyDouble();
+                if (channel != nullptr) {
+                    attempt([&] { addBlockEndTimeInMiliseconds(channel->handle, value); });
+                }
+                break;
+            }
+            case 23: {
+                const double value = in.anyDouble();
+                attempt([&] { noMoreDataToAdd(r, value); });
+                break;
+            }
+            case 24:
+                attempt([&] { initialize(r); });
+                break;
+            case 25:
+                attempt([&] { calculate(r); });
+                break;
+            case 26: {
+                Channel* channel = ownChannel(slot);
+                const uint64_t count = in.outputCount();
+                if (channel != nullptr) {
+                    readData(slot, *channel, count);
+                }
+                break;
+            }
+            case 27: {
+                void* channel = anyChannel();
+                readTimes(slot, channel, in.outputCount());
+                break;
+            }
+            case 28: {
+                void* channel = anyChannel();
+                uint64_t count = 0;
+                attempt([&] { getResampledDataCount(r, channel, &count); });
+                attempt([&] { getResampledTimesCount(r, channel, &count); });
+                break;
+            }
+            case 29: {
+                void* channel = anyChannel();
+                uint64_t count = 0;
+                attempt([&] { calculateDataCountOfChannel(r, channel, &count); });
+                break;
+            }
+            case 30: {
+                uint64_t count = 0;
+                attempt([&] { getAllDataCount(r, &count); });
+                break;
+            }
+            case 31: {
+                void* channel = anyChannel();
+                double scratch[1] = {0.0};
+                attempt([&] { getResampledData(r, channel, scratch, in.outputCount()); });
+                attempt([&] { getResampledTimes(r, channel, scratch, in.outputCount()); });
+                break;
+            }
+            case 34:
+            case 35:
+            case 36:
+                stream(slot);
+                break;
+            case 37:
+                readAll(slot);
+                break;
+            default:
+                setUp(slot);
+                break;
+        }
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Reader in(data, size);
+    Session session(in);
+    session.run();
+    return 0;
+}
