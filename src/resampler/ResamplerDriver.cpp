@@ -95,6 +95,10 @@ void Resampler::prepareGroups() {
 }
 
 void Resampler::extendMasterTimes() {
+    if (masterTimes.empty()) {
+        // No registration has built the rings yet: there is no grid to extend.
+        return;
+    }
     double target = kSmallestNormal;
     for (const auto& group : groups) {
         double v = group->inputBufferSize == 0 ? kSmallestNormal : group->newestInputTime();

@@ -58,6 +58,10 @@ void Resampler::addMasterTimes(const double* times, uint64_t count) {
     if (!allFinite(times, count)) {
         throw std::invalid_argument("Invalid timestamps.");
     }
+    // Before the first registration there is no ring; the one it builds starts empty anyway.
+    if (masterTimes.empty()) {
+        return;
+    }
     // Only the newest outputBufferSize times can survive in the ring.
     const uint64_t first = count > outputBufferSize ? count - outputBufferSize : 0;
     masterTimesWritten += first;
