@@ -1,0 +1,257 @@
+"""Runs the tamresample command as a user would and checks what it prints.
+
+Usage: checkTamresample.py TAMRESAMPLE DATA_DIR PROJECT_VERSION
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TAMRESAMPLE = ""
+DATA_DIR = ""
+PROJECT_VERSION = ""
+
+# twoChannels.csv, derived by hand. Grid: --rate 4, so the output times are 0, 0.25, ..., 1.5
+# (the grid starts at the earliest time stamp, 0, and 0.25 is exact in binary); the tolerance
+# is 0.001 / 4 s. End of data is the newest time stamp, 1.5 s.
+#   a: (0, 0) (0.5, 4) (0.625, 6) (1.125, 2) (1.25, 10)
+#   b: (0.125, 10) (0.375, 20) (0.875, 40) (1.375, 30) (1.5, 34)
+#
+# Hold: each output takes the newest sample at or before its time (the first sample also for
+# earlier times). At the end, a channel's newest sample is held up to 1.5 s.
+HOLD_ROWS = """\
+time,a,b
+0,0,10
+0.25,0,10
+0.5,4,20
+0.75,6,20
+1,6,40
+1.25,10,40
+1.5,10,34
+"""
+# Linear: y0 + (t - t0) / (t1 - t0) * (y1 - y0) over the pair around t; before b's first
+# sample the line through its first two samples is extended backwards.
+#   a: 0.25 -> 0 + 0.5 * 4 = 2; 0.75 -> 6 + 0.25 * (2 - 6) = 5; 1 -> 6 + 0.75 * (-4) = 3;
+#      1.25 is a's own sample (10); 1.5 lies after a's last sample: held at 10.
+#   b: 0 -> 10 + (-0.5) * 10 = 5; 0.25 -> 15; 0.5 -> 20 + 0.25 * 20 = 25; 0.75 -> 35;
+#      1 -> 40 + 0.25 * (30 - 40) = 37.5; 1.25 -> 40 + 0.75 * (-10) = 32.5; 1.5 -> its own 34.
+LINEAR_ROWS = """\
+time,a,b
+0,0,5
+0.25,2,15
+0.5,4,25
+0.75,5,35
+1,3,37.5
+1.25,10,32.5
+1.5,10,34
+"""
+
+
+def run(*arguments, stdin=None):
+    return subprocess.run([TAMRESAMPLE, *arguments], input=stdin, capture_output=True,
+                          text=True, timeout=120)
+
+
+def shifted(rows, seconds):
+    """The same table with every time moved by seconds (exact for these binary fractions)."""
+    lines = rows.splitlines()
+    out = [lines[0]]
+    for line in lines[1:]:
+        time, rest = line.split(",", 1)
+        out.append("%.17g,%s" % (float(time) + seconds, rest))
+    return "\n".join(out) + "\n"
+
+
+class TwoChannelCsv(unittest.TestCase):
+    csv = ""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.csv = os.path.join(DATA_DIR, "twoChannels.csv")
+
+    def assertRuns(self, result):
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "")
+
+    def test_hold_and_linear_match_hand_derivation_for_every_block_size(self):
+        # Blocks of 1 sample make every pass wait for the next sample; 100 sends all at once.
+        for method, expected in (("hold", HOLD_ROWS), ("linear", LINEAR_ROWS)):
+            for block in ("1", "2", "3", "100"):
+                with self.subTest(method=method, block=block):
+                    result = run("--method", method, "--rate", "4", "--block", block, self.csv)
+                    self.assertRuns(result)
+                    self.assertEqual(result.stdout, expected)
+
+    def test_default_offset_follows_absolute_time_stamps(self):
+        # Times near 1000 s: a grid seeded at 0 would need 4000 outputs before the data; the
+        # default offset is the earliest time stamp, so the rows are the same, 1000 s later.
+        with tempfile.TemporaryDirectory() as directory:
+            path = os.path.join(directory, "late.csv")
+            with open(self.csv) as source, open(path, "w") as late:
+                lines = source.read().splitlines()
+                late.write(lines[0] + "\n")
+                for line in lines[1:]:
+                    name, time, value = line.split(",")
+                    late.write("%s,%.17g,%s\n" % (name, float(time) + 1000.0, value))
+            for method, expected in (("hold", HOLD_ROWS), ("linear", LINEAR_ROWS)):
+                with self.subTest(method=method):
+                    result = run("--method", method, "--rate", "4", "--block", "2", path)
+                    self.assertRuns(result)
+                    self.assertEqual(result.stdout, shifted(expected, 1000.0))
+
+    def test_offset_starts_the_grid_later(self):
+        # From 0.5 s on the walk reaches the same samples, so the rows are the tail of the table.
+        for method, expected in (("hold", HOLD_ROWS), ("linear", LINEAR_ROWS)):
+            with self.subTest(method=method):
+                result = run("--method", method, "--rate", "4", "--offset", "0.5", self.csv)
+                self.assertRuns(result)
+                lines = expected.splitlines(keepends=True)
+                self.assertEqual(result.stdout, lines[0] + "".join(lines[3:]))
+
+    def test_output_file_and_standard_input(self):
+        with tempfile.TemporaryDirectory() as directory:
+            path = os.path.join(directory, "out.csv")
+            result = run("--method", "hold", "--rate", "4", "--output", path, self.csv)
+            self.assertRuns(result)
+            self.assertEqual(result.stdout, "")
+            with open(path) as written:
+                self.assertEqual(written.read(), HOLD_ROWS)
+        with open(self.csv) as source:
+            result = run("--method", "linear", "--rate", "4", "-", stdin=source.read())
+        self.assertRuns(result)
+        self.assertEqual(result.stdout, LINEAR_ROWS)
+
+    def test_aliasfree_reports_nominal_rates(self):
+        # Median interval of a: sorted 0.125, 0.125, 0.5, 0.5 -> 0.3125 s -> round(3.2) = 3 Hz;
+        # of b: 0.125, 0.25, 0.5, 0.5 -> 0.375 s -> round(2.67) = 3 Hz. Values are not checked.
+        result = run("--method", "aliasfree", "--rate", "4", self.csv)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.splitlines()[0], "time,a,b")
+        notes = result.stderr.splitlines()
+        self.assertEqual(len(notes), 2, result.stderr)
+        self.assertIn("'a': nominal rate 3 Hz", notes[0])
+        self.assertIn("'b': nominal rate 3 Hz", notes[1])
+
+
+class ExampleRecording(unittest.TestCase):
+    outputs = {}
+
+    @classmethod
+    def setUpClass(cls):
+        for method in ("hold", "linear"):
+            result = run("--method", method)
+            assert result.returncode == 0, result.stderr
+            cls.outputs[method] = [line.split(",") for line in result.stdout.splitlines()]
+
+    def test_four_seconds_on_a_full_millisecond_grid(self):
+        for method, rows in self.outputs.items():
+            with self.subTest(method=method):
+                self.assertEqual(rows[0], ["time", "vibration", "temperature", "pressure"])
+                times = [float(row[0]) for row in rows[1:]]
+                # Newest sample at 3.9996 s: the last output time is 3.999 s.
+                self.assertEqual(len(times), 4000)
+                self.assertEqual(times[0], 0.0)
+                for previous, time in zip(times, times[1:]):
+                    self.assertAlmostEqual(time - previous, 0.001, delta=1e-12)
+                self.assertTrue(all(cell != "" for row in rows[1:] for cell in row))
+
+    def test_linear_meets_hold_where_grid_and_samples_coincide(self):
+        # Every 2 ms the grid meets a 2500 Hz vibration sample and every 10 ms a 100 Hz
+        # temperature sample: there both methods give that sample's value (up to the rounding
+        # of the grid times). Swapped columns or misread groups would break this.
+        hold, linear = self.outputs["hold"][1:], self.outputs["linear"][1:]
+        for column, step in ((1, 2), (2, 10)):
+            for k in range(0, len(hold), step):
+                with self.subTest(column=column, row=k):
+                    self.assertAlmostEqual(float(linear[k][column]), float(hold[k][column]),
+                                           delta=1e-9)
+
+    def test_aliasfree_runs_and_reports_the_pressure_rate(self):
+        result = run("--method", "aliasfree")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.splitlines()[0], "time,vibration,temperature,pressure")
+        # The logger behind "pressure" samples at 50 Hz with small jitter and a few gaps.
+        notes = result.stderr.splitlines()
+        self.assertEqual(len(notes), 1, result.stderr)
+        self.assertIn("channel 'pressure': nominal rate 50 Hz", notes[0])
+
+
+class Errors(unittest.TestCase):
+    def assertFailsWithOneLine(self, result, fragment, status=None):
+        self.assertNotEqual(result.returncode, 0)
+        if status is not None:
+            self.assertEqual(result.returncode, status)
+        lines = result.stderr.splitlines()
+        self.assertEqual(len(lines), 1, result.stderr)
+        self.assertTrue(lines[0].startswith("tamresample: "), lines[0])
+        self.assertIn(fragment, lines[0])
+
+    def test_bad_files_name_the_line(self):
+        header = "channel,time,value\n"
+        cases = [
+            ("number", header + "a,0.0,1\na,0.5,2\na,zero,3\n", ":4: "),
+            ("field count", header + "a,0.0,1\na,0.5\n", ":3: "),
+            ("time backwards", header + "a,0,1\nb,1,2\na,2,3\na,1.5,4\n", ":5: "),
+            ("infinite time", header + "a,inf,1\n", ":2: "),
+            ("header", "name,time,value\na,0,1\n", ":1: "),
+            ("blank lines count", header + "\na,0,1\n\na,1,x\n", ":5: "),
+            ("no rows", header, "no data rows"),
+        ]
+        with tempfile.TemporaryDirectory() as directory:
+            for name, content, fragment in cases:
+                with self.subTest(case=name):
+                    path = os.path.join(directory, "bad.csv")
+                    with open(path, "w") as bad:
+                        bad.write(content)
+                    result = run(path)
+                    self.assertFailsWithOneLine(result, fragment, status=1)
+                    self.assertEqual(result.stdout, "")
+
+    def test_unreadable_file(self):
+        missing = os.path.join(DATA_DIR, "no-such-file.csv")
+        self.assertFailsWithOneLine(run(missing), missing, status=1)
+
+    def test_bad_command_lines(self):
+        cases = [
+            (["--frobnicate"], "unknown option '--frobnicate'"),
+            (["--method", "cubic"], "hold, linear or aliasfree"),
+            (["--rate", "-5"], "--rate"),
+            (["--block", "0"], "--block"),
+            (["--offset"], "needs a value"),
+        ]
+        for arguments, fragment in cases:
+            with self.subTest(arguments=arguments):
+                self.assertFailsWithOneLine(run(*arguments), fragment, status=2)
+
+    def test_library_exception_is_reported(self):
+        # The resampler itself rejects a transition band below 10 % and an attenuation above
+        # 400 dB; the command passes its message on.
+        cases = [
+            (["--transition", "5"], "Transition bandwith must be more than 10%"),
+            (["--attenuation", "500"], "Sidelobe attenuation must be more than 0Db"),
+        ]
+        for arguments, fragment in cases:
+            with self.subTest(arguments=arguments):
+                result = run("--method", "linear", *arguments)
+                self.assertFailsWithOneLine(result, fragment, status=1)
+
+
+class Version(unittest.TestCase):
+    def test_version_comes_from_the_project(self):
+        result = run("--version")
+        self.assertEqual(result.returncode, 0)
+        self.assertEqual(result.stdout, "tamresample %s\n" % PROJECT_VERSION)
+
+    def test_help_lists_the_options(self):
+        result = run("--help")
+        self.assertEqual(result.returncode, 0)
+        for option in ("--method", "--rate", "--offset", "--block", "--output", "--transition",
+                       "--attenuation", "--version"):
+            self.assertIn(option, result.stdout)
+
+
+if __name__ == "__main__":
+    TAMRESAMPLE, DATA_DIR, PROJECT_VERSION = sys.argv[1:4]
+    unittest.main(argv=sys.argv[:1], verbosity=1)
