@@ -135,6 +135,57 @@ class TwoChannelCsv(unittest.TestCase):
         self.assertIn("'b': nominal rate 3 Hz", notes[1])
 
 
+class LongSilence(unittest.TestCase):
+    """One channel goes 14.5 s without a sample while the other streams in short blocks: the
+    silent channel's group reads no output time for 58 grid steps, far more than one block adds,
+    so its times must survive in the output ring until it resumes."""
+
+    # "dense": a sample every 0.125 s from 0 to 20 s, value k at k * 0.125 s.
+    # "sparse": (0, 100) (0.5, 200) (15, 300) (15.5, 400) (20, 500).
+    SPARSE = [(0.0, 100.0), (0.5, 200.0), (15.0, 300.0), (15.5, 400.0), (20.0, 500.0)]
+
+    @staticmethod
+    def hold(samples, t):
+        """Newest sample at or before t; the first one before it."""
+        value = samples[0][1]
+        for time, sample in samples:
+            if time <= t:
+                value = sample
+        return value
+
+    @staticmethod
+    def linear(samples, t):
+        """Line through the pair around t; held after the last sample."""
+        for (t0, y0), (t1, y1) in zip(samples, samples[1:]):
+            if t < t1:
+                return y0 + (t - t0) / (t1 - t0) * (y1 - y0)
+        return samples[-1][1]
+
+    def test_silent_channel_keeps_its_grid(self):
+        dense = [(k * 0.125, float(k)) for k in range(161)]
+        rows = sorted([(t, "dense", y) for t, y in dense] +
+                      [(t, "sparse", y) for t, y in self.SPARSE])
+        with tempfile.TemporaryDirectory() as directory:
+            path = os.path.join(directory, "silence.csv")
+            with open(path, "w") as csv:
+                csv.write("channel,time,value\n")
+                for t, name, y in rows:
+                    csv.write("%s,%r,%r\n" % (name, t, y))
+            for method, rule in (("hold", self.hold), ("linear", self.linear)):
+                with self.subTest(method=method):
+                    result = run("--method", method, "--rate", "4", "--block", "4", path)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    lines = result.stdout.splitlines()
+                    self.assertEqual(lines[0], "time,dense,sparse")
+                    self.assertEqual(len(lines) - 1, 81)  # 0 to 20 s in steps of 0.25 s
+                    for j, line in enumerate(lines[1:]):
+                        t = 0.25 * j
+                        time, a, b = (float(cell) for cell in line.split(","))
+                        self.assertEqual(time, t)
+                        self.assertAlmostEqual(a, rule(dense, t), delta=1e-9, msg=line)
+                        self.assertAlmostEqual(b, rule(self.SPARSE, t), delta=1e-9, msg=line)
+
+
 class ExampleRecording(unittest.TestCase):
     outputs = {}
 
