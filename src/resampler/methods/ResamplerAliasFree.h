@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "resampler/Resampler.h"
+#include "resampler/methods/kernels/KernelDispatch.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -85,6 +86,27 @@ private:
 
     std::vector<EntryState> entryStates;
     std::unordered_map<const ResamplerChannelGroup*, size_t> filterEntries;
+
+    // Batched production: a run of outputs of every channel at once, from an interleaved copy
+    // of the window rows, by the kernel chosen when the resampler was made.
+    void prepareBatches(const ResamplerChannelGroup& group, size_t entry);
+    uint64_t batchOutputLimit(size_t entry) const;
+    uint64_t historyStride(const ResamplerChannelGroup& group) const;
+    void produceOneOutput(ResamplerChannelGroup& group, size_t entry);
+    uint64_t produceBatch(ResamplerChannelGroup& group, size_t entry, uint64_t limit);
+    double* interleaveHistory(const ResamplerChannelGroup& group, uint64_t firstSample,
+                              uint64_t rows, uint64_t stride);
+    void writeBatchOutputs(ResamplerChannelGroup& group, uint64_t count, uint64_t stride);
+    void advancePositionBy(ResamplerChannelGroup& group, size_t entry, uint64_t outputs);
+
+    const Kernels::PolyphaseKernel* kernel = &Kernels::selectKernel();
+    // Per filter entry: the branches widened and reversed, P rows of T taps.
+    std::vector<std::vector<double>> widenedBranches;
+    // Scratch of the batches, shared by all groups; it only grows, up to the largest group.
+    std::vector<double> historyRows;
+    std::vector<double> batchResults;
+    std::vector<uint32_t> batchPhases;
+    std::vector<uint64_t> batchRows;
 };
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "resampler/methods/ResamplerAliasFree.h"
 
@@ -116,6 +118,10 @@ void ResamplerAliasFree::alignStart(ResamplerChannelGroup& group, size_t entry) 
 void ResamplerAliasFree::produceFiltered(ResamplerChannelGroup& group, size_t entry) {
     const EntryState& state = entryStates[entry];
     const uint64_t taps = tapsPerPhase[entry];
+    const bool batched = kernel->channelLanes != nullptr && taps > 0;
+    if (batched) {
+        prepareBatches(group, entry);
+    }
     uint64_t available = masterTimesAvailable(group);
     while (group.pendingCount >= taps) {
         if (state.flushing && delayCounts[entry] < 1) {
@@ -131,17 +137,225 @@ void ResamplerAliasFree::produceFiltered(ResamplerChannelGroup& group, size_t en
         if (available == 0) {
             break;
         }
-        const double time = masterTimes[group.masterTimesReadIndex];
-        for (const auto& channel : group.channels) {
-            channel->outputBuffer[group.outputWriteIndex] =
-                polyphaseDotProduct(group, entry, *channel);
+        if (!batched) {
+            produceOneOutput(group, entry);
+            --available;
+            continue;
         }
-        produceOutput(group, time);
-        --available;
-        advancePosition(group, entry);
+        uint64_t limit = available;
         if (state.flushing) {
-            --delayCounts[entry];
+            limit = std::min(limit, static_cast<uint64_t>(delayCounts[entry]));
         }
+        uint64_t produced = produceBatch(group, entry, limit);
+        if (produced == 0) {
+            // More pending than the ring holds can leave no window for a batch; the reference
+            // path reads the ring as it is.
+            produceOneOutput(group, entry);
+            produced = 1;
+        }
+        available -= produced;
+    }
+}
+
+void ResamplerAliasFree::produceOneOutput(ResamplerChannelGroup& group, size_t entry) {
+    const double time = masterTimes[group.masterTimesReadIndex];
+    for (const auto& channel : group.channels) {
+        channel->outputBuffer[group.outputWriteIndex] = polyphaseDotProduct(group, entry, *channel);
+    }
+    produceOutput(group, time);
+    advancePosition(group, entry);
+    if (entryStates[entry].flushing) {
+        --delayCounts[entry];
+    }
+}
+
+uint64_t ResamplerAliasFree::historyStride(const ResamplerChannelGroup& group) const {
+    const uint64_t channels = group.channels.size();
+    if (channels == 1) {
+        return 1;
+    }
+    const uint64_t width = kernel->laneWidth;
+    return (channels + width - 1) / width * width;
+}
+
+uint64_t ResamplerAliasFree::batchOutputLimit(size_t entry) const {
+    // About this many window rows per batch keep the interleaved copy in the second-level cache,
+    // while the rows copied twice (the T - 1 that neighbouring batches share) stay few.
+    constexpr uint64_t kTargetRows = 2048;
+    constexpr uint64_t kMinOutputs = 8;
+    constexpr uint64_t kMaxOutputs = 1024;
+    const uint64_t taps = tapsPerPhase[entry];
+    const uint64_t up = interpolationFactors[entry];
+    const uint64_t down = decimationFactors[entry];
+    const uint64_t rows = taps < kTargetRows ? kTargetRows - taps : 0;
+    return std::clamp(rows * up / down, kMinOutputs, kMaxOutputs);
+}
+
+void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size_t entry) {
+    if (widenedBranches.size() <= entry) {
+        widenedBranches.resize(entry + 1);
+    }
+    std::vector<double>& branches = widenedBranches[entry];
+    const uint64_t taps = tapsPerPhase[entry];
+    const uint64_t up = interpolationFactors[entry];
+    if (branches.empty()) {
+        // Tap j of branch p meets the j-th oldest sample of the window: c[p + P * (T - 1 - j)].
+        // Widening a float to double is exact, so the products do not change.
+        const std::vector<float>& coefficients = polyphaseCoefficients[entry];
+        branches.resize(up * taps);
+        for (uint64_t p = 0; p < up; ++p) {
+            for (uint64_t j = 0; j < taps; ++j) {
+                branches[p * taps + j] = static_cast<double>(coefficients[p + up * (taps - 1 - j)]);
+            }
+        }
+    }
+    // Sized on the first pass for the largest batch the group can make, so later passes only
+    // reuse them.
+    const uint64_t outputs = batchOutputLimit(entry);
+    const uint64_t down = decimationFactors[entry];
+    const uint64_t rows = ((outputs - 1) * down + up - 1) / up + 1 + taps;
+    const uint64_t stride = historyStride(group);
+    constexpr uint64_t kAlignmentSlack = 8;
+    if (historyRows.size() < rows * stride + kAlignmentSlack) {
+        historyRows.resize(rows * stride + kAlignmentSlack);
+    }
+    if (batchResults.size() < outputs * stride) {
+        batchResults.resize(outputs * stride);
+    }
+    if (batchPhases.size() < outputs) {
+        batchPhases.resize(outputs);
+        batchRows.resize(outputs);
+    }
+}
+
+uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t entry,
+                                          uint64_t limit) {
+    const uint64_t taps = tapsPerPhase[entry];
+    const uint64_t up = interpolationFactors[entry];
+    const uint64_t down = decimationFactors[entry];
+    const auto firstSample = static_cast<uint64_t>(inputIndices[entry]);
+    limit = std::min(limit, batchOutputLimit(entry));
+
+    // The phases and windows of the next outputs, as advancePosition would step through them,
+    // as long as each window is stored.
+    const uint64_t stored = std::min(group.pendingCount, group.inputBufferSize);
+    uint64_t count = 0;
+    uint64_t row = 0;
+    uint32_t phase = phases[entry];
+    const uint64_t rowStep = down / up;
+    const auto phaseStep = static_cast<uint32_t>(down % up);
+    while (count < limit && stored >= row + taps) {
+        batchPhases[count] = phase;
+        batchRows[count] = row;
+        ++count;
+        row += rowStep;
+        phase += phaseStep;
+        if (phase >= up) {
+            phase -= static_cast<uint32_t>(up);
+            ++row;
+        }
+    }
+
+    if (count == 0) {
+        return 0;
+    }
+    const uint64_t stride = historyStride(group);
+    Kernels::PolyphaseBatch batch;
+    batch.branches = widenedBranches[entry].data();
+    batch.taps = taps;
+    batch.up = static_cast<uint32_t>(up);
+    batch.down = static_cast<uint32_t>(down);
+    batch.history = interleaveHistory(group, firstSample, batchRows[count - 1] + taps, stride);
+    batch.stride = stride;
+    batch.phases = batchPhases.data();
+    batch.rows = batchRows.data();
+    batch.count = count;
+    batch.results = batchResults.data();
+    if (stride == 1) {
+        kernel->singleChannel(batch);
+    } else {
+        kernel->channelLanes(batch);
+    }
+
+    writeBatchOutputs(group, count, stride);
+    advancePositionBy(group, entry, count);
+    if (entryStates[entry].flushing) {
+        delayCounts[entry] -= static_cast<int32_t>(count);
+    }
+    return count;
+}
+
+double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group,
+                                              uint64_t firstSample, uint64_t rows,
+                                              uint64_t stride) {
+    // Rows start on a 64-byte boundary, so that with a stride of whole vectors no load splits a
+    // cache line.
+    auto address = reinterpret_cast<uintptr_t>(historyRows.data());
+    address = (address + 63) & ~static_cast<uintptr_t>(63);
+    double* history = reinterpret_cast<double*>(address);
+
+    // rows never exceeds the stored samples, which the ring holds, so it wraps at most once.
+    const uint64_t size = group.inputBufferSize;
+    const uint64_t start = firstSample % size;
+    const uint64_t firstRun = std::min(rows, size - start);
+    const uint64_t channels = group.channels.size();
+    for (uint64_t c = 0; c < channels; ++c) {
+        const double* ring = group.channels[c]->inputBuffer.data();
+        if (stride == 1) {
+            std::memcpy(history, ring + start, firstRun * sizeof(double));
+            std::memcpy(history + firstRun, ring, (rows - firstRun) * sizeof(double));
+            continue;
+        }
+        double* column = history + c;
+        for (uint64_t r = 0; r < firstRun; ++r) {
+            column[r * stride] = ring[start + r];
+        }
+        for (uint64_t r = firstRun; r < rows; ++r) {
+            column[r * stride] = ring[r - firstRun];
+        }
+    }
+    // Padding lanes hold zeros rather than stale values, which could be slow subnormals.
+    for (uint64_t c = channels; c < stride; ++c) {
+        for (uint64_t r = 0; r < rows; ++r) {
+            history[r * stride + c] = 0.0;
+        }
+    }
+    return history;
+}
+
+void ResamplerAliasFree::writeBatchOutputs(ResamplerChannelGroup& group, uint64_t count,
+                                           uint64_t stride) {
+    const uint64_t size = group.outputBufferSize;
+    const uint64_t start = group.outputWriteIndex;
+    const uint64_t firstRun = std::min(count, size - start);
+    const double* results = batchResults.data();
+    for (size_t c = 0; c < group.channels.size(); ++c) {
+        double* ring = group.channels[c]->outputBuffer.data();
+        const double* column = results + c;
+        for (uint64_t k = 0; k < firstRun; ++k) {
+            ring[start + k] = column[k * stride];
+        }
+        for (uint64_t k = firstRun; k < count; ++k) {
+            ring[k - firstRun] = column[k * stride];
+        }
+    }
+    for (uint64_t k = 0; k < count; ++k) {
+        produceOutput(group, masterTimes[group.masterTimesReadIndex]);
+    }
+}
+
+void ResamplerAliasFree::advancePositionBy(ResamplerChannelGroup& group, size_t entry,
+                                           uint64_t outputs) {
+    // The same state as `outputs` calls of advancePosition: the consumed input adds up.
+    const auto up = static_cast<int64_t>(interpolationFactors[entry]);
+    positions[entry] += outputs * decimationFactors[entry];
+    const auto position = static_cast<int64_t>(positions[entry]);
+    phases[entry] = static_cast<uint32_t>(position % up);
+    const int64_t previous = inputIndices[entry];
+    inputIndices[entry] = position / up;
+    const int64_t moved = inputIndices[entry] - previous;
+    if (moved > 0) {
+        consumePending(group, entry, static_cast<uint64_t>(moved));
     }
 }
 

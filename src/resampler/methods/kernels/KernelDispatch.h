@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "resampler/methods/kernels/PolyphaseKernel.h"
+
+namespace Karvel::Tamlib::Resampler::Kernels {
+
+// The names this processor can run, from the reference "scalar" up to the widest.
+std::vector<std::string> supportedKernelNames();
+
+// The kernel of a new resampler: the one TAMLIB_KERNEL names when this processor runs it,
+// otherwise the widest the processor supports. The variable is read on every call, so tests and
+// benchmarks can force each kernel in turn.
+const PolyphaseKernel& selectKernel();
+
+}  // namespace Karvel::Tamlib::Resampler::Kernels

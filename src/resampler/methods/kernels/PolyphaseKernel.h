@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+
+namespace Karvel::Tamlib::Resampler::Kernels {
+
+// One run of consecutive outputs of a filtered group, laid out for the kernels: the group's
+// input history as rows of one sample of every channel, and per output the branch and the row
+// of the oldest sample of its window.
+struct PolyphaseBatch {
+    // P branches of T taps each, widened to double and reversed: tap j of branch p is the
+    // coefficient that meets the j-th oldest sample of the window.
+    const double* branches = nullptr;
+    uint64_t taps = 0;
+    uint32_t up = 1;
+    uint32_t down = 1;
+    // Rows of `stride` doubles; channel c of a row at column c, the columns past the group's
+    // channels are padding that is computed and never read back.
+    const double* history = nullptr;
+    uint64_t stride = 0;
+    const uint32_t* phases = nullptr;
+    const uint64_t* rows = nullptr;
+    uint64_t count = 0;
+    // count rows of `stride` doubles, laid out as the history.
+    double* results = nullptr;
+};
+
+using BatchFunction = void (*)(const PolyphaseBatch&);
+
+// The functions of one instruction set. Every output of every channel is summed from 0.0 in
+// double, oldest sample first, one addition after another: work is spread over lanes and
+// accumulators by channel and by output, never by tap, so every kernel gives the same bits.
+struct PolyphaseKernel {
+    const char* name;
+    // Doubles per vector: the history stride of a group served by channelLanes is padded to a
+    // multiple of it. 0 for the reference kernel, which has no batch functions.
+    uint64_t laneWidth;
+    // One lane per channel; stride is a multiple of laneWidth.
+    BatchFunction channelLanes;
+    // Stride 1: several outputs of the one channel at once.
+    BatchFunction singleChannel;
+};
+
+const PolyphaseKernel& referenceKernel();
+const PolyphaseKernel& sse2Kernel();
+const PolyphaseKernel& avx2Kernel();
+const PolyphaseKernel& avx512Kernel();
+
+// Several outputs of one channel as interleaved scalar chains; serves every instruction set
+// where no vector layout fits the phase pattern.
+void interleavedScalarChains(const PolyphaseBatch& batch);
+
+}  // namespace Karvel::Tamlib::Resampler::Kernels

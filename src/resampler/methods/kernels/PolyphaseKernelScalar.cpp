@@ -1,0 +1,49 @@
+#include "resampler/methods/kernels/PolyphaseKernel.h"
+
+namespace Karvel::Tamlib::Resampler::Kernels {
+
+namespace {
+
+// K outputs of the one channel, each its own chain: the chains are independent, so they overlap
+// in the adder while each keeps the fixed order of its own taps.
+template <int K>
+void scalarTile(const PolyphaseBatch& batch, uint64_t first) {
+    const uint64_t taps = batch.taps;
+    const double* coefficient[K];
+    const double* sample[K];
+    double sum[K];
+    for (int k = 0; k < K; ++k) {
+        coefficient[k] = batch.branches + static_cast<uint64_t>(batch.phases[first + k]) * taps;
+        sample[k] = batch.history + batch.rows[first + k];
+        sum[k] = 0.0;
+    }
+    for (uint64_t j = 0; j < taps; ++j) {
+        for (int k = 0; k < K; ++k) {
+            sum[k] += coefficient[k][j] * sample[k][j];
+        }
+    }
+    for (int k = 0; k < K; ++k) {
+        batch.results[first + k] = sum[k];
+    }
+}
+
+}  // namespace
+
+void interleavedScalarChains(const PolyphaseBatch& batch) {
+    uint64_t first = 0;
+    for (; first + 8 <= batch.count; first += 8) {
+        scalarTile<8>(batch, first);
+    }
+    for (; first < batch.count; ++first) {
+        scalarTile<1>(batch, first);
+    }
+}
+
+const PolyphaseKernel& referenceKernel() {
+    // No batch functions: the group is computed one output and one channel at a time, straight
+    // from the channels' input rings.
+    static const PolyphaseKernel kernel{"scalar", 0, nullptr, nullptr};
+    return kernel;
+}
+
+}  // namespace Karvel::Tamlib::Resampler::Kernels
