@@ -154,7 +154,9 @@ Options:
   --help               print this help and exit
 
 With --method aliasfree, timestamped channels are filtered at a nominal rate: the median
-interval between their time stamps, rounded to whole hertz, reported on standard error.
+interval between their time stamps, rounded to whole hertz, reported on standard error. The
+filter counts samples from time 0, so for it time is measured from the earliest time stamp
+(and added back to the output times).
 )";
 }
 

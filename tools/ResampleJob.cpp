@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -58,7 +59,7 @@ bool sameGroupKey(double rateA, double offsetA, double rateB, double offsetB) {
 }
 
 // The alias-free filter needs a whole rate: the median interval resists jitter and gaps.
-double nominalRateHz(const InputChannel& channel, std::ostream& log) {
+double nominalRateHz(const InputChannel& channel, std::string& note) {
     if (channel.times.size() < 2) {
         throw InputError("channel '" + channel.name +
                          "': the alias-free method needs at least two time stamps to estimate "
@@ -82,9 +83,9 @@ double nominalRateHz(const InputChannel& channel, std::ostream& log) {
                          formatted("%.17g", median) +
                          " s gives no nominal rate of at least 1 Hz for the alias-free method");
     }
-    log << "tamresample: channel '" << channel.name << "': nominal rate "
-        << formatted("%.17g", rateHz) << " Hz (median time-stamp interval "
-        << formatted("%.6g", median) << " s)\n";
+    note = "tamresample: channel '" + channel.name + "': nominal rate " +
+           formatted("%.17g", rateHz) + " Hz (median time-stamp interval " +
+           formatted("%.6g", median) + " s)\n";
     return rateHz;
 }
 
@@ -94,7 +95,28 @@ ResampleJob::ResampleJob(const Options& options, double offsetSeconds,
                          std::vector<InputChannel> channels)
     : options_(options), offsetSeconds_(offsetSeconds), channels_(std::move(channels)) {}
 
-void ResampleJob::planRegistrations(std::ostream& log) {
+void ResampleJob::measureTimeFromFirstSample() {
+    // The alias-free filter counts input samples from time 0 at the nominal rate: time stamps
+    // far from 0 (an epoch) would make it skip that many samples that never come.
+    timeShiftSeconds_ = std::numeric_limits<double>::infinity();
+    for (const InputChannel& channel : channels_) {
+        if (channel.size() > 0) {
+            timeShiftSeconds_ = std::min(timeShiftSeconds_, channel.timeOf(0));
+        }
+    }
+    if (!std::isfinite(timeShiftSeconds_)) {
+        timeShiftSeconds_ = 0.0;
+    }
+    for (InputChannel& channel : channels_) {
+        channel.offsetSeconds -= timeShiftSeconds_;
+        for (double& time : channel.times) {
+            time -= timeShiftSeconds_;
+        }
+    }
+    offsetSeconds_ -= timeShiftSeconds_;
+}
+
+void ResampleJob::planRegistrations(std::string& notes) {
     const bool aliasFree = options_.method == Options::Method::AliasFree;
     registrations_.clear();
     groups_.clear();
@@ -106,7 +128,9 @@ void ResampleJob::planRegistrations(std::ostream& log) {
         } else if (aliasFree) {
             // A channel's nominal time axis starts at its first stamp; distinct starts also
             // keep channels of equal rate in groups of their own.
-            registration = {nominalRateHz(channel, log), channel.times.front(), true, 0};
+            std::string note;
+            registration = {nominalRateHz(channel, note), channel.times.front(), true, 0};
+            notes += note;
         } else {
             registration = {kDefaultGroupRateHz, 0.0, false, 0};
         }
@@ -186,22 +210,31 @@ ResampleJob::RingSizes ResampleJob::ringSizes(const BlockPlan& plan) const {
     const double bytes = 8.0 * (outputEntries * (channelCount + groupCount + 1.0) +
                                 inputEntries * (channelCount + groupCount));
     if (!(bytes <= kMemoryLimitBytes)) {
-        throw InputError(
-            "the rings would need " + formatted("%.3g", bytes / 1e9) + " GB: channel '" +
-            channels_[silence.channel].name + "' goes " + formatted("%.6g", silence.seconds) +
-            " s without a sample after the first output time " + formatted("%.17g", start) +
-            " s; check --offset, --rate and the time unit (seconds)");
+        throw InputError("the rings would need " + formatted("%.3g", bytes / 1e9) +
+                         " GB: channel '" + channels_[silence.channel].name + "' goes " +
+                         formatted("%.6g", silence.seconds) +
+                         " s without a sample after the first output time " +
+                         formatted("%.17g", start + timeShiftSeconds_) +
+                         " s; check --offset, --rate and the time unit (seconds)");
     }
     return {static_cast<uint64_t>(inputEntries), static_cast<uint64_t>(outputEntries)};
 }
 
 void ResampleJob::run(GridWriter& writer, std::ostream& log) {
-    planRegistrations(log);
+    if (options_.method == Options::Method::AliasFree) {
+        measureTimeFromFirstSample();
+    }
+    std::string notes;
+    planRegistrations(notes);
     const BlockPlan plan(channels_, options_.blockSize);
     if (!std::isfinite(plan.endTime())) {
         throw InputError("nothing to resample: no channel has a sample");
     }
     const RingSizes sizes = ringSizes(plan);
+    // Only now is the input known to be usable: a refused input leaves the output empty and
+    // its error as the only line on standard error.
+    log << notes;
+    writer.writeHeader();
 
     try {
         ResamplerHandle resampler = createResampler(options_.method);
@@ -277,6 +310,9 @@ void ResampleJob::readOutputs(void* r, const std::vector<void*>& handles, uint64
             values.resize(count);
             // Output times once per group: its channels share one read cursor for them.
             getResampledTimes2(r, handles[group.front()], times.data(), count);
+            for (double& time : times) {
+                time += timeShiftSeconds_;
+            }
             for (std::size_t c : group) {
                 getResampledData2(r, handles[c], values.data(), count);
                 writer.add(c, times.data(), values.data(), count);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "BlockPlan.h"
@@ -38,7 +39,8 @@ private:
         uint64_t output = 0;
     };
 
-    void planRegistrations(std::ostream& log);
+    void measureTimeFromFirstSample();
+    void planRegistrations(std::string& notes);
     double gridStart() const;
     RingSizes ringSizes(const BlockPlan& plan) const;
     void stream(void* resampler, const BlockPlan& plan, uint64_t outputRing, GridWriter& writer);
@@ -47,6 +49,7 @@ private:
 
     Options options_;
     double offsetSeconds_;
+    double timeShiftSeconds_ = 0.0;  // subtracted from every time handed to the resampler
     std::vector<InputChannel> channels_;
     std::vector<Registration> registrations_;
     std::vector<std::vector<std::size_t>> groups_;  // channel indices, as the library groups them

@@ -57,7 +57,6 @@ int resample(const Options& options) {
     std::ostream& out = options.outputPath.empty() ? std::cout : file;
 
     GridWriter writer(out, names);
-    writer.writeHeader();
     ResampleJob job(options, offsetSeconds, std::move(channels));
     job.run(writer, std::cerr);
     out.flush();

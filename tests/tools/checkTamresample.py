@@ -87,6 +87,10 @@ class TwoChannelCsv(unittest.TestCase):
     def test_default_offset_follows_absolute_time_stamps(self):
         # Times near 1000 s: a grid seeded at 0 would need 4000 outputs before the data; the
         # default offset is the earliest time stamp, so the rows are the same, 1000 s later.
+        # The alias-free filter counts samples from time 0, so the command measures its time
+        # from the earliest stamp: its rows too are the same, 1000 s later.
+        unshifted = run("--method", "aliasfree", "--rate", "4", self.csv)
+        self.assertEqual(unshifted.returncode, 0, unshifted.stderr)
         with tempfile.TemporaryDirectory() as directory:
             path = os.path.join(directory, "late.csv")
             with open(self.csv) as source, open(path, "w") as late:
@@ -95,10 +99,11 @@ class TwoChannelCsv(unittest.TestCase):
                 for line in lines[1:]:
                     name, time, value = line.split(",")
                     late.write("%s,%.17g,%s\n" % (name, float(time) + 1000.0, value))
-            for method, expected in (("hold", HOLD_ROWS), ("linear", LINEAR_ROWS)):
+            cases = (("hold", HOLD_ROWS), ("linear", LINEAR_ROWS), ("aliasfree", unshifted.stdout))
+            for method, expected in cases:
                 with self.subTest(method=method):
                     result = run("--method", method, "--rate", "4", "--block", "2", path)
-                    self.assertRuns(result)
+                    self.assertEqual(result.returncode, 0, result.stderr)
                     self.assertEqual(result.stdout, shifted(expected, 1000.0))
 
     def test_offset_starts_the_grid_later(self):
@@ -249,14 +254,15 @@ class Errors(unittest.TestCase):
             ("header", "name,time,value\na,0,1\n", ":1: "),
             ("blank lines count", header + "\na,0,1\n\na,1,x\n", ":5: "),
             ("no rows", header, "no data rows"),
+            ("one alias-free stamp", header + "a,0,1\na,1,2\nb,0.5,3\n", "'b'", "aliasfree"),
         ]
         with tempfile.TemporaryDirectory() as directory:
-            for name, content, fragment in cases:
+            for name, content, fragment, *method in cases:
                 with self.subTest(case=name):
                     path = os.path.join(directory, "bad.csv")
                     with open(path, "w") as bad:
                         bad.write(content)
-                    result = run(path)
+                    result = run("--method", (method or ["linear"])[0], path)
                     self.assertFailsWithOneLine(result, fragment, status=1)
                     self.assertEqual(result.stdout, "")
 
