@@ -14,6 +14,11 @@
 #include "Options.h"
 #include "ResampleJob.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #ifndef TAMRESAMPLE_VERSION
 #error "TAMRESAMPLE_VERSION must come from the build (the project version)"
 #endif
@@ -69,6 +74,10 @@ int resample(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The same bytes on every platform: no CR before each LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     try {
         const Options options = Options::parse(std::vector<std::string>(argv + 1, argv + argc));
         switch (options.action) {
