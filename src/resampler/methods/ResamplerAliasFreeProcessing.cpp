@@ -222,6 +222,10 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size
     if (batchResults.size() < outputs * stride) {
         batchResults.resize(outputs * stride);
     }
+    if (channelCursors.size() < group.channels.size()) {
+        channelCursors.resize(group.channels.size());
+        channelOutputs.resize(group.channels.size());
+    }
     if (batchPhases.size() < outputs) {
         batchPhases.resize(outputs);
         batchRows.resize(outputs);
@@ -299,26 +303,22 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
     const uint64_t start = firstSample % size;
     const uint64_t firstRun = std::min(rows, size - start);
     const uint64_t channels = group.channels.size();
-    for (uint64_t c = 0; c < channels; ++c) {
-        const double* ring = group.channels[c]->inputBuffer.data();
-        if (stride == 1) {
-            std::memcpy(history, ring + start, firstRun * sizeof(double));
-            std::memcpy(history + firstRun, ring, (rows - firstRun) * sizeof(double));
-            continue;
-        }
-        double* column = history + c;
-        for (uint64_t r = 0; r < firstRun; ++r) {
-            column[r * stride] = ring[start + r];
-        }
-        for (uint64_t r = firstRun; r < rows; ++r) {
-            column[r * stride] = ring[r - firstRun];
-        }
+    if (stride == 1) {
+        const double* ring = group.channels.front()->inputBuffer.data();
+        std::memcpy(history, ring + start, firstRun * sizeof(double));
+        std::memcpy(history + firstRun, ring, (rows - firstRun) * sizeof(double));
+        return history;
     }
-    // Padding lanes hold zeros rather than stale values, which could be slow subnormals.
-    for (uint64_t c = channels; c < stride; ++c) {
-        for (uint64_t r = 0; r < rows; ++r) {
-            history[r * stride + c] = 0.0;
+    for (uint64_t c = 0; c < channels; ++c) {
+        channelCursors[c] = group.channels[c]->inputBuffer.data() + start;
+    }
+    kernel->interleave(channelCursors.data(), channels, firstRun, history, stride);
+    if (rows > firstRun) {
+        for (uint64_t c = 0; c < channels; ++c) {
+            channelCursors[c] = group.channels[c]->inputBuffer.data();
         }
+        kernel->interleave(channelCursors.data(), channels, rows - firstRun,
+                           history + firstRun * stride, stride);
     }
     return history;
 }
@@ -329,14 +329,22 @@ void ResamplerAliasFree::writeBatchOutputs(ResamplerChannelGroup& group, uint64_
     const uint64_t start = group.outputWriteIndex;
     const uint64_t firstRun = std::min(count, size - start);
     const double* results = batchResults.data();
-    for (size_t c = 0; c < group.channels.size(); ++c) {
-        double* ring = group.channels[c]->outputBuffer.data();
-        const double* column = results + c;
-        for (uint64_t k = 0; k < firstRun; ++k) {
-            ring[start + k] = column[k * stride];
+    const uint64_t channels = group.channels.size();
+    if (stride == 1) {
+        double* ring = group.channels.front()->outputBuffer.data();
+        std::memcpy(ring + start, results, firstRun * sizeof(double));
+        std::memcpy(ring, results + firstRun, (count - firstRun) * sizeof(double));
+    } else {
+        for (uint64_t c = 0; c < channels; ++c) {
+            channelOutputs[c] = group.channels[c]->outputBuffer.data() + start;
         }
-        for (uint64_t k = firstRun; k < count; ++k) {
-            ring[k - firstRun] = column[k * stride];
+        kernel->deinterleave(results, stride, firstRun, channelOutputs.data(), channels);
+        if (count > firstRun) {
+            for (uint64_t c = 0; c < channels; ++c) {
+                channelOutputs[c] = group.channels[c]->outputBuffer.data();
+            }
+            kernel->deinterleave(results + firstRun * stride, stride, count - firstRun,
+                                 channelOutputs.data(), channels);
         }
     }
     for (uint64_t k = 0; k < count; ++k) {

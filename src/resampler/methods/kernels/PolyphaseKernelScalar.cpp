@@ -42,7 +42,7 @@ void interleavedScalarChains(const PolyphaseBatch& batch) {
 const PolyphaseKernel& referenceKernel() {
     // No batch functions: the group is computed one output and one channel at a time, straight
     // from the channels' input rings.
-    static const PolyphaseKernel kernel{"scalar", 0, nullptr, nullptr};
+    static const PolyphaseKernel kernel{"scalar", 0, nullptr, nullptr, nullptr, nullptr};
     return kernel;
 }
 

@@ -15,6 +15,14 @@ struct Sse2 {
     static void store(double* p, Vec v) { _mm_storeu_pd(p, v); }
     static Vec mul(Vec a, Vec b) { return _mm_mul_pd(a, b); }
     static Vec add(Vec a, Vec b) { return _mm_add_pd(a, b); }
+
+    static constexpr uint64_t tile = 2;
+    static void transposeTile(const double* const* in, double* const* out) {
+        const __m128d a = _mm_loadu_pd(in[0]);
+        const __m128d b = _mm_loadu_pd(in[1]);
+        _mm_storeu_pd(out[0], _mm_unpacklo_pd(a, b));
+        _mm_storeu_pd(out[1], _mm_unpackhi_pd(a, b));
+    }
 };
 
 void sse2ChannelLanes(const PolyphaseBatch& batch) {
@@ -25,7 +33,12 @@ void sse2SingleChannel(const PolyphaseBatch& batch) {
     singleChannel<Sse2>(batch);
 }
 
-constexpr PolyphaseKernel kernel{"sse2", Sse2::width, sse2ChannelLanes, sse2SingleChannel};
+constexpr PolyphaseKernel kernel{"sse2",
+                                 Sse2::width,
+                                 sse2ChannelLanes,
+                                 sse2SingleChannel,
+                                 interleaveLanes<Sse2>,
+                                 deinterleaveLanes<Sse2>};
 
 }  // namespace
 

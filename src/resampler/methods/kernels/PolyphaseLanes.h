@@ -153,5 +153,61 @@ void singleChannel(const PolyphaseBatch& batch) {
     interleavedScalarChains(rest);
 }
 
+// Square tiles of V::tile doubles are transposed in registers; the edges go one by one.
+template <class V>
+void interleaveLanes(const double* const* sources, uint64_t channels, uint64_t rows,
+                     double* history, uint64_t stride) {
+    constexpr uint64_t tile = V::tile;
+    const uint64_t tiledChannels = channels - channels % tile;
+    const uint64_t tiledRows = rows - rows % tile;
+    for (uint64_t r = 0; r < tiledRows; r += tile) {
+        for (uint64_t c = 0; c < tiledChannels; c += tile) {
+            const double* in[tile];
+            double* out[tile];
+            for (uint64_t i = 0; i < tile; ++i) {
+                in[i] = sources[c + i] + r;
+                out[i] = history + (r + i) * stride + c;
+            }
+            V::transposeTile(in, out);
+        }
+    }
+    for (uint64_t r = 0; r < rows; ++r) {
+        double* row = history + r * stride;
+        const uint64_t firstChannel = r < tiledRows ? tiledChannels : 0;
+        for (uint64_t c = firstChannel; c < channels; ++c) {
+            row[c] = sources[c][r];
+        }
+        for (uint64_t c = channels; c < stride; ++c) {
+            row[c] = 0.0;
+        }
+    }
+}
+
+template <class V>
+void deinterleaveLanes(const double* rowsIn, uint64_t stride, uint64_t rows, double* const* targets,
+                       uint64_t channels) {
+    constexpr uint64_t tile = V::tile;
+    const uint64_t tiledChannels = channels - channels % tile;
+    const uint64_t tiledRows = rows - rows % tile;
+    for (uint64_t r = 0; r < tiledRows; r += tile) {
+        for (uint64_t c = 0; c < tiledChannels; c += tile) {
+            const double* in[tile];
+            double* out[tile];
+            for (uint64_t i = 0; i < tile; ++i) {
+                in[i] = rowsIn + (r + i) * stride + c;
+                out[i] = targets[c + i] + r;
+            }
+            V::transposeTile(in, out);
+        }
+    }
+    for (uint64_t r = 0; r < rows; ++r) {
+        const double* row = rowsIn + r * stride;
+        const uint64_t firstChannel = r < tiledRows ? tiledChannels : 0;
+        for (uint64_t c = firstChannel; c < channels; ++c) {
+            targets[c][r] = row[c];
+        }
+    }
+}
+
 }  // namespace
 }  // namespace Karvel::Tamlib::Resampler::Kernels
