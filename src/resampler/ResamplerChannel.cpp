@@ -1,5 +1,8 @@
 #include "resampler/ResamplerChannel.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace Karvel::Tamlib::Resampler {
 
 ResamplerChannel::~ResamplerChannel() {
@@ -41,9 +44,13 @@ void ResamplerChannel::appendValues(const double* values, uint64_t count) {
         first = count - inputCapacity;
         inputWriteIndex = (inputWriteIndex + first % inputCapacity) % inputCapacity;
     }
-    for (uint64_t k = first; k < count; ++k) {
-        inputBuffer[inputWriteIndex] = values[k];
-        if (++inputWriteIndex >= inputCapacity) {
+    // Two contiguous runs at most: up to the end of the ring, then from its start.
+    while (first < count) {
+        const uint64_t run = std::min(count - first, inputCapacity - inputWriteIndex);
+        std::memcpy(inputBuffer.data() + inputWriteIndex, values + first, run * sizeof(double));
+        first += run;
+        inputWriteIndex += run;
+        if (inputWriteIndex >= inputCapacity) {
             inputWriteIndex = 0;
         }
     }
