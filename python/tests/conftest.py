@@ -1,0 +1,108 @@
+"""Shared helpers: the C interface through ctypes, independent of the extension module."""
+
+import ctypes
+import os
+
+import numpy as np
+import pytest
+
+_double_p = ctypes.POINTER(ctypes.c_double)
+_void_pp = ctypes.POINTER(ctypes.c_void_p)
+_u64 = ctypes.c_uint64
+
+
+class CApi:
+    """Drives libtamresampler directly, as a C host does. Only valid calls may be made: a C++
+    exception leaving the library would end the test process."""
+
+    def __init__(self, path):
+        lib = ctypes.CDLL(path)
+        sig = {
+            "createResamplerHold": [_void_pp],
+            "createResamplerLinear": [_void_pp],
+            "createResamplerAliasFree": [_void_pp],
+            "deleteResampler": [ctypes.c_void_p],
+            "setSamplerate": [ctypes.c_void_p, ctypes.c_double],
+            "setInputBufferSize": [ctypes.c_void_p, _u64],
+            "setOutputBufferSize": [ctypes.c_void_p, _u64],
+            "setInitialOffset": [ctypes.c_void_p, ctypes.c_double],
+            "setCustomEpsilon": [ctypes.c_void_p, ctypes.c_double],
+            "addAsyncChannel": [ctypes.c_void_p, _void_pp],
+            "addAsyncChannel2": [ctypes.c_void_p, _void_pp, ctypes.c_double, ctypes.c_double,
+                                 ctypes.c_int64],
+            "initialize": [ctypes.c_void_p],
+            "addData": [ctypes.c_void_p, ctypes.c_void_p, _double_p, _u64],
+            "addTimes": [ctypes.c_void_p, ctypes.c_void_p, _double_p, _u64],
+            "calculate": [ctypes.c_void_p],
+            "noMoreDataToAdd": [ctypes.c_void_p, ctypes.c_double],
+            "getResampledDataCount": [ctypes.c_void_p, ctypes.c_void_p, ctypes.POINTER(_u64)],
+            "getResampledTimes2": [ctypes.c_void_p, ctypes.c_void_p, _double_p, _u64],
+            "getResampledData2": [ctypes.c_void_p, ctypes.c_void_p, _double_p, _u64],
+        }
+        for name, argtypes in sig.items():
+            getattr(lib, name).argtypes = argtypes
+            getattr(lib, name).restype = ctypes.c_int
+        self.lib = lib
+
+    def run(self, method, rate, blocks, end_s, *, offset=0.0, input_buffer, output_buffer,
+            nominal_rate=None, tolerance=None):
+        """One time-stamped channel fed block by block; returns all (times, values) read."""
+        lib = self.lib
+        r = ctypes.c_void_p()
+        create = {"hold": lib.createResamplerHold, "linear": lib.createResamplerLinear,
+                  "aliasfree": lib.createResamplerAliasFree}[method]
+        create(ctypes.byref(r))
+        try:
+            lib.setSamplerate(r, rate)
+            lib.setInitialOffset(r, offset)
+            lib.setInputBufferSize(r, input_buffer)
+            lib.setOutputBufferSize(r, output_buffer)
+            if tolerance is not None:
+                lib.setCustomEpsilon(r, tolerance)
+            ch = ctypes.c_void_p()
+            if nominal_rate is None:
+                lib.addAsyncChannel(r, ctypes.byref(ch))
+            else:
+                lib.addAsyncChannel2(r, ctypes.byref(ch), nominal_rate, 0.0, 0)
+            lib.initialize(r)
+            times, values = [], []
+
+            def drain():
+                count = _u64()
+                lib.getResampledDataCount(r, ch, ctypes.byref(count))
+                n = count.value
+                assert n < output_buffer, "a pass produced more than one read may take"
+                t = np.empty(n)
+                v = np.empty(n)
+                lib.getResampledTimes2(r, ch, t.ctypes.data_as(_double_p), n)
+                lib.getResampledData2(r, ch, v.ctypes.data_as(_double_p), n)
+                times.append(t)
+                values.append(v)
+
+            for block_times, block_values in blocks:
+                bt = np.ascontiguousarray(block_times, dtype=np.float64)
+                bv = np.ascontiguousarray(block_values, dtype=np.float64)
+                lib.addTimes(r, ch, bt.ctypes.data_as(_double_p), bt.size)
+                lib.addData(r, ch, bv.ctypes.data_as(_double_p), bv.size)
+                lib.calculate(r)
+                drain()
+            lib.noMoreDataToAdd(r, end_s * 1000.0)
+            lib.calculate(r)
+            drain()
+            return np.concatenate(times), np.concatenate(values)
+        finally:
+            lib.deleteResampler(r)
+
+
+@pytest.fixture(scope="session")
+def capi():
+    path = os.environ.get("TAMLIB_LIBRARY")
+    if not path:
+        pytest.skip("TAMLIB_LIBRARY names the shared library; CTest sets it")
+    return CApi(path)
+
+
+def irregular_times(rng, n, mean_interval, start=0.0):
+    """Increasing time stamps with jittered intervals between 0.2 and 1.8 times the mean."""
+    steps = mean_interval * rng.uniform(0.2, 1.8, n - 1)
+    return start + np.r_[0.0, np.cumsum(steps)]
