@@ -20,6 +20,22 @@ using Karvel::Tamlib::Resampler::Kernels::PolyphaseKernel;
 using Karvel::Tamlib::Resampler::Kernels::selectKernel;
 using Karvel::Tamlib::Resampler::Kernels::supportedKernelNames;
 
+// Windows has no setenv; there _putenv_s with an empty value removes the variable.
+void setVariable(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+void unsetVariable(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
+
 // Sets TAMLIB_KERNEL for the scope and restores what was there before.
 class KernelOverride {
 public:
@@ -29,13 +45,13 @@ public:
         if (hadPrevious) {
             saved = previous;
         }
-        setenv("TAMLIB_KERNEL", name.c_str(), 1);
+        setVariable("TAMLIB_KERNEL", name.c_str());
     }
     ~KernelOverride() {
         if (hadPrevious) {
-            setenv("TAMLIB_KERNEL", saved.c_str(), 1);
+            setVariable("TAMLIB_KERNEL", saved.c_str());
         } else {
-            unsetenv("TAMLIB_KERNEL");
+            unsetVariable("TAMLIB_KERNEL");
         }
     }
     KernelOverride(const KernelOverride&) = delete;
