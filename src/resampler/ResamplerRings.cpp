@@ -81,8 +81,13 @@ void Resampler::consumeInput(ResamplerChannelGroup& group) {
 
 void Resampler::copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample) {
     if (channel.arraySize == 1) {
-        channel.outputBuffer[outputSample % channel.outputCapacity] =
-            channel.inputBuffer[inputSample % channel.inputCapacity];
+        // The slots are already within the rings but for a channel whose rings differ in size.
+        const uint64_t target = outputSample < channel.outputCapacity
+                                    ? outputSample
+                                    : outputSample % channel.outputCapacity;
+        const uint64_t source =
+            inputSample < channel.inputCapacity ? inputSample : inputSample % channel.inputCapacity;
+        channel.outputBuffer[target] = channel.inputBuffer[source];
         return;
     }
     if (channel.arraySize < 1) {

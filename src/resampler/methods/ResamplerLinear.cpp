@@ -1,6 +1,54 @@
 #include "resampler/methods/ResamplerLinear.h"
 
+#include <cstdint>
+
 namespace Karvel::Tamlib::Resampler {
+
+namespace {
+
+// What the walk chose for each output: the two input slots around it and its fraction, shared
+// by every channel. Each channel is then interpolated in one tight loop of its own.
+class LinearBatch {
+public:
+    explicit LinearBatch(ResamplerChannelGroup& group) : group(group) {}
+
+    void add(uint64_t first, uint64_t second, bool sameTime, double fraction, uint64_t outputSlot) {
+        firstSlots[count] = first;
+        secondSlots[count] = second;
+        sameTimes[count] = sameTime;
+        fractions[count] = fraction;
+        outputSlots[count] = outputSlot;
+        if (++count == kCapacity) {
+            flush();
+        }
+    }
+
+    void flush() {
+        for (const auto& channel : group.channels) {
+            const double* input = channel->inputBuffer.data();
+            double* output = channel->outputBuffer.data();
+            for (uint64_t k = 0; k < count; ++k) {
+                const double y0 = input[firstSlots[k]];
+                const double y1 = input[secondSlots[k]];
+                output[outputSlots[k]] = sameTimes[k] ? y0 : y0 + fractions[k] * (y1 - y0);
+            }
+        }
+        count = 0;
+    }
+
+private:
+    static constexpr uint64_t kCapacity = 256;
+
+    ResamplerChannelGroup& group;
+    uint64_t firstSlots[kCapacity];
+    uint64_t secondSlots[kCapacity];
+    bool sameTimes[kCapacity];
+    double fractions[kCapacity];
+    uint64_t outputSlots[kCapacity];
+    uint64_t count = 0;
+};
+
+}  // namespace
 
 ResamplerLinear::ResamplerLinear() {
     method = Linear;
@@ -13,20 +61,19 @@ bool ResamplerLinear::isChannelUnsupported(const ResamplerChannel& channel) cons
 }
 
 void ResamplerLinear::resampleGroup(ResamplerChannelGroup& group, int32_t /*groupIndex*/) {
-    walkMasterTimes(group, [&group](double time) {
+    LinearBatch batch(group);
+    walkMasterTimes(group, [&group, &batch](double time) {
         const uint64_t size = group.inputBufferSize;
         const uint64_t first = group.inputReadIndex < size ? group.inputReadIndex : size - 1;
         const uint64_t second = first + 1 >= size ? 0 : first + 1;
         const double t0 = group.inputTimes[first];
         const double t1 = group.inputTimes[second];
-        // The same fraction for every channel: the evaluation order below fixes the result.
-        for (const auto& channel : group.channels) {
-            const double y0 = channel->inputBuffer[first];
-            const double y1 = channel->inputBuffer[second];
-            channel->outputBuffer[group.outputWriteIndex] =
-                (t1 == t0) ? y0 : y0 + ((time - t0) / (t1 - t0)) * (y1 - y0);
-        }
+        // One fraction for every channel, computed as the single-channel formula would.
+        const bool sameTime = t1 == t0;
+        const double fraction = sameTime ? 0.0 : (time - t0) / (t1 - t0);
+        batch.add(first, second, sameTime, fraction, group.outputWriteIndex);
     });
+    batch.flush();
 }
 
 }  // namespace Karvel::Tamlib::Resampler
