@@ -93,13 +93,22 @@ void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& c
         if (group.timing == RateDefined) {
             return;
         }
-        // Every stamp but the first of the block must repeat what the time master stored.
-        const uint64_t base = group.inputWriteIndex + size - count % size;
-        for (uint64_t k = count - 1; k >= 1; --k) {
-            const double stored = group.inputTimes[(base + k % size) % size];
-            if (!(std::abs(times[k] - stored) <= kMachineEpsilon)) {
-                throw std::invalid_argument("Timestamps do not match.");
+        // Every stamp but the first of the block must repeat what the time master stored: stamp
+        // k against slot (write index - count + k) mod size, compared in contiguous runs.
+        const double* stored = group.inputTimes.data();
+        uint64_t slot = (group.inputWriteIndex + size - count % size) % size;
+        bool matching = true;
+        for (uint64_t k = 1; k < count;) {
+            slot = slot + 1 >= size ? 0 : slot + 1;
+            const uint64_t run = std::min(count - k, size - slot);
+            for (uint64_t i = 0; i < run; ++i) {
+                matching &= std::abs(times[k + i] - stored[slot + i]) <= kMachineEpsilon;
             }
+            k += run;
+            slot += run - 1;
+        }
+        if (!matching) {
+            throw std::invalid_argument("Timestamps do not match.");
         }
         return;
     }
