@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "resampler/Resampler.h"
@@ -14,11 +16,12 @@ void Resampler::getResampledData2(ResamplerChannel& channel, double* data, uint6
     const uint64_t capacity = channel.outputCapacity;
     const auto width = static_cast<uint64_t>(channel.arraySize);
     uint64_t slot = (width * channel.outputReadIndex + capacity) % capacity;
-    for (uint64_t k = 0; k < count * width; ++k) {
-        data[k] = channel.outputBuffer[slot];
-        if (++slot >= capacity) {
-            slot = 0;
-        }
+    // Contiguous runs up to the end of the ring, then from its start.
+    for (uint64_t k = 0; k < count * width;) {
+        const uint64_t run = std::min(count * width - k, capacity - slot);
+        std::memcpy(data + k, channel.outputBuffer.data() + slot, run * sizeof(double));
+        k += run;
+        slot = slot + run >= capacity ? 0 : slot + run;
     }
     channel.outputReadIndex = (capacity + count + channel.outputReadIndex) % capacity;
 }
