@@ -1,0 +1,221 @@
+// Throughput of the three methods through the C exports, on one core: a host streams blocks of
+// 10,000 input samples per channel, calls calculate after each and reads every output back.
+// Items are input samples times channels.
+//
+//   tamlib_bench [benchmark flags]
+//   tamlib_bench --dump-data=DIR   writes the signal and time stamps the runs use, for the peers
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tamlib/resampler.h"
+
+namespace {
+
+constexpr int kMaxChannels = 16;
+constexpr uint64_t kSamplesPerChannel = 200000;
+constexpr uint64_t kBlock = 10000;
+
+// The same values for every run and every peer: channel-major, kSamplesPerChannel per channel,
+// and irregular stamps of mean interval 1 ms +- 40 %.
+struct Workload {
+    std::vector<double> signal;
+    std::vector<double> stamps;
+
+    Workload() : signal(kMaxChannels * kSamplesPerChannel), stamps(kSamplesPerChannel) {
+        std::mt19937_64 random(20240611);
+        std::normal_distribution<double> value(0.0, 1.0);
+        for (double& v : signal) {
+            v = value(random);
+        }
+        std::uniform_real_distribution<double> jitter(-0.4, 0.4);
+        double time = 0.0;
+        for (double& t : stamps) {
+            t = time;
+            time += 0.001 * (1.0 + jitter(random));
+        }
+    }
+    const double* channel(int c) const { return signal.data() + c * kSamplesPerChannel; }
+};
+
+const Workload& workload() {
+    static const Workload data;
+    return data;
+}
+
+enum class Stamps {
+    None,        // synchronous channels: the rate defines the times
+    PerGroup,    // one block of stamps per pass, through the group's first channel
+    PerChannel,  // every channel repeats the stamps, which the group checks against the first
+};
+
+struct StreamSpec {
+    int method;
+    double inputRate;  // the nominal rate of irregular stamps
+    double outputRate;
+    int channels;
+    Stamps stamps;
+};
+
+int createResampler(int method, void** resampler) {
+    switch (method) {
+        case TAMLIB_METHOD_HOLD:
+            return createResamplerHold(resampler);
+        case TAMLIB_METHOD_LINEAR:
+            return createResamplerLinear(resampler);
+        default:
+            return createResamplerAliasFree(resampler);
+    }
+}
+
+// One whole stream: every block with its calculate and read-back, then end of data. The set-up
+// (registration, filter design, initialize) is not timed, as the peers' is not either.
+void streamOnce(benchmark::State& state, const StreamSpec& spec, std::vector<double>& times,
+                std::vector<double>& values) {
+    state.PauseTiming();
+    const Workload& data = workload();
+    // Rings as a host sizes them for its blocks: one block of input, one block's outputs and
+    // some slack (the alias-free method adds its filter length to the input ring itself).
+    const auto outputRing =
+        static_cast<uint64_t>(static_cast<double>(kBlock) * spec.outputRate / spec.inputRate) +
+        1024;
+
+    void* resampler = nullptr;
+    createResampler(spec.method, &resampler);
+    setSamplerate(resampler, spec.outputRate);
+    setInputBufferSize(resampler, kBlock);
+    setOutputBufferSize(resampler, outputRing);
+    std::vector<void*> channels(static_cast<size_t>(spec.channels));
+    for (void*& channel : channels) {
+        if (spec.stamps != Stamps::None) {
+            addAsyncChannel2(resampler, &channel, spec.inputRate, 0.0, 0);
+        } else {
+            addSyncChannel(resampler, &channel, spec.inputRate, 0.0, 0);
+        }
+    }
+    initialize(resampler);
+    times.resize(outputRing);
+    values.resize(outputRing);
+    state.ResumeTiming();
+
+    auto readBack = [&]() {
+        uint64_t count = 0;
+        getResampledDataCount(resampler, channels.front(), &count);
+        getResampledTimes2(resampler, channels.front(), times.data(), count);
+        for (void* channel : channels) {
+            getResampledData2(resampler, channel, values.data(), count);
+        }
+        benchmark::DoNotOptimize(values.data());
+    };
+    for (uint64_t first = 0; first < kSamplesPerChannel; first += kBlock) {
+        for (int c = 0; c < spec.channels; ++c) {
+            addData(resampler, channels[c], data.channel(c) + first, kBlock);
+            const bool stamped =
+                spec.stamps == Stamps::PerChannel || (spec.stamps == Stamps::PerGroup && c == 0);
+            if (stamped) {
+                addTimes(resampler, channels[c], data.stamps.data() + first, kBlock);
+            }
+        }
+        calculate(resampler);
+        readBack();
+    }
+    const double endSeconds = spec.stamps != Stamps::None
+                                  ? data.stamps.back()
+                                  : static_cast<double>(kSamplesPerChannel - 1) / spec.inputRate;
+    noMoreDataToAdd(resampler, 1000.0 * endSeconds);
+    calculate(resampler);
+    readBack();
+    state.PauseTiming();
+    deleteResampler(resampler);
+    state.ResumeTiming();
+}
+
+void runStream(benchmark::State& state, StreamSpec spec) {
+    workload();
+    std::vector<double> times;
+    std::vector<double> values;
+    for (auto _ : state) {
+        streamOnce(state, spec, times, values);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kSamplesPerChannel) *
+                            spec.channels);
+}
+
+void registerStreams() {
+    struct Named {
+        const char* name;
+        StreamSpec spec;
+    };
+    const Named streams[] = {
+        {"aliasfree/2500to1000/16ch", {TAMLIB_METHOD_ALIAS_FREE, 2500.0, 1000.0, 16, Stamps::None}},
+        {"aliasfree/1000to2000/16ch", {TAMLIB_METHOD_ALIAS_FREE, 1000.0, 2000.0, 16, Stamps::None}},
+        {"aliasfree/1024to1000/16ch", {TAMLIB_METHOD_ALIAS_FREE, 1024.0, 1000.0, 16, Stamps::None}},
+        {"aliasfree/1000to100/16ch", {TAMLIB_METHOD_ALIAS_FREE, 1000.0, 100.0, 16, Stamps::None}},
+        {"aliasfree/2500to1000/1ch", {TAMLIB_METHOD_ALIAS_FREE, 2500.0, 1000.0, 1, Stamps::None}},
+        {"hold/2500to1000/16ch", {TAMLIB_METHOD_HOLD, 2500.0, 1000.0, 16, Stamps::None}},
+        {"linear/2500to1000/16ch", {TAMLIB_METHOD_LINEAR, 2500.0, 1000.0, 16, Stamps::None}},
+        {"hold/irregular/16ch", {TAMLIB_METHOD_HOLD, 1000.0, 1000.0, 16, Stamps::PerGroup}},
+        {"linear/irregular/16ch", {TAMLIB_METHOD_LINEAR, 1000.0, 1000.0, 16, Stamps::PerGroup}},
+        {"hold/irregular-stamped-per-channel/16ch",
+         {TAMLIB_METHOD_HOLD, 1000.0, 1000.0, 16, Stamps::PerChannel}},
+        {"linear/irregular-stamped-per-channel/16ch",
+         {TAMLIB_METHOD_LINEAR, 1000.0, 1000.0, 16, Stamps::PerChannel}},
+    };
+    for (const Named& stream : streams) {
+        benchmark::RegisterBenchmark(stream.name, runStream, stream.spec)
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+bool writeFile(const std::string& path, const std::vector<double>& data) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const size_t written = std::fwrite(data.data(), sizeof(double), data.size(), file);
+    return std::fclose(file) == 0 && written == data.size();
+}
+
+// signal.f64 (kMaxChannels rows of kSamplesPerChannel doubles), stamps.f64, layout.txt.
+int dumpData(const std::string& directory) {
+    const Workload& data = workload();
+    if (!writeFile(directory + "/signal.f64", data.signal) ||
+        !writeFile(directory + "/stamps.f64", data.stamps)) {
+        std::fprintf(stderr, "cannot write to %s\n", directory.c_str());
+        return 1;
+    }
+    std::FILE* layout = std::fopen((directory + "/layout.txt").c_str(), "w");
+    if (layout == nullptr) {
+        return 1;
+    }
+    std::fprintf(layout, "channels %d\nsamples %llu\nblock %llu\n", kMaxChannels,
+                 static_cast<unsigned long long>(kSamplesPerChannel),
+                 static_cast<unsigned long long>(kBlock));
+    return std::fclose(layout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* dumpFlag = "--dump-data=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], dumpFlag, std::strlen(dumpFlag)) == 0) {
+            return dumpData(argv[i] + std::strlen(dumpFlag));
+        }
+    }
+    registerStreams();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

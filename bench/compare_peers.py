@@ -1,0 +1,177 @@
+#!/usr/bin/python3
+"""Times the library's benchmark and its peers in one invocation, on the same data, and prints
+each ratio as a Markdown table.
+
+Peers: scipy.signal.upfirdn with the library's own padded coefficients and libsoxr (HQ, float64,
+one thread; when tamlib_soxr_peer was built) for the alias-free method; numpy for hold
+(shared-index searchsorted) and linear (shared-weight interpolation on a (channels, N) array).
+Every figure is CPU time of one thread, the best of several runs, in input samples x channels
+per second.
+
+    /usr/bin/python3 bench/compare_peers.py BUILD_DIR [--runs N]
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+# One thread for numpy and scipy, as for the library; set before they load.
+for variable in ("OMP_NUM_THREADS", "OPENBLAS_NUM_THREADS", "MKL_NUM_THREADS"):
+    os.environ[variable] = "1"
+
+import numpy as np  # noqa: E402
+from scipy.signal import upfirdn  # noqa: E402
+
+# name, method, input Hz, output Hz, channels, stamps, peer, target ratio (None: no target)
+ALIAS_FREE = [
+    ("aliasfree/2500to1000/16ch", 2500.0, 1000.0, 16, 8.0),
+    ("aliasfree/1000to2000/16ch", 1000.0, 2000.0, 16, 5.0),
+    ("aliasfree/1024to1000/16ch", 1024.0, 1000.0, 16, 5.0),
+    ("aliasfree/1000to100/16ch", 1000.0, 100.0, 16, 5.0),
+    ("aliasfree/2500to1000/1ch", 2500.0, 1000.0, 1, 2.0),
+]
+SOXR_TARGETS = {"aliasfree/2500to1000/16ch": 1.0}
+HOLD_LINEAR = [
+    ("hold/irregular/16ch", "hold", 16, 2.0),
+    ("linear/irregular/16ch", "linear", 16, 2.0),
+]
+
+
+def best_cpu_seconds(work, runs):
+    """The shortest CPU time of `runs` calls of work(), after one untimed call."""
+    work()
+    best = float("inf")
+    for _ in range(runs):
+        start = time.process_time()
+        work()
+        best = min(best, time.process_time() - start)
+    return best
+
+
+def library_figures(build, runs):
+    """items/s of every benchmark, the best of `runs` repetitions."""
+    output = subprocess.run(
+        [os.path.join(build, "bench", "tamlib_bench"), "--benchmark_format=json",
+         f"--benchmark_repetitions={runs}", "--benchmark_min_time=0.5"],
+        check=True, capture_output=True, text=True).stdout
+    figures = {}
+    for run in json.loads(output)["benchmarks"]:
+        if run.get("run_type") != "iteration":
+            continue
+        name = run["run_name"]
+        figures[name] = max(figures.get(name, 0.0), run["items_per_second"])
+    return figures
+
+
+def coefficients(build, output_rate, input_rate):
+    lines = subprocess.run(
+        [os.path.join(build, "bench", "tamlib_dump_coefficients"), repr(output_rate),
+         repr(input_rate)], check=True, capture_output=True, text=True).stdout.split()
+    up, down, taps = int(lines[0]), int(lines[1]), int(lines[2])
+    padded = np.array(lines[3:], dtype=np.float32).astype(np.float64)
+    assert padded.size == up * taps
+    return up, down, padded
+
+
+def chosen_kernel(build):
+    return subprocess.run([os.path.join(build, "bench", "tamlib_dump_coefficients"), "--kernel"],
+                          check=True, capture_output=True, text=True).stdout.strip()
+
+
+def cpu_name():
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("model name"):
+                return line.split(":", 1)[1].strip()
+    return "unknown"
+
+
+def soxr_figure(build, data_dir, layout, channels, input_rate, output_rate, runs):
+    peer = os.path.join(build, "bench", "tamlib_soxr_peer")
+    if not os.path.exists(peer):
+        return None
+    # The peer reads the first `channels` rows of the signal file.
+    output = subprocess.run(
+        [peer, os.path.join(data_dir, "signal.f64"), str(layout["samples"]), str(channels),
+         str(layout["block"]), repr(input_rate), repr(output_rate), str(runs)],
+        check=True, capture_output=True, text=True).stdout
+    return float(output)
+
+
+def hold_peer(signal, stamps, grid):
+    index = np.searchsorted(stamps, grid, side="right") - 1
+    return signal[:, index]
+
+
+def linear_peer(signal, stamps, grid):
+    first = np.clip(np.searchsorted(stamps, grid, side="right") - 1, 0, stamps.size - 2)
+    weight = (grid - stamps[first]) / (stamps[first + 1] - stamps[first])
+    left = signal[:, first]
+    return left + weight * (signal[:, first + 1] - left)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("build", help="build directory holding bench/tamlib_bench")
+    parser.add_argument("--runs", type=int, default=5, help="timed runs per figure")
+    args = parser.parse_args()
+
+    with tempfile.TemporaryDirectory() as data_dir:
+        subprocess.run([os.path.join(args.build, "bench", "tamlib_bench"),
+                        f"--dump-data={data_dir}"], check=True)
+        with open(os.path.join(data_dir, "layout.txt")) as file:
+            layout = {key: int(value) for key, value in (line.split() for line in file)}
+        samples = layout["samples"]
+        signal = np.fromfile(os.path.join(data_dir, "signal.f64")).reshape(
+            layout["channels"], samples)
+        stamps = np.fromfile(os.path.join(data_dir, "stamps.f64"))
+
+        library = library_figures(args.build, args.runs)
+        rows = []
+        for name, input_rate, output_rate, channels, target in ALIAS_FREE:
+            up, down, padded = coefficients(args.build, output_rate, input_rate)
+            block = np.ascontiguousarray(signal[:channels])
+            seconds = best_cpu_seconds(lambda: upfirdn(padded, block, up, down, axis=1),
+                                       args.runs)
+            rows.append((name, library[name], "scipy upfirdn", channels * samples / seconds,
+                         target))
+            if channels > 1:
+                soxr = soxr_figure(args.build, data_dir, layout, channels, input_rate,
+                                   output_rate, args.runs)
+                if soxr is not None:
+                    rows.append((name, library[name], "libsoxr HQ", soxr,
+                                 SOXR_TARGETS.get(name)))
+        # The output grid of the library: 1000 Hz from 0 up to the last stamp.
+        grid = np.arange(0, int(np.floor(stamps[-1] * 1000.0)) + 1) / 1000.0
+        for name, method, channels, target in HOLD_LINEAR:
+            peer = hold_peer if method == "hold" else linear_peer
+            block = np.ascontiguousarray(signal[:channels])
+            seconds = best_cpu_seconds(lambda: peer(block, stamps, grid), args.runs)
+            rows.append((name, library[name], "numpy", channels * samples / seconds, target))
+
+    print(f"CPU: {cpu_name()}; kernel: {chosen_kernel(args.build)}; one thread, CPU time, "
+          f"best of {args.runs}; {samples} samples per channel in blocks of {layout['block']}\n")
+    print("| case | library M/s | peer | peer M/s | ratio | target |")
+    print("|---|---:|---|---:|---:|---|")
+    failed = 0
+    for name, ours, peer, theirs, target in rows:
+        ratio = ours / theirs
+        verdict = ""
+        if target is not None:
+            met = ratio >= target
+            failed += 0 if met else 1
+            verdict = f"≥ {target:g}× {'met' if met else 'MISSED'}"
+        print(f"| {name} | {ours / 1e6:.1f} | {peer} | {theirs / 1e6:.1f} | {ratio:.2f}× "
+              f"| {verdict} |")
+    for name in ("hold/2500to1000/16ch", "linear/2500to1000/16ch"):
+        if name in library:
+            print(f"| {name} | {library[name] / 1e6:.1f} | | | | |")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
