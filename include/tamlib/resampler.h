@@ -107,7 +107,8 @@ TAMLIB_API int setTransitionBandwithPercent(void* resampler, int32_t percent);
  * A rate or offset that is not finite, or a rate <= 0, throws "Samplerate must be more than 0."
  * or "Initial offset must be a finite number." and registers nothing. Every registration
  * rebuilds and zero-fills every ring. Alias-free throws "Channel not supported." for a rate whose
- * whole number of hertz is 0. */
+ * whole number of hertz is 0, and for rates whose filter would need more than 4194304
+ * coefficients (e.g. 1 GHz onto 1 kHz). */
 
 /* Synchronous channel at samplerate Hz whose first sample lies at initialOffset s; sampleCount
  * (samples expected in total, 0 if unknown) feeds calculateDataCountOfChannel. */

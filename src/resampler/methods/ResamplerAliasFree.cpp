@@ -12,6 +12,15 @@ namespace Karvel::Tamlib::Resampler {
 
 using Dsp::Fir::Filter;
 
+namespace {
+
+constexpr double kKaiserConstant = 14.357078426905355;  // 2 pi times 2.285
+// Longest prototype a group may ask for (16 MiB of coefficients). Beyond it the design alone
+// takes many seconds and every input ring grows by millions of entries.
+constexpr double kMaxCoefficients = 4194304.0;
+
+}  // namespace
+
 ResamplerAliasFree::ResamplerAliasFree() {
     method = AliasFree;
 }
@@ -81,6 +90,15 @@ ResamplerChannelGroup* ResamplerAliasFree::createFilteredGroup(double rate, doub
         const auto wholeOut = Dsp::truncateChecked<int32_t>(samplerate);
         const auto wholeIn = Dsp::truncateChecked<int32_t>(rate);
         if (!wholeOut || !wholeIn || *wholeOut < 1 || *wholeIn < 1) {
+            throw std::invalid_argument("Channel not supported.");
+        }
+        // The designer's own length rule, evaluated before anything is built.
+        const double up = static_cast<double>(*wholeOut / std::gcd(*wholeOut, *wholeIn));
+        const double width =
+            (static_cast<double>(transitionBandwithPercent) / 100.0) * std::min(samplerate, rate);
+        const double length = (std::max(8.0, std::fabs(sidelobeAttenuationInDB)) - 7.95) *
+                              (rate * up) / (width * kKaiserConstant);
+        if (!(length < kMaxCoefficients)) {
             throw std::invalid_argument("Channel not supported.");
         }
     }
