@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "support/ResamplerFixture.h"
+
+namespace {
+
+using Karvel::Tamlib::Resampler::Resampler;
+using TamlibTest::invalidArgumentMessage;
+using TamlibTest::ResamplerFixture;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
+const uint64_t kMaxRing = std::vector<double>().max_size();
+
+TEST(ParametersTest, FreshResamplerHasDefaults) {
+    for (int32_t method : {TAMLIB_METHOD_HOLD, TAMLIB_METHOD_LINEAR, TAMLIB_METHOD_ALIAS_FREE}) {
+        SCOPED_TRACE(method);
+        ResamplerFixture fixture(method);
+        ASSERT_NE(fixture.resampler(), nullptr);
+        const Resampler& r = fixture.core();
+        EXPECT_EQ(r.method, method);
+        EXPECT_EQ(r.samplerate, 1000.0);
+        EXPECT_EQ(r.inputBufferSize, 1000u);
+        EXPECT_EQ(r.outputBufferSize, 1000u);
+        EXPECT_EQ(r.transitionBandwithPercent, 16);
+        EXPECT_EQ(r.sidelobeAttenuationInDB, 60.0);
+        EXPECT_EQ(r.customEpsilon, -1.0);
+        EXPECT_EQ(r.epsilon, 1e-7);
+        EXPECT_EQ(r.maxWaitTimeInMs, kInf);
+        EXPECT_EQ(r.timeBase, TAMLIB_TIMEBASE_IMPLICIT);
+        EXPECT_EQ(r.initialOffset, 0.0);
+        EXPECT_TRUE(r.groups.empty());
+        // Values a calculate before any registration would read.
+        EXPECT_FALSE(r.noMoreData);
+        EXPECT_EQ(r.noMoreDataTime, 0.0);
+        EXPECT_EQ(r.allDataCount, 0u);
+        EXPECT_EQ(r.masterTimesWriteIndex, 0u);
+        EXPECT_TRUE(r.masterTimesStartPending);
+    }
+}
+
+TEST(ParametersTest, DeleteOfNullHandleDoesNothing) {
+    EXPECT_EQ(deleteResampler(nullptr), 0);
+}
+
+// Every setter's refusal: the exact message, and the value set before stays.
+TEST(ParametersTest, RejectedSetterKeepsOldValue) {
+    using Apply = std::function<void(void*)>;
+    using Read = std::function<double(const Resampler&)>;
+    struct Row {
+        const char* name;
+        Apply accepted;
+        Apply rejected;
+        Read read;
+        double keptValue;
+        const char* message;
+    };
+    const Read rate = [](const Resampler& r) { return r.samplerate; };
+    const Read input = [](const Resampler& r) { return double(r.inputBufferSize); };
+    const Read output = [](const Resampler& r) { return double(r.outputBufferSize); };
+    const Read sidelobe = [](const Resampler& r) { return r.sidelobeAttenuationInDB; };
+    const Read band = [](const Resampler& r) { return double(r.transitionBandwithPercent); };
+    const auto setRate = [](double v) { return [v](void* h) { setSamplerate(h, v); }; };
+    const auto setInput = [](uint64_t v) { return [v](void* h) { setInputBufferSize(h, v); }; };
+    const auto setOutput = [](uint64_t v) { return [v](void* h) { setOutputBufferSize(h, v); }; };
+    const auto setSidelobe = [](double v) {
+        return [v](void* h) { setSidelobeAttenuationInDB(h, v); };
+    };
+    const auto setBand = [](int32_t v) {
+        return [v](void* h) { setTransitionBandwithPercent(h, v); };
+    };
+    const char* rateMessage = "Samplerate must be a positive number.";
+    const char* tooLarge = "Buffer size too large.";
+    const char* sidelobeMessage = "Sidelobe attenuation must be more than 0Db and less than 400dB.";
+    const char* bandMessage = "Transition bandwith must be more than 10% and less than 100%.";
+    const std::vector<Row> rows = {
+        {"rate 0", setRate(250.0), setRate(0.0), rate, 250.0, rateMessage},
+        {"rate -5", setRate(250.0), setRate(-5.0), rate, 250.0, rateMessage},
+        {"rate -inf", setRate(250.0), setRate(-kInf), rate, 250.0, rateMessage},
+        {"input 0", setInput(10), setInput(0), input, 12.0,
+         "Input buffer size must be more than 0."},
+        // size + 2 wraps past 2^64, or lands beyond what a vector can hold.
+        {"input max", setInput(10), setInput(kMaxU64), input, 12.0, tooLarge},
+        {"input max-1", setInput(10), setInput(kMaxU64 - 1), input, 12.0, tooLarge},
+        {"input max-2", setInput(10), setInput(kMaxU64 - 2), input, 12.0, tooLarge},
+        {"input ring max", setInput(10), setInput(kMaxRing - 1), input, 12.0, tooLarge},
+        {"output 0", setOutput(20), setOutput(0), output, 20.0,
+         "Output buffer size must be more than 0."},
+        {"output max", setOutput(20), setOutput(kMaxU64), output, 20.0, tooLarge},
+        {"output ring max", setOutput(20), setOutput(kMaxRing + 1), output, 20.0, tooLarge},
+        {"sidelobe -0.1", setSidelobe(80.0), setSidelobe(-0.1), sidelobe, 80.0, sidelobeMessage},
+        {"sidelobe 400.1", setSidelobe(80.0), setSidelobe(400.1), sidelobe, 80.0, sidelobeMessage},
+        {"band 9", setBand(20), setBand(9), band, 20.0, bandMessage},
+        {"band 101", setBand(20), setBand(101), band, 20.0, bandMessage},
+        {"band int min", setBand(20), setBand(std::numeric_limits<int32_t>::min()), band, 20.0,
+         bandMessage},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+        row.accepted(fixture.resampler());
+        ASSERT_EQ(row.read(fixture.core()), row.keptValue);
+        EXPECT_EQ(invalidArgumentMessage([&] { row.rejected(fixture.resampler()); }), row.message);
+        EXPECT_EQ(row.read(fixture.core()), row.keptValue);
+    }
+}
+
+TEST(ParametersTest, AcceptedBoundaryValuesAreStored) {
+    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
+    void* r = fixture.resampler();
+    const Resampler& core = fixture.core();
+
+    setInputBufferSize(r, 1);
+    EXPECT_EQ(core.inputBufferSize, 3u);  // two spare entries
+    setInputBufferSize(r, 1000);
+    EXPECT_EQ(core.inputBufferSize, 1002u);
+    setOutputBufferSize(r, 1);
+    EXPECT_EQ(core.outputBufferSize, 1u);
+    EXPECT_EQ(core.masterTimes.size(), 1u);
+
+    for (double attenuation : {0.0, 400.0}) {
+        setSidelobeAttenuationInDB(r, attenuation);
+        EXPECT_EQ(core.sidelobeAttenuationInDB, attenuation);
+    }
+    for (int32_t percent : {10, 100}) {
+        setTransitionBandwithPercent(r, percent);
+        EXPECT_EQ(core.transitionBandwithPercent, percent);
+    }
+    // 0.0 >= NaN is false, so the setter stores it; initialize and calculate refuse it later.
+    setSamplerate(r, kNaN);
+    EXPECT_TRUE(std::isnan(core.samplerate));
+}
+
+TEST(ParametersTest, RefusedBufferSizeKeepsRingContents) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* channel = fixture.asyncChannel();
+    fixture.addSamples(channel, {0.1, 0.2, 0.3}, {7.0, 8.0, 9.0});
+    EXPECT_THROW(setInputBufferSize(fixture.resampler(), kMaxU64), std::invalid_argument);
+    EXPECT_THROW(setOutputBufferSize(fixture.resampler(), kMaxRing + 1), std::invalid_argument);
+    const auto& ring = ResamplerFixture::channelAt(channel).inputBuffer;
+    ASSERT_EQ(ring.size(), 1000u);
+    EXPECT_EQ(ring[0], 7.0);
+    EXPECT_EQ(ring[2], 9.0);
+    EXPECT_EQ(fixture.groupOf(channel).inputTimes[1], 0.2);
+    EXPECT_EQ(fixture.groupOf(channel).pendingCount, 3u);
+}
+
+// A rate or offset that cannot make a grid is refused before anything changes.
+TEST(ParametersTest, NonFiniteOutputSettingsAreRefusedByInitializeAndCalculate) {
+    struct Row {
+        const char* name;
+        double rate;
+        double offset;
+        const char* message;
+    };
+    const char* rateMessage = "Samplerate must be a finite positive number.";
+    const char* offsetMessage = "Initial offset must be a finite number.";
+    const Row rows[] = {
+        {"rate NaN", kNaN, 0.0, rateMessage},          {"rate +inf", kInf, 0.0, rateMessage},
+        {"offset NaN", 1000.0, kNaN, offsetMessage},   {"offset +inf", 1000.0, kInf, offsetMessage},
+        {"offset -inf", 1000.0, -kInf, offsetMessage},
+    };
+    for (int32_t method : {TAMLIB_METHOD_HOLD, TAMLIB_METHOD_LINEAR}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (method == TAMLIB_METHOD_HOLD ? " hold" : " lin"));
+            ResamplerFixture fixture(method);
+            void* r = fixture.resampler();
+            void* channel = fixture.asyncChannel();
+            fixture.addSamples(channel, {0.0, 0.001, 0.002}, {1.0, 2.0, 3.0});
+            setCustomEpsilon(r, 0.25);
+            noMoreDataToAdd(r, 5.0);
+            setSamplerate(r, row.rate);
+            setInitialOffset(r, row.offset);
+
+            EXPECT_EQ(invalidArgumentMessage([&] { initialize(r); }), row.message);
+            EXPECT_EQ(fixture.core().epsilon, 1e-7);
+            EXPECT_TRUE(fixture.core().noMoreData);
+
+            EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }), row.message);
+            EXPECT_EQ(fixture.core().masterTimesWriteIndex, 0u);
+            EXPECT_TRUE(fixture.core().masterTimesStartPending);
+            EXPECT_EQ(ResamplerFixture::channelAt(channel).samplesAdded, 3u);
+        }
+    }
+}
+
+TEST(ParametersTest, InitializeSetsToleranceFromCustomEpsilonOrRate) {
+    struct Row {
+        int32_t method;
+        double rate;
+        double customEpsilon;
+        double expected;
+    };
+    const Row rows[] = {
+        {TAMLIB_METHOD_HOLD, 1000.0, -1.0, 1e-6},  // a thousandth of the output period
+        {TAMLIB_METHOD_LINEAR, 2000.0, -1.0, 5e-7}, {TAMLIB_METHOD_LINEAR, 1000.0, -0.5, 1e-6},
+        {TAMLIB_METHOD_HOLD, 1000.0, 0.0, 0.0},  // exact comparisons
+        {TAMLIB_METHOD_HOLD, 50.0, 0.25, 0.25},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << row.method << " " << row.rate << " " << row.customEpsilon);
+        ResamplerFixture fixture(row.method);
+        setSamplerate(fixture.resampler(), row.rate);
+        setCustomEpsilon(fixture.resampler(), row.customEpsilon);
+        noMoreDataToAdd(fixture.resampler(), 1.0);
+        initialize(fixture.resampler());
+        EXPECT_DOUBLE_EQ(fixture.core().epsilon, row.expected);
+        EXPECT_FALSE(fixture.core().noMoreData);
+    }
+}
+
+}  // namespace
