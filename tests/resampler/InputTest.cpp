@@ -1,0 +1,283 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "support/ResamplerFixture.h"
+
+namespace {
+
+using Karvel::Tamlib::Resampler::ResamplerChannel;
+using Karvel::Tamlib::Resampler::ResamplerChannelGroup;
+using TamlibTest::expectNear;
+using TamlibTest::invalidArgumentMessage;
+using TamlibTest::ramp;
+using TamlibTest::ResamplerFixture;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+TEST(InputTest, ValueRingKeepsTheNewestValuesAndCountsSamples) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* channel = fixture.asyncChannel();
+    fixture.addValues(channel, ramp(1500, 0.0, 1.0));
+    const ResamplerChannel& c = ResamplerFixture::channelAt(channel);
+    EXPECT_EQ(c.samplesAdded, 1500u);
+    EXPECT_EQ(c.inputWriteIndex, 500u);
+    // Value v was written at slot v mod 1000; the newest thousand are 500..1499.
+    for (size_t slot = 0; slot < 1000; ++slot) {
+        const double expected = slot < 500 ? 1000.0 + slot : double(slot);
+        ASSERT_EQ(c.inputBuffer[slot], expected) << "slot " << slot;
+    }
+    addValue(fixture.resampler(), channel, -1.0);
+    EXPECT_EQ(c.inputBuffer[500], -1.0);
+    EXPECT_EQ(c.samplesAdded, 1501u);
+
+    // An array channel counts one sample per call, whatever the values.
+    void* array = fixture.arrayChannel(4);
+    fixture.addValues(array, {1.0, 2.0, 3.0, 4.0});
+    fixture.addValues(array, {5.0, 6.0, 7.0, 8.0});
+    EXPECT_EQ(ResamplerFixture::channelAt(array).samplesAdded, 2u);
+    EXPECT_EQ(ResamplerFixture::channelAt(array).inputBuffer[7], 8.0);
+}
+
+TEST(InputTest, TimeRingWrapsAndSkipsTheOrderCheckRightAfterTheWrap) {
+    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
+    void* r = fixture.resampler();
+    setInputBufferSize(r, 3);  // a ring of 5
+    void* channel = fixture.asyncChannel();
+    const ResamplerChannelGroup& group = fixture.groupOf(channel);
+    const std::vector<double> first = {0.0, 1.0, 2.0, 3.0};
+    addTimes(r, channel, first.data(), first.size());
+    addTime(r, channel, 4.0);
+    EXPECT_EQ(group.inputWriteIndex, 0u);
+    // The newest stamp lies at the ring's end now, and the check compares with slot -1 only
+    // when the write position is not 0.
+    addTime(r, channel, 1.5);
+    const std::vector<double> second = {5.0, 6.0};
+    addTimes(r, channel, second.data(), second.size());
+    EXPECT_EQ(group.inputTimes, (std::vector<double>{1.5, 5.0, 6.0, 3.0, 4.0}));
+    EXPECT_EQ(group.inputWriteIndex, 3u);
+    EXPECT_EQ(group.pendingCount, 8u);
+    EXPECT_EQ(invalidArgumentMessage([&] { addTime(r, channel, 5.5); }), "Invalid timestamps.");
+}
+
+// The first channel of a group to give stamps becomes its time master; the others must repeat
+// each block, except its first stamp, within 2.2e-16.
+TEST(InputTest, TimeMasterStoresAndOthersMustRepeatTheBlock) {
+    struct Row {
+        const char* name;
+        std::vector<double> repeat;
+        const char* message;
+    };
+    const std::vector<double> block = {0.5, 0.6, 0.7};
+    const std::vector<Row> rows = {
+        {"same block", block, ""},
+        {"last stamp off by 1e-12", {0.5, 0.6, 0.7 + 1e-12}, "Timestamps do not match."},
+        {"middle stamp off", {0.5, 0.61, 0.7}, "Timestamps do not match."},
+        {"first stamp off only", {0.4, 0.6, 0.7}, ""},
+        {"single stamp never compared", {9.0}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+        void* r = fixture.resampler();
+        void* a = fixture.asyncChannel(100.0, 0.0);
+        void* b = fixture.asyncChannel(100.0, 0.0);
+        ASSERT_EQ(&fixture.groupOf(a), &fixture.groupOf(b));
+        const ResamplerChannelGroup& group = fixture.groupOf(a);
+        // b gives its stamps first, so b is the time master although a registered first.
+        addTimes(r, b, block.data(), block.size());
+        EXPECT_EQ(group.timeMasterChannel, b);
+        EXPECT_EQ(
+            invalidArgumentMessage([&] { addTimes(r, a, row.repeat.data(), row.repeat.size()); }),
+            row.message);
+        // A follower never stores.
+        EXPECT_EQ(group.pendingCount, 3u);
+        EXPECT_EQ(group.inputWriteIndex, 3u);
+        EXPECT_EQ(group.inputTimes[2], 0.7);
+    }
+}
+
+TEST(InputTest, BlockStartingBeforeTheNewestStampIsRefusedExceptForAliasFree) {
+    struct Row {
+        const char* name;
+        int32_t method;
+        bool refused;
+    };
+    const Row rows[] = {
+        {"hold", TAMLIB_METHOD_HOLD, true},
+        {"linear", TAMLIB_METHOD_LINEAR, true},
+        {"alias-free", TAMLIB_METHOD_ALIAS_FREE, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResamplerFixture fixture(row.method);
+        void* r = fixture.resampler();
+        void* channel = fixture.asyncChannel(1000.0, 0.0);
+        const ResamplerChannelGroup& group = fixture.groupOf(channel);
+        const std::vector<double> start = {0.0, 0.001};
+        addTimes(r, channel, start.data(), start.size());
+
+        const std::vector<double> early = {0.0005, 0.002};
+        const std::string message =
+            invalidArgumentMessage([&] { addTimes(r, channel, early.data(), early.size()); });
+        EXPECT_EQ(message, row.refused ? "Invalid timestamps." : "");
+        const uint64_t stored = row.refused ? 2 : 4;
+        EXPECT_EQ(group.pendingCount, stored);
+        EXPECT_EQ(group.inputWriteIndex, stored);
+
+        // Equal to the newest passes, and stamps inside one block are not compared.
+        const double newest = group.inputTimes[stored - 1];
+        const std::vector<double> equal = {newest, newest - 0.0005};
+        EXPECT_NO_THROW(addTimes(r, channel, equal.data(), equal.size()));
+        EXPECT_EQ(group.pendingCount, stored + 2);
+    }
+}
+
+TEST(InputTest, RateDefinedGroupSkipsTheOrderCheckForHostStamps) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* channel = fixture.syncChannel(100.0, 0.0);
+    addTime(fixture.resampler(), channel, 5.0);
+    EXPECT_NO_THROW(addTime(fixture.resampler(), channel, 1.0));
+    EXPECT_EQ(fixture.groupOf(channel).pendingCount, 2u);
+}
+
+TEST(InputTest, NonFiniteStampsAreRefusedAndNothingIsStored) {
+    enum class Call { Block, Single, Follower, MasterTimes };
+    struct Row {
+        const char* name;
+        double bad;
+        Call call;
+    };
+    const Row rows[] = {
+        {"NaN in a block", kNaN, Call::Block},        {"+inf in a block", kInf, Call::Block},
+        {"-inf alone", -kInf, Call::Single},          {"NaN from a follower", kNaN, Call::Follower},
+        {"NaN master time", kNaN, Call::MasterTimes}, {"+inf master time", kInf, Call::MasterTimes},
+    };
+    for (int32_t method : {TAMLIB_METHOD_HOLD, TAMLIB_METHOD_LINEAR}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << row.name << " method " << method);
+            ResamplerFixture fixture(method);
+            void* r = fixture.resampler();
+            void* leader = fixture.asyncChannel(100.0, 0.0);
+            void* follower = fixture.asyncChannel(100.0, 0.0);
+            const ResamplerChannelGroup& group = fixture.groupOf(leader);
+            const bool hasLeader = row.call == Call::Follower;
+            if (hasLeader) {
+                addTime(r, leader, 0.25);
+            }
+            const std::vector<double> block = {0.5, row.bad, 0.7};
+            const std::string message = invalidArgumentMessage([&] {
+                switch (row.call) {
+                    case Call::Block:
+                        addTimes(r, leader, block.data(), block.size());
+                        break;
+                    case Call::Single:
+                        addTime(r, leader, row.bad);
+                        break;
+                    case Call::Follower:
+                        addTimes(r, follower, block.data(), block.size());
+                        break;
+                    case Call::MasterTimes:
+                        addMasterTimes(r, block.data(), block.size());
+                        break;
+                }
+            });
+            EXPECT_EQ(message, "Invalid timestamps.");
+            EXPECT_EQ(fixture.core().masterTimesWriteIndex, 0u);
+            EXPECT_EQ(group.pendingCount, hasLeader ? 1u : 0u);
+            EXPECT_EQ(group.inputWriteIndex, hasLeader ? 1u : 0u);
+            EXPECT_EQ(group.timeMasterChannel, hasLeader ? leader : nullptr);
+        }
+    }
+}
+
+TEST(InputTest, EmptyBlocksChangeNothing) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    void* scalar = fixture.asyncChannel();
+    void* array = fixture.arrayChannel(4);
+    // A count of 0 must not even read the pointer.
+    addData(r, scalar, nullptr, 0);
+    addData(r, array, nullptr, 0);
+    addTimes(r, scalar, nullptr, 0);
+    addTimes(r, array, nullptr, 0);
+    addMasterTimes(r, nullptr, 0);
+    for (void* channel : {scalar, array}) {
+        EXPECT_EQ(ResamplerFixture::channelAt(channel).samplesAdded, 0u);
+        EXPECT_EQ(ResamplerFixture::channelAt(channel).inputWriteIndex, 0u);
+        EXPECT_EQ(fixture.groupOf(channel).timeMasterChannel, nullptr);
+        EXPECT_EQ(fixture.groupOf(channel).pendingCount, 0u);
+    }
+    EXPECT_EQ(fixture.core().masterTimesWriteIndex, 0u);
+}
+
+// Sample k of a rate-defined group lies at offset + k / rate; the time master's block is stored
+// once however many channels the group has. Explicit time base without master times keeps the
+// driver from consuming anything, so the stored stamps stay visible.
+TEST(InputTest, RateDefinedGroupGeneratesItsStamps) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    setTimeBase(r, TAMLIB_TIMEBASE_EXPLICIT);
+    void* a = fixture.syncChannel(100.0, 2.0);
+    void* b = fixture.syncChannel(100.0, 2.0);
+    const ResamplerChannelGroup& group = fixture.groupOf(a);
+
+    // No samples yet: the first block does not start.
+    calculate(r);
+    EXPECT_TRUE(group.firstBlock);
+    EXPECT_EQ(group.inputWriteIndex, 0u);
+    EXPECT_EQ(group.pendingCount, 0u);
+
+    fixture.addValues(a, ramp(5, 0.0, 1.0));
+    fixture.addValues(b, ramp(5, 0.0, 1.0));
+    calculate(r);
+    EXPECT_FALSE(group.firstBlock);
+    EXPECT_EQ(group.inputTimes[0], 2.0);
+    expectNear({group.inputTimes.begin(), group.inputTimes.begin() + 5},
+               {2.0, 2.01, 2.02, 2.03, 2.04}, 1e-12);
+    EXPECT_EQ(group.pendingCount, 5u);
+    EXPECT_EQ(ResamplerFixture::channelAt(a).samplesAdded, 0u);
+
+    fixture.addValues(a, ramp(3, 5.0, 1.0));
+    fixture.addValues(b, ramp(3, 5.0, 1.0));
+    calculate(r);
+    expectNear({group.inputTimes.begin() + 5, group.inputTimes.begin() + 8}, {2.05, 2.06, 2.07},
+               1e-12);
+    EXPECT_EQ(group.inputWriteIndex, 8u);
+    EXPECT_EQ(group.pendingCount, 8u);
+}
+
+TEST(InputTest, BlockEndAndEndOfDataValidation) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    void* a = fixture.asyncChannel(100.0, 0.0);
+    void* b = fixture.asyncChannel(100.0, 0.0);
+    addBlockEndTimeInMiliseconds(a, 1500.0);
+    EXPECT_EQ(ResamplerFixture::channelAt(a).blockEndTimeInMiliseconds, 1500.0);
+    EXPECT_EQ(ResamplerFixture::channelAt(b).blockEndTimeInMiliseconds, kInf);
+
+    const char* blockMessage = "Block end time must be a number or positive infinity.";
+    EXPECT_EQ(invalidArgumentMessage([&] { addBlockEndTimeInMiliseconds(a, kNaN); }), blockMessage);
+    EXPECT_EQ(invalidArgumentMessage([&] { addBlockEndTimeInMiliseconds(a, -kInf); }),
+              blockMessage);
+    EXPECT_EQ(ResamplerFixture::channelAt(a).blockEndTimeInMiliseconds, 1500.0);
+    addBlockEndTimeInMiliseconds(a, kInf);  // none given again
+    EXPECT_EQ(ResamplerFixture::channelAt(a).blockEndTimeInMiliseconds, kInf);
+
+    for (double bad : {kNaN, kInf, -kInf}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(invalidArgumentMessage([&] { noMoreDataToAdd(r, bad); }),
+                  "End time must be a finite number.");
+        EXPECT_FALSE(fixture.core().noMoreData);
+    }
+    noMoreDataToAdd(r, -20.0);
+    EXPECT_TRUE(fixture.core().noMoreData);
+    EXPECT_EQ(fixture.core().noMoreDataTime, -20.0);
+}
+
+}  // namespace
