@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "support/ResamplerFixture.h"
+
+namespace {
+
+using Karvel::Tamlib::Resampler::ResamplerChannel;
+using TamlibTest::ChannelOutput;
+using TamlibTest::expectNear;
+using TamlibTest::invalidArgumentMessage;
+using TamlibTest::ramp;
+using TamlibTest::ResamplerFixture;
+
+// 600 samples per pass through a ring of 1000: the second read starts at 600, wraps after 999,
+// and leaves both cursors at 200.
+TEST(OutputTest, ReadingContinuesAcrossTheRingsWrap) {
+    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
+    void* r = fixture.resampler();
+    void* channel = fixture.syncChannel(1000.0, 0.0);
+    initialize(r);
+    ChannelOutput output;
+    for (int pass = 0; pass < 2; ++pass) {
+        fixture.addValues(channel, ramp(600, 600.0 * pass, 1.0));
+        calculate(r);
+        fixture.read(channel, output);
+    }
+    EXPECT_EQ(output.passCounts, (std::vector<uint64_t>{600, 600}));
+    EXPECT_EQ(output.values, ramp(1200, 0.0, 1.0));
+    expectNear(output.times, ramp(1200, 0.0, 0.001), 1e-9);
+    EXPECT_EQ(ResamplerFixture::channelAt(channel).outputReadIndex, 200u);
+    EXPECT_EQ(fixture.groupOf(channel).outputTimesReadIndex, 200u);
+}
+
+// Every channel of a group reports the latest pass's count; one read may take at most one
+// sample less than the ring holds.
+TEST(OutputTest, CountsAndReadLimit) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    void* channel = fixture.syncChannel(1000.0, 0.0);
+    void* other = fixture.syncChannel(1000.0, 0.0);
+    initialize(r);
+    fixture.addValues(channel, ramp(10, 0.0, 1.0));
+    fixture.addValues(other, ramp(10, 0.0, 1.0));
+    calculate(r);
+    for (void* member : {channel, other}) {
+        uint64_t data = 0;
+        uint64_t times = 0;
+        getResampledDataCount(r, member, &data);
+        getResampledTimesCount(r, member, &times);
+        EXPECT_EQ(data, 10u);
+        EXPECT_EQ(times, 10u);
+    }
+    std::vector<double> buffer(1000, -1.0);
+
+    EXPECT_EQ(invalidArgumentMessage([&] { getResampledData2(r, channel, buffer.data(), 1000); }),
+              "Too many samples requested.");
+    EXPECT_EQ(invalidArgumentMessage([&] { getResampledTimes2(r, channel, buffer.data(), 1000); }),
+              "Too many samples requested.");
+    EXPECT_EQ(buffer[0], -1.0);
+    EXPECT_EQ(ResamplerFixture::channelAt(channel).outputReadIndex, 0u);
+    EXPECT_EQ(fixture.groupOf(channel).outputTimesReadIndex, 0u);
+
+    getResampledData2(r, channel, buffer.data(), 0);
+    EXPECT_EQ(buffer[0], -1.0);
+    EXPECT_EQ(ResamplerFixture::channelAt(channel).outputReadIndex, 0u);
+
+    getResampledData2(r, channel, buffer.data(), 999);
+    EXPECT_EQ(buffer[9], 9.0);
+    EXPECT_EQ(ResamplerFixture::channelAt(channel).outputReadIndex, 999u);
+
+    calculate(r);
+    uint64_t count = 99;
+    getResampledDataCount(r, channel, &count);
+    EXPECT_EQ(count, 0u);
+}
+
+// An array sample is arraySize values: three samples are twelve values, the cursor moves by 3.
+TEST(OutputTest, ArrayChannelReadsArraySizeValuesPerSample) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    setSamplerate(r, 4.0);
+    void* channel = fixture.arrayChannel(4);
+    initialize(r);
+    for (int k = 0; k < 5; ++k) {
+        fixture.addValues(channel, ramp(4, 10.0 * k, 1.0));
+        addTime(r, channel, 0.25 * k);
+    }
+    calculate(r);
+    uint64_t count = 0;
+    getResampledDataCount(r, channel, &count);
+    ASSERT_EQ(count, 4u);
+    std::vector<double> values(13, -1.0);
+    getResampledData2(r, channel, values.data(), 3);
+    EXPECT_EQ(values, (std::vector<double>{0, 1, 2, 3, 10, 11, 12, 13, 20, 21, 22, 23, -1}));
+    EXPECT_EQ(ResamplerFixture::channelAt(channel).outputReadIndex, 3u);
+    getResampledData2(r, channel, values.data(), 1);
+    EXPECT_EQ((std::vector<double>(values.begin(), values.begin() + 4)),
+              (std::vector<double>{30, 31, 32, 33}));
+}
+
+TEST(OutputTest, UnknownChannelIsIgnoredAndHasAllOnesExpected) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    void* registered = fixture.asyncChannel();
+    initialize(r);
+    ResamplerChannel foreign;
+    EXPECT_EQ(addTime(r, &foreign, 1.0), 0);
+    EXPECT_EQ(fixture.groupOf(registered).pendingCount, 0u);
+    EXPECT_EQ(fixture.groupOf(registered).timeMasterChannel, nullptr);
+    uint64_t count = 7;
+    getResampledDataCount(r, &foreign, &count);
+    EXPECT_EQ(count, 0u);
+    getResampledTimesCount(r, &foreign, &count);
+    EXPECT_EQ(count, 0u);
+    calculateDataCountOfChannel(r, &foreign, &count);
+    EXPECT_EQ(count, std::numeric_limits<uint64_t>::max());
+    // No group, so no limit check and nothing copied.
+    double untouched = -1.0;
+    getResampledTimes2(r, &foreign, &untouched, 5000);
+    EXPECT_EQ(untouched, -1.0);
+    // The two legacy entries do nothing with whatever they are given.
+    EXPECT_EQ(getResampledData(nullptr, nullptr, nullptr, 12), 0);
+    EXPECT_EQ(getResampledTimes(nullptr, nullptr, nullptr, 12), 0);
+}
+
+// sampleCount x (output rate / group rate), rounded half away from zero; or for a declared range
+// floor((end - start) x output rate) + 1, both ends counted.
+TEST(OutputTest, ExpectedCountsFollowTheDeclaration) {
+    struct Row {
+        const char* name;
+        double outputRate;
+        double groupRate;
+        int64_t sampleCount;
+        double start;
+        double end;
+        uint64_t expected;
+    };
+    const Row rows[] = {
+        {"1000 samples at 400 Hz", 1000.0, 400.0, 1000, -1.0, -1.0, 2500},
+        {"half rounds up", 1000.0, 2000.0, 5, -1.0, -1.0, 3},          // 2.5
+        {"below half rounds down", 1000.0, 3000.0, 4, -1.0, -1.0, 1},  // 1.33
+        {"nothing declared", 1000.0, 100.0, 0, -1.0, -1.0, 0},
+        {"one second at 10 Hz", 10.0, 100.0, 0, 0.0, 1.0, 11},
+        {"range of 0.25 s at 10 Hz", 10.0, 100.0, 0, 1.0, 1.25, 3},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
+        void* r = fixture.resampler();
+        setSamplerate(r, row.outputRate);
+        void* channel = nullptr;
+        if (row.start == -1.0) {
+            addSyncChannel(r, &channel, row.groupRate, 0.0, row.sampleCount);
+        } else {
+            addAsyncChannel3(r, &channel, row.groupRate, 0.0, row.start, row.end);
+        }
+        uint64_t count = 99;
+        calculateDataCountOfChannel(r, channel, &count);
+        EXPECT_EQ(count, 0u);  // nothing expected before initialize
+        initialize(r);
+        calculateDataCountOfChannel(r, channel, &count);
+        EXPECT_EQ(count, row.expected);
+    }
+}
+
+TEST(OutputTest, AllDataCountSumsChannelsTimesExpectedOutputs) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    for (int k = 0; k < 3; ++k) {
+        fixture.syncChannel(1000.0, 0.0, 100);  // only the first declares its count
+    }
+    fixture.syncChannel(400.0, 0.0, 100);
+    initialize(r);
+    uint64_t count = 0;
+    getAllDataCount(r, &count);
+    EXPECT_EQ(count, 3u * 100u + 250u);
+    EXPECT_EQ(fixture.core().allDataCount, 550u);
+}
+
+// A group reads only master times that were written and not yet overwritten.
+TEST(OutputTest, DirectCopyStopsAtTheNewestMasterTime) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    void* channel = fixture.syncChannel(1000.0, 0.0);
+    initialize(r);
+    fixture.addValues(channel, ramp(10, 0.0, 1.0));
+    // The block end holds the grid at 5 ms: six master times for ten samples.
+    addBlockEndTimeInMiliseconds(channel, 5.0);
+    const ChannelOutput first = fixture.calculateAndRead(channel);
+    expectNear(first.times, ramp(6, 0.0, 0.001), 1e-12);
+    EXPECT_EQ(first.values, ramp(6, 0.0, 1.0));
+
+    addBlockEndTimeInMiliseconds(channel, std::numeric_limits<double>::infinity());
+    const ChannelOutput second = fixture.calculateAndRead(channel);
+    expectNear(second.times, ramp(4, 0.006, 0.001), 1e-12);
+    EXPECT_EQ(second.values, ramp(4, 6.0, 1.0));
+}
+
+// Once a group has produced every written master time, its next slot holds nothing valid: a pass
+// without new master times produces nothing, whatever input arrives.
+TEST(OutputTest, NoOutputAtAnUnwrittenMasterSlot) {
+    for (int32_t method : {TAMLIB_METHOD_HOLD, TAMLIB_METHOD_LINEAR}) {
+        SCOPED_TRACE(method);
+        ResamplerFixture fixture(method);
+        void* r = fixture.resampler();
+        setTimeBase(r, TAMLIB_TIMEBASE_EXPLICIT);
+        void* channel = fixture.asyncChannel();
+        initialize(r);
+        const std::vector<double> master = {1.0, 2.0};
+        addMasterTimes(r, master.data(), master.size());
+        fixture.addSamples(channel, {0.0, 1.5, 3.0}, {0.0, 15.0, 30.0});
+        const ChannelOutput first = fixture.calculateAndRead(channel);
+        EXPECT_EQ(first.times, master);
+
+        fixture.addSamples(channel, {4.0}, {40.0});
+        const ChannelOutput second = fixture.calculateAndRead(channel);
+        EXPECT_EQ(second.passCounts, (std::vector<uint64_t>{0}));
+
+        const std::vector<double> more = {3.5, 3.75};
+        addMasterTimes(r, more.data(), more.size());
+        const ChannelOutput third = fixture.calculateAndRead(channel);
+        EXPECT_EQ(third.times, more);
+        const std::vector<double> expected = method == TAMLIB_METHOD_HOLD
+                                                 ? std::vector<double>{30.0, 30.0}
+                                                 : std::vector<double>{35.0, 37.5};
+        EXPECT_EQ(third.values, expected);
+    }
+}
+
+// Six master times into a ring of four: the oldest two are gone, and the group goes on from the
+// oldest one still stored instead of reading overwritten slots.
+TEST(OutputTest, LaggingGroupContinuesFromTheOldestStoredMasterTime) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    setTimeBase(r, TAMLIB_TIMEBASE_EXPLICIT);
+    setOutputBufferSize(r, 4);
+    void* channel = fixture.asyncChannel();
+    initialize(r);
+    const std::vector<double> master = ramp(6, 0.0, 1.0);
+    addMasterTimes(r, master.data(), master.size());
+    fixture.addSamples(channel, {0.0, 2.5, 10.0}, {10.0, 20.0, 30.0});
+    const ChannelOutput output = fixture.calculateAndRead(channel);
+    EXPECT_EQ(output.times, (std::vector<double>{2.0, 3.0, 4.0, 5.0}));
+    EXPECT_EQ(output.values, (std::vector<double>{10.0, 20.0, 20.0, 20.0}));
+}
+
+// Seven samples into rings that keep five: the group starts from the oldest sample whose values
+// and time stamp are both still there. An array channel of two values per sample keeps five
+// samples in a value ring of ten.
+TEST(OutputTest, OverwrittenInputIsSkipped) {
+    struct Row {
+        const char* name;
+        uint64_t inputSize;
+        int32_t arraySize;
+    };
+    const Row rows[] = {{"scalar", 3, 1}, {"array of two", 8, 2}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+        void* r = fixture.resampler();
+        setTimeBase(r, TAMLIB_TIMEBASE_EXPLICIT);
+        setInputBufferSize(r, row.inputSize);
+        void* channel =
+            row.arraySize == 1 ? fixture.asyncChannel() : fixture.arrayChannel(row.arraySize);
+        initialize(r);
+        for (int k = 0; k < 7; ++k) {
+            fixture.addValues(channel, std::vector<double>(row.arraySize, 10.0 * k));
+            addTime(r, channel, double(k));
+        }
+        const std::vector<double> master = {1.5, 2.5, 3.5, 4.5, 5.5};
+        addMasterTimes(r, master.data(), master.size());
+        const ChannelOutput output = fixture.calculateAndRead(channel, row.arraySize);
+        EXPECT_EQ(output.times, master);
+        std::vector<double> expected;
+        for (double held : {20.0, 20.0, 30.0, 40.0, 50.0}) {
+            expected.insert(expected.end(), row.arraySize, held);
+        }
+        EXPECT_EQ(output.values, expected);
+    }
+}
+
+}  // namespace
