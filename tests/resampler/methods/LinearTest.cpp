@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/ResamplerFixture.h"
+
+namespace {
+
+using TamlibTest::ChannelOutput;
+using TamlibTest::ramp;
+using TamlibTest::ResamplerFixture;
+
+// The worked set-up: output at 2 Hz from 0.5 s, tolerance 1e-6 s, one asynchronous channel.
+struct LinearSetup {
+    explicit LinearSetup(double customEpsilon = 1e-6) : fixture(TAMLIB_METHOD_LINEAR) {
+        setSamplerate(fixture.resampler(), 2.0);
+        setInitialOffset(fixture.resampler(), 0.5);
+        setCustomEpsilon(fixture.resampler(), customEpsilon);
+        channel = fixture.asyncChannel();
+        initialize(fixture.resampler());
+    }
+    ResamplerFixture fixture;
+    void* channel = nullptr;
+};
+
+// Samples 1.0:10, 2.0:20, 3.0:40. 0.5 lies before every sample: the line through the first two
+// is extended backwards, 10 + (-0.5 / 1) x 10 = 5. 3.0 waits for a successor; with 4.0:50 the
+// next pass gives 3.0:40 and 3.5:45.
+TEST(LinearTest, WorkedExampleAcrossTwoPasses) {
+    LinearSetup setup;
+    setup.fixture.addSamples(setup.channel, {1.0, 2.0, 3.0}, {10.0, 20.0, 40.0});
+    const ChannelOutput first = setup.fixture.calculateAndRead(setup.channel);
+    EXPECT_EQ(first.times, (std::vector<double>{0.5, 1.0, 1.5, 2.0, 2.5}));
+    EXPECT_EQ(first.values, (std::vector<double>{5.0, 10.0, 15.0, 20.0, 30.0}));
+
+    setup.fixture.addSamples(setup.channel, {4.0}, {50.0});
+    const ChannelOutput second = setup.fixture.calculateAndRead(setup.channel);
+    EXPECT_EQ(second.times, (std::vector<double>{3.0, 3.5}));
+    EXPECT_EQ(second.values, (std::vector<double>{40.0, 45.0}));
+}
+
+// A second sample within the tolerance of 2.0 becomes the left end of the pair for 2.0, so the
+// output is its own value; beyond the tolerance the output interpolates towards it.
+TEST(LinearTest, SampleWithinToleranceStartsThePair) {
+    struct Row {
+        const char* name;
+        double customEpsilon;
+        double secondStamp;
+        double expectedAt2;
+    };
+    const Row rows[] = {
+        // Pair (2.0000005, 20), (3, 40): 20 + (-5e-7 / 0.9999995) x 20.
+        {"just after, within", 1e-6, 2.0000005, 20.0 + (-5e-7 / 0.9999995) * 20.0},
+        // Pair (1, 10), (2.000002, 20): 10 + (1 / 1.000002) x 10.
+        {"after, beyond", 1e-6, 2.000002, 10.0 + (1.0 / 1.000002) * 10.0},
+        {"exact comparison, equal", 0.0, 2.0, 20.0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        LinearSetup setup(row.customEpsilon);
+        setup.fixture.addSamples(setup.channel, {1.0, row.secondStamp, 3.0}, {10.0, 20.0, 40.0});
+        const ChannelOutput output = setup.fixture.calculateAndRead(setup.channel);
+        ASSERT_EQ(output.times.size(), 5u);
+        EXPECT_NEAR(output.values[3], row.expectedAt2, 1e-12);
+    }
+}
+
+// Equal stamps 2.0:20 and 2.0:22 as the first pair: t1 equals t0 and the output is y0 = 20, for
+// 1.5 and backwards to 0.5; at 2.0 the pair moves on to (2.0:22, 3.0:30).
+TEST(LinearTest, EqualStampsGiveTheFirstValue) {
+    LinearSetup setup;
+    setup.fixture.addSamples(setup.channel, {2.0, 2.0, 3.0}, {20.0, 22.0, 30.0});
+    const ChannelOutput output = setup.fixture.calculateAndRead(setup.channel);
+    EXPECT_EQ(output.times, (std::vector<double>{0.5, 1.0, 1.5, 2.0, 2.5}));
+    EXPECT_EQ(output.values, (std::vector<double>{20.0, 20.0, 20.0, 22.0, 26.0}));
+}
+
+// Any array channel makes a linear resampler produce nothing at all, scalar groups included,
+// while each pass still prepares: counts reset, stamps of rate-defined groups generated.
+TEST(LinearTest, ArrayChannelSilencesEveryGroup) {
+    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
+    void* r = fixture.resampler();
+    void* scalar = fixture.asyncChannel();
+    void* sync = fixture.syncChannel(1000.0, 0.0);
+    void* array = fixture.arrayChannel(4);
+    ASSERT_NE(array, nullptr);
+    initialize(r);
+    fixture.addSamples(scalar, {0.0, 0.001, 0.002}, {1.0, 2.0, 3.0});
+    fixture.addValues(sync, {1.0, 2.0, 3.0});
+    fixture.addValues(array, {1.0, 2.0, 3.0, 4.0});
+    addTime(r, array, 0.0);
+    EXPECT_NO_THROW(calculate(r));
+    for (void* channel : {scalar, sync, array}) {
+        uint64_t count = 99;
+        getResampledDataCount(r, channel, &count);
+        EXPECT_EQ(count, 0u);
+    }
+    EXPECT_EQ(fixture.groupOf(sync).inputWriteIndex, 3u);
+    EXPECT_EQ(ResamplerFixture::channelAt(sync).samplesAdded, 0u);
+}
+
+// Samples at k x 0.5 s with value k, two per pass through an input ring of five: the output at
+// j x 0.25 s is j / 2, midway values included.
+TEST(LinearTest, StreamingThroughASmallInputRing) {
+    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
+    void* r = fixture.resampler();
+    setSamplerate(r, 4.0);
+    setInputBufferSize(r, 3);
+    void* channel = fixture.asyncChannel();
+    initialize(r);
+    const ChannelOutput output = fixture.stream(channel, ramp(20, 0.0, 0.5), ramp(20, 0.0, 1.0), 2);
+    ASSERT_EQ(output.size(), 38u);
+    for (size_t j = 0; j < output.size(); ++j) {
+        EXPECT_EQ(output.times[j], 0.25 * double(j)) << j;
+        EXPECT_EQ(output.values[j], 0.5 * double(j)) << j;
+    }
+}
+
+}  // namespace
