@@ -1,4 +1,4 @@
-"""The streaming resampler: one C resampler handle, its channels, and the read-out after each pass."""
+"""The streaming resampler: one C resampler handle, its channels, and the read-out per pass."""
 
 from __future__ import annotations
 
@@ -220,7 +220,10 @@ class Resampler:
         """
         rate, offset = float(rate), float(offset)
         return self._register(
-            lambda: self._core.add_sync_channel(rate, offset, int(sample_count)), rate, offset, "sync"
+            lambda: self._core.add_sync_channel(rate, offset, int(sample_count)),
+            rate,
+            offset,
+            "sync",
         )
 
     def add_sync_channel2(
@@ -445,7 +448,10 @@ def _count(value: int, name: str) -> int:
 
 
 def alias_free_filter_length(
-    output_rate: float, input_rate: float, transition_percent: int = 16, attenuation_db: float = 60.0
+    output_rate: float,
+    input_rate: float,
+    transition_percent: int = 16,
+    attenuation_db: float = 60.0,
 ) -> int:
     """Coefficients per polyphase branch of the alias-free filter for these rates (0 if none)."""
     return int(

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from typing import Callable, Dict, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Callable, Dict, List, Mapping, Optional, Tuple, Union
 
 import numpy as np
 import pandas as pd
@@ -305,7 +305,9 @@ def _channels_of(data: Data):
         sets = []
         if complete:
             names = [name for name, _ in complete]
-            sets.append((names, times, np.column_stack([c for _, c in complete])))
+            # Column-major, so each channel's block is contiguous and reaches the library as is.
+            values = np.asfortranarray(np.column_stack([c for _, c in complete]))
+            sets.append((names, times, values))
         for name, column in partial:
             ok = ~np.isnan(column)
             sets.append(([name], times[ok], column[ok].reshape(-1, 1)))

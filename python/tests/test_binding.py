@@ -245,7 +245,8 @@ def test_no_call_sequence_ends_the_interpreter():
                         n = rng.randrange(0, 30)
                         values = np.ones((n, ch.array_size)) if ch.is_array else np.ones(n)
                         t0 = rng.uniform(-1.0, 3.0)
-                        r.add(ch, values, times=np.sort(t0 + np.array([rng.random() for _ in range(n)])))
+                        stamps = np.sort([t0 + rng.random() for _ in range(n)])
+                        r.add(ch, values, times=stamps)
                     elif op == 2:
                         r.calculate()
                     elif op == 3 and channels:
