@@ -13,14 +13,14 @@ from numpy.typing import NDArray
 from ._resampler import Resampler, alias_free_filter_length, method_code
 
 ChannelInput = Union[pd.Series, Tuple[object, object]]
-Data = Union[pd.DataFrame, Mapping[str, ChannelInput]]
+Data = Union[pd.DataFrame, pd.Series, Mapping[object, ChannelInput]]
 
 
 @dataclass
 class _ChannelSet:
     """Channels that share one time axis: they go through one resampler as one group."""
 
-    names: List[str]
+    names: List[object]
     times: NDArray[np.float64]  # seconds after the origin
     values: NDArray[np.float64]  # (n, len(names))
 
@@ -52,12 +52,12 @@ def resample(
 
     Parameters
     ----------
-    data : DataFrame or dict
+    data : DataFrame, Series or dict
         A DataFrame with a DatetimeIndex or a float index in seconds, one column per channel;
-        or a dict mapping channel names to a Series (with such an index) or to a
-        ``(times, values)`` pair. Each dict entry has its own times: channels may be irregular,
-        run at different rates and start and end at different times. Missing values (NaN) are
-        left out of their channel.
+        a Series with such an index, one channel; or a dict mapping channel names to a Series
+        or to a ``(times, values)`` pair. Each dict entry has its own times: channels may be
+        irregular, run at different rates and start and end at different times. Missing
+        values (NaN) are left out of their channel.
     rate : float
         Output grid rate in Hz.
     method : {"linear", "hold", "aliasfree"}
@@ -143,7 +143,7 @@ def resample(
     count = int(np.searchsorted(grid, end_rel + eps, side="right")) if end_rel >= 0.0 else 0
     grid = grid[:count]
 
-    columns: Dict[str, NDArray[np.float64]] = {}
+    columns: Dict[object, NDArray[np.float64]] = {}
     for channel_set in sets:
         out = np.full((count, len(channel_set.names)), np.nan)
         if count and channel_set.times.size:
@@ -317,8 +317,8 @@ def _channels_of(data: Data):
         times = _as_times(data.index, axis)
         complete, partial = [], []
         for name in data.columns:
-            column = _as_values(data[name], str(name))
-            (partial if np.isnan(column).any() else complete).append((str(name), column))
+            column = _as_values(data[name], name)
+            (partial if np.isnan(column).any() else complete).append((name, column))
         sets = []
         if complete:
             names = [name for name, _ in complete]
@@ -330,7 +330,9 @@ def _channels_of(data: Data):
             sets.append(([name], times[ok], column[ok].reshape(-1, 1)))
         for names, t, _ in sets:
             _check_times(t, names[0])
-        return axis, [s for s in sets if s[1].size]
+        return axis, sets
+    if isinstance(data, pd.Series):
+        return _channels_of({data.name if data.name is not None else 0: data})
     if isinstance(data, Mapping):
         axis = None
         sets = []
@@ -350,7 +352,7 @@ def _channels_of(data: Data):
             elif axis.is_datetime != this_axis.is_datetime:
                 raise ValueError("Channels mix datetime and float time stamps.")
             times = _as_times(raw_times, axis)
-            values = _as_values(raw_values, str(name))
+            values = _as_values(raw_values, name)
             if values.shape[0] != times.shape[0]:
                 raise ValueError(
                     f"Channel {name!r} has {times.shape[0]} time stamps and "
@@ -358,10 +360,10 @@ def _channels_of(data: Data):
                 )
             ok = ~np.isnan(values)
             times, values = times[ok], values[ok]
-            _check_times(times, str(name))
-            sets.append(([str(name)], times, values.reshape(-1, 1)))
+            _check_times(times, name)
+            sets.append(([name], times, values.reshape(-1, 1)))
         return axis or _Axis(False), sets
-    raise ValueError("data must be a DataFrame or a dict of channels.")
+    raise ValueError("data must be a DataFrame, a Series or a dict of channels.")
 
 
 def _axis_of(index) -> _Axis:
@@ -389,7 +391,7 @@ def _as_times(raw, axis: _Axis) -> NDArray:
     return times
 
 
-def _as_values(raw, name: str) -> NDArray[np.float64]:
+def _as_values(raw, name) -> NDArray[np.float64]:
     try:
         values = np.asarray(raw, dtype=np.float64)
     except (TypeError, ValueError):
@@ -399,7 +401,7 @@ def _as_values(raw, name: str) -> NDArray[np.float64]:
     return values
 
 
-def _check_times(times: NDArray, name: str) -> None:
+def _check_times(times: NDArray, name) -> None:
     if times.dtype.kind == "f" and not np.all(np.isfinite(times)):
         raise ValueError(f"Channel {name!r} has time stamps that are not finite.")
     if times.size > 1 and np.any(np.diff(times) < 0):
@@ -410,6 +412,8 @@ def _origin(raw, axis: _Axis, start) -> Union[int, float]:
     if start is not None:
         return _as_times([start], axis)[0]
     firsts = [t[0] for _, t, _ in raw if t.size]
+    if not firsts:
+        raise ValueError("No channel has samples to resample.")
     return min(firsts)
 
 

@@ -88,11 +88,18 @@ def test_irregular_channels_starting_at_different_times_match_references():
 def test_frame_columns_with_gaps_are_channels_of_their_own():
     index = np.array([0.0, 0.1, 0.2, 0.3, 0.4])
     frame = pd.DataFrame({"full": [0.0, 1.0, 2.0, 3.0, 4.0],
-                          "gappy": [np.nan, 10.0, np.nan, 30.0, np.nan]}, index=index)
+                          "gappy": [np.nan, 10.0, np.nan, 30.0, np.nan],
+                          7: np.nan}, index=index)
     out = tamlib.resample(frame, 20.0, "linear")
+    assert list(out.columns) == ["full", "gappy", 7]
     np.testing.assert_allclose(out["full"], np.arange(9) * 0.5, atol=1e-12)
     expected = [np.nan, np.nan, 10.0, 15.0, 20.0, 25.0, 30.0, np.nan, np.nan]
     np.testing.assert_allclose(out["gappy"], expected, atol=1e-12)
+    assert out[7].isna().all()
+    single = tamlib.resample(frame["gappy"], 20.0, "linear")  # its grid starts at its own 0.1
+    assert list(single.columns) == ["gappy"]
+    np.testing.assert_allclose(single.index, [0.1, 0.15, 0.2, 0.25, 0.3])
+    np.testing.assert_allclose(single["gappy"], expected[2:7], atol=1e-12)
 
 
 def test_start_and_end_choose_the_grid():
