@@ -271,3 +271,20 @@ def test_no_call_sequence_ends_the_interpreter():
                           timeout=300)
     assert done.returncode == 0, done.stderr[-2000:]
     assert done.stdout.startswith("survived")
+
+
+def test_resamplers_on_several_threads_match_a_serial_run():
+    # calculate and the bulk copies run without the GIL, so separate resamplers really run at
+    # once; they share nothing, so the results are those of one after another.
+    from concurrent.futures import ThreadPoolExecutor
+
+    rng = np.random.default_rng(9)
+    inputs = [irregular_times(rng, 20000, 1e-3) for _ in range(4)]
+    jobs = [({"x": (t, np.sin(t * (k + 1)))}, method)
+            for k, (t, method) in enumerate(zip(inputs, ["hold", "linear", "aliasfree", "linear"]))]
+    serial = [tamlib.resample(data, 500.0, method, block_size=256) for data, method in jobs]
+    with ThreadPoolExecutor(4) as pool:
+        parallel = list(pool.map(lambda job: tamlib.resample(job[0], 500.0, job[1],
+                                                             block_size=256), jobs))
+    for one, other in zip(serial, parallel):
+        np.testing.assert_array_equal(bits(one["x"].to_numpy()), bits(other["x"].to_numpy()))
