@@ -107,6 +107,8 @@ private:
     std::vector<double> batchResults;
     std::vector<uint32_t> batchPhases;
     std::vector<uint64_t> batchRows;
+    std::vector<double> residueRows;
+    std::vector<uint64_t> residueOffsets;
     std::vector<const double*> channelCursors;
     std::vector<double*> channelOutputs;
 };

@@ -222,6 +222,16 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size
     if (batchResults.size() < outputs * stride) {
         batchResults.resize(outputs * stride);
     }
+    if (stride == 1) {
+        // The single-channel kernels regroup the window rows by residue modulo Q.
+        const uint64_t lanes = std::max<uint64_t>(kernel->laneWidth, 1);
+        if (residueRows.size() < rows + (lanes + 1) * down) {
+            residueRows.resize(rows + (lanes + 1) * down);
+        }
+        if (residueOffsets.size() < down + taps) {
+            residueOffsets.resize(down + taps);
+        }
+    }
     if (channelCursors.size() < group.channels.size()) {
         channelCursors.resize(group.channels.size());
         channelOutputs.resize(group.channels.size());
@@ -275,6 +285,12 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
     batch.rows = batchRows.data();
     batch.count = count;
     batch.results = batchResults.data();
+    if (stride == 1) {
+        batch.residues = residueRows.data();
+        batch.residuesSize = residueRows.size();
+        batch.offsets = residueOffsets.data();
+        batch.offsetsSize = residueOffsets.size();
+    }
     if (stride == 1) {
         kernel->singleChannel(batch);
     } else {
@@ -347,9 +363,21 @@ void ResamplerAliasFree::writeBatchOutputs(ResamplerChannelGroup& group, uint64_
                                  channelOutputs.data(), channels);
         }
     }
+    // As produceOutput once per output: each output takes the next master time.
+    const uint64_t masterSize = outputBufferSize;
+    uint64_t master = group.masterTimesReadIndex;
+    uint64_t slot = start;
+    double* outputTimes = group.outputTimes.data();
     for (uint64_t k = 0; k < count; ++k) {
-        produceOutput(group, masterTimes[group.masterTimesReadIndex]);
+        outputTimes[slot] = masterTimes[master];
+        master = master + 1 >= masterSize ? 0 : master + 1;
+        slot = slot + 1 >= size ? 0 : slot + 1;
     }
+    group.masterTimesReadIndex = master;
+    group.outputWriteIndex = slot;
+    group.masterTimesRead += count;
+    group.resampledCount += count;
+    group.hasProduced = group.hasProduced || count > 0;
 }
 
 void ResamplerAliasFree::advancePositionBy(ResamplerChannelGroup& group, size_t entry,

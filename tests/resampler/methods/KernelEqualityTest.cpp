@@ -266,8 +266,9 @@ TEST(KernelEqualityTest, BatchFunctionsSumEachOutputInTapOrder) {
         uint64_t count;
     };
     const std::vector<Shape> shapes = {
-        {2, 5, 59, 16, 37}, {2, 1, 24, 1, 70}, {1, 10, 234, 3, 11}, {125, 128, 24, 17, 29},
-        {2, 1, 24, 8, 5},   {3, 1, 7, 1, 100}, {1, 1, 1, 2, 9},     {2, 5, 59, 1, 43},
+        {2, 5, 59, 16, 37}, {2, 1, 24, 1, 70},   {1, 10, 234, 3, 11},     {125, 128, 24, 17, 29},
+        {2, 1, 24, 8, 5},   {3, 1, 7, 1, 100},   {1, 1, 1, 2, 9},         {2, 5, 59, 1, 43},
+        {2, 5, 59, 1, 300}, {1, 10, 234, 1, 90}, {125, 128, 24, 1, 2100},
     };
     std::mt19937 random(7);
     std::normal_distribution<double> value(0.0, 1.0);
@@ -302,6 +303,8 @@ TEST(KernelEqualityTest, BatchFunctionsSumEachOutputInTapOrder) {
                 }
             }
             std::vector<double> results(shape.count * stride, -1.0);
+            std::vector<double> residues(historyRows + (width + 1) * shape.down);
+            std::vector<uint64_t> offsets(shape.down + shape.taps);
             PolyphaseBatch batch;
             batch.branches = branches.data();
             batch.taps = shape.taps;
@@ -313,6 +316,10 @@ TEST(KernelEqualityTest, BatchFunctionsSumEachOutputInTapOrder) {
             batch.rows = rows.data();
             batch.count = shape.count;
             batch.results = results.data();
+            batch.residues = residues.data();
+            batch.residuesSize = residues.size();
+            batch.offsets = offsets.data();
+            batch.offsetsSize = offsets.size();
             (stride == 1 ? kernel.singleChannel : kernel.channelLanes)(batch);
 
             for (uint64_t k = 0; k < shape.count; ++k) {

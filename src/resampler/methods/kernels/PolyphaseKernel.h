@@ -23,6 +23,12 @@ struct PolyphaseBatch {
     uint64_t count = 0;
     // count rows of `stride` doubles, laid out as the history.
     double* results = nullptr;
+    // One channel only: room for the history regrouped by sample index modulo Q (at least
+    // rows + (laneWidth + 1) * Q doubles) and for Q + T offsets into it. Null where not needed.
+    double* residues = nullptr;
+    uint64_t residuesSize = 0;
+    uint64_t* offsets = nullptr;
+    uint64_t offsetsSize = 0;
 };
 
 using BatchFunction = void (*)(const PolyphaseBatch&);

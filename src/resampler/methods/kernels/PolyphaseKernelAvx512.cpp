@@ -16,20 +16,37 @@ struct Avx512 {
     static void store(double* p, Vec v) { _mm512_storeu_pd(p, v); }
     static Vec mul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
     static Vec add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
-    static constexpr uint64_t tile = 4;
+
+    static constexpr uint64_t tile = 8;
     static void transposeTile(const double* const* in, double* const* out) {
-        const __m256d a = _mm256_loadu_pd(in[0]);
-        const __m256d b = _mm256_loadu_pd(in[1]);
-        const __m256d c = _mm256_loadu_pd(in[2]);
-        const __m256d d = _mm256_loadu_pd(in[3]);
-        const __m256d ab0 = _mm256_unpacklo_pd(a, b);  // a0 b0 a2 b2
-        const __m256d ab1 = _mm256_unpackhi_pd(a, b);  // a1 b1 a3 b3
-        const __m256d cd0 = _mm256_unpacklo_pd(c, d);
-        const __m256d cd1 = _mm256_unpackhi_pd(c, d);
-        _mm256_storeu_pd(out[0], _mm256_permute2f128_pd(ab0, cd0, 0x20));
-        _mm256_storeu_pd(out[1], _mm256_permute2f128_pd(ab1, cd1, 0x20));
-        _mm256_storeu_pd(out[2], _mm256_permute2f128_pd(ab0, cd0, 0x31));
-        _mm256_storeu_pd(out[3], _mm256_permute2f128_pd(ab1, cd1, 0x31));
+        __m512d r[8];
+        for (int i = 0; i < 8; ++i) {
+            r[i] = _mm512_loadu_pd(in[i]);
+        }
+        // Pairs of rows interleaved, then pairs of pairs, then the 256-bit halves; all by
+        // two-source permutes (the unpack and shuffle intrinsics warn in this compiler).
+        const __m512i low = _mm512_set_epi64(14, 6, 12, 4, 10, 2, 8, 0);
+        const __m512i high = _mm512_set_epi64(15, 7, 13, 5, 11, 3, 9, 1);
+        __m512d t[8];
+        for (int i = 0; i < 8; i += 2) {
+            t[i] = _mm512_permutex2var_pd(r[i], low, r[i + 1]);
+            t[i + 1] = _mm512_permutex2var_pd(r[i], high, r[i + 1]);
+        }
+        const __m512i evenPairs = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+        const __m512i oddPairs = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+        __m512d u[8];
+        for (int i = 0; i < 8; i += 4) {
+            u[i] = _mm512_permutex2var_pd(t[i], evenPairs, t[i + 2]);
+            u[i + 1] = _mm512_permutex2var_pd(t[i + 1], evenPairs, t[i + 3]);
+            u[i + 2] = _mm512_permutex2var_pd(t[i], oddPairs, t[i + 2]);
+            u[i + 3] = _mm512_permutex2var_pd(t[i + 1], oddPairs, t[i + 3]);
+        }
+        const __m512i lowHalves = _mm512_set_epi64(11, 10, 9, 8, 3, 2, 1, 0);
+        const __m512i highHalves = _mm512_set_epi64(15, 14, 13, 12, 7, 6, 5, 4);
+        for (int i = 0; i < 4; ++i) {
+            _mm512_storeu_pd(out[i], _mm512_permutex2var_pd(u[i], lowHalves, u[i + 4]));
+            _mm512_storeu_pd(out[i + 4], _mm512_permutex2var_pd(u[i], highHalves, u[i + 4]));
+        }
     }
 };
 

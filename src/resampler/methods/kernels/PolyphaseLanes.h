@@ -75,74 +75,105 @@ void channelLanes(const PolyphaseBatch& batch) {
     }
 }
 
-// One channel whose windows advance by one sample per P outputs (Q = 1): outputs first + p +
-// P * o for o = 0 .. width - 1 share branch and have consecutive windows, so they fill one
-// vector. J such vectors at a time, the i-th of them chain `chain + i` of the run.
-template <class V, int J>
-void outputLaneTile(const PolyphaseBatch& batch, uint64_t first, uint64_t chain) {
+// One channel: outputs k and k + P share their branch, and the window of k + P starts Q samples
+// later (P and Q are coprime). So the outputs k + P * o, o = 0 .. width - 1, of a block of
+// P * width outputs fill one vector when the history is regrouped by sample index modulo Q:
+// residues[(i mod Q) * S + i div Q] = x[i] puts x[r + j + o * Q] for o = 0, 1, ... side by side.
+// U blocks of the same branch at a time, whose windows lie width * Q samples apart, share the
+// coefficient and the offset of every tap.
+template <class V, int U>
+void outputLaneTile(const PolyphaseBatch& batch, uint64_t firstBlock, uint64_t lead) {
     const uint64_t taps = batch.taps;
     const uint64_t up = batch.up;
-    const double* coefficient[J];
-    const double* sample[J];
-    uint64_t base[J];
-    for (int i = 0; i < J; ++i) {
-        const uint64_t c = chain + static_cast<uint64_t>(i);
-        // Chain c is phase c mod P of super-block c div P, which spans P * width outputs.
-        base[i] = first + (c / up) * up * V::width + c % up;
-        coefficient[i] = batch.branches + static_cast<uint64_t>(batch.phases[base[i]]) * taps;
-        sample[i] = batch.history + batch.rows[base[i]];
-    }
-    typename V::Vec sum[J];
-    for (int i = 0; i < J; ++i) {
-        sum[i] = V::zero();
+    const uint64_t down = batch.down;
+    const uint64_t span = up * V::width;
+    const uint64_t first = firstBlock * span + lead;
+    const double* coefficient = batch.branches + static_cast<uint64_t>(batch.phases[first]) * taps;
+    const uint64_t row = batch.rows[first];
+    const double* base = batch.residues + row / down;
+    const uint64_t* offset = batch.offsets + row % down;
+    typename V::Vec sum[U];
+    for (int u = 0; u < U; ++u) {
+        sum[u] = V::zero();
     }
     for (uint64_t j = 0; j < taps; ++j) {
-        for (int i = 0; i < J; ++i) {
-            sum[i] =
-                V::add(sum[i], V::mul(V::broadcast(coefficient[i] + j), V::load(sample[i] + j)));
+        const typename V::Vec c = V::broadcast(coefficient + j);
+        const double* samples = base + offset[j];
+        for (int u = 0; u < U; ++u) {
+            sum[u] = V::add(sum[u], V::mul(c, V::load(samples + u * V::width)));
         }
     }
-    for (int i = 0; i < J; ++i) {
+    for (int u = 0; u < U; ++u) {
         double lanes[V::width];
-        V::store(lanes, sum[i]);
+        V::store(lanes, sum[u]);
+        double* out = batch.results + first + u * span;
         for (uint64_t o = 0; o < V::width; ++o) {
-            batch.results[base[i] + up * o] = lanes[o];
+            out[up * o] = lanes[o];
         }
     }
 }
 
-// Whether outputs first .. first + P * width - 1 have the pattern outputLaneTile relies on.
+// How many whole blocks from the start follow the pattern outputLaneTile relies on.
 template <class V>
-bool outputLanesFit(const PolyphaseBatch& batch, uint64_t first) {
+uint64_t blocksWithLanePattern(const PolyphaseBatch& batch) {
     const uint64_t up = batch.up;
-    for (uint64_t p = 0; p < up; ++p) {
-        const uint64_t lead = first + p;
-        for (uint64_t o = 1; o < V::width; ++o) {
-            const uint64_t k = lead + up * o;
-            if (batch.phases[k] != batch.phases[lead] || batch.rows[k] != batch.rows[lead] + o) {
-                return false;
+    const uint64_t down = batch.down;
+    const uint64_t span = up * V::width;
+    const uint64_t blocks = batch.count / span;
+    for (uint64_t b = 0; b < blocks; ++b) {
+        for (uint64_t p = 0; p < up; ++p) {
+            const uint64_t lead = b * span + p;
+            const uint64_t previous = lead - (b > 0 ? span : 0);
+            bool fits = batch.phases[lead] == batch.phases[previous] &&
+                        batch.rows[lead] == batch.rows[previous] + (b > 0 ? V::width * down : 0);
+            for (uint64_t o = 1; o < V::width && fits; ++o) {
+                const uint64_t k = lead + up * o;
+                fits = batch.phases[k] == batch.phases[lead] &&
+                       batch.rows[k] == batch.rows[lead] + o * down;
+            }
+            if (!fits) {
+                return b;
             }
         }
     }
-    return true;
+    return blocks;
 }
 
 template <class V>
 void singleChannel(const PolyphaseBatch& batch) {
-    const uint64_t span = static_cast<uint64_t>(batch.up) * V::width;
-    uint64_t blocks = batch.down == 1 ? batch.count / span : 0;
-    for (uint64_t b = 0; b < blocks; ++b) {
-        if (!outputLanesFit<V>(batch, b * span)) {
-            blocks = 0;
+    const uint64_t up = batch.up;
+    const uint64_t down = batch.down;
+    const uint64_t span = up * V::width;
+    const uint64_t rows = batch.count > 0 ? batch.rows[batch.count - 1] + batch.taps : 0;
+    const uint64_t rowLength = rows / down + V::width + 1;
+    uint64_t blocks = 0;
+    if (batch.residues != nullptr && down * rowLength <= batch.residuesSize &&
+        down + batch.taps <= batch.offsetsSize) {
+        blocks = blocksWithLanePattern<V>(batch);
+    }
+    if (blocks > 0) {
+        for (uint64_t residue = 0; residue < down; ++residue) {
+            double* target = batch.residues + residue * rowLength;
+            uint64_t m = 0;
+            for (uint64_t i = residue; i < rows; i += down) {
+                target[m++] = batch.history[i];
+            }
         }
-    }
-    const uint64_t chains = blocks * batch.up;
-    uint64_t chain = 0;
-    for (; chain + 8 <= chains; chain += 8) {
-        outputLaneTile<V, 8>(batch, 0, chain);
-    }
-    for (; chain < chains; ++chain) {
-        outputLaneTile<V, 1>(batch, 0, chain);
+        for (uint64_t i = 0; i < down + batch.taps; ++i) {
+            batch.offsets[i] = (i % down) * rowLength + i / down;
+        }
+        for (uint64_t lead = 0; lead < up; ++lead) {
+            uint64_t b = 0;
+            for (; b + 8 <= blocks; b += 8) {
+                outputLaneTile<V, 8>(batch, b, lead);
+            }
+            for (; b + 4 <= blocks; b += 4) {
+                outputLaneTile<V, 4>(batch, b, lead);
+            }
+            for (; b < blocks; ++b) {
+                outputLaneTile<V, 1>(batch, b, lead);
+            }
+        }
     }
     PolyphaseBatch rest = batch;
     const uint64_t done = blocks * span;
