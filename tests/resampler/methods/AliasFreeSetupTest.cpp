@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "resampler/methods/AliasFreeHarness.h"
+#include "tamlib/resampler.h"
+
+namespace {
+
+using AliasFreeTest::AliasFreeResampler;
+using AliasFreeTest::invalidArgumentMessage;
+using AliasFreeTest::ResamplerChannelGroup;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// The filters of the defaults (16 %, 60 dB) for six rate pairs, worked out by hand from the
+// design rules: N from Kaiser's estimate, pre leading zeros putting the response centre on an
+// output sample (minus one for an even N), tail zeros filling up to a multiple of P, T = length
+// / P, delay = round((centre + pre) / Q). The estimate omits the parity correction, so for an
+// even N it can exceed T by one.
+struct DesignRow {
+    double outputRate;
+    double inputRate;
+    uint32_t up;
+    uint32_t down;
+    size_t length;
+    size_t pre;
+    size_t tail;
+    uint64_t taps;
+    int32_t delay;
+    uint32_t estimate;
+};
+
+const DesignRow kDesigns[] = {
+    {1000, 2500, 2, 5, 115, 3, 0, 59, 12, 59},
+    {1000, 3000, 1, 3, 69, 2, 0, 71, 12, 71},
+    {2000, 1000, 2, 1, 47, 1, 0, 24, 24, 24},
+    {1000, 1024, 125, 128, 2902, 85, 13, 24, 12, 24},
+    {100, 1000, 1, 10, 228, 6, 0, 234, 12, 235},
+    {1000, 999, 1000, 999, 22660, 658, 682, 24, 12, 24},
+};
+
+TEST(AliasFreeSetup, GroupFilterMatchesWorkedDesigns) {
+    for (const DesignRow& row : kDesigns) {
+        SCOPED_TRACE(std::to_string(row.outputRate) + " Hz from " + std::to_string(row.inputRate));
+        AliasFreeResampler resampler;
+        setSamplerate(resampler.resampler(), row.outputRate);
+        void* channel = resampler.syncChannel(row.inputRate);
+        const size_t entry = resampler.entryOf(channel);
+        const auto& af = resampler.object();
+
+        EXPECT_EQ(af.interpolationFactors[entry], row.up);
+        EXPECT_EQ(af.decimationFactors[entry], row.down);
+        EXPECT_EQ(af.tapsPerPhase[entry], row.taps);
+        EXPECT_EQ(af.maxTapsPerPhase, row.taps);
+        EXPECT_EQ(af.delayCounts[entry], row.delay);
+
+        const std::vector<float>& c = af.polyphaseCoefficients[entry];
+        ASSERT_EQ(c.size(), row.pre + row.length + row.tail);
+        ASSERT_EQ(c.size(), row.taps * row.up);
+        const auto isNonzero = [](float value) { return value != 0.0f; };
+        const size_t firstNonzero = std::find_if(c.begin(), c.end(), isNonzero) - c.begin();
+        const size_t lastNonzero = c.rend() - std::find_if(c.rbegin(), c.rend(), isNonzero) - 1;
+        EXPECT_EQ(firstNonzero, row.pre);
+        EXPECT_EQ(lastNonzero, row.pre + row.length - 1);
+
+        // Unit gain at 0 Hz times P, which restores what the inserted zeros take.
+        double sum = 0.0;
+        for (const float value : c) {
+            sum += value;
+        }
+        EXPECT_NEAR(sum, row.up, 1e-5 * row.up);
+
+        // For an odd N the peak is the response centre, which must fall on output sample
+        // `delay`: high-rate position delay * Q.
+        if (row.length % 2 == 1) {
+            const auto peak = std::max_element(c.begin(), c.end()) - c.begin();
+            EXPECT_EQ(static_cast<size_t>(peak), static_cast<size_t>(row.delay) * row.down);
+        }
+
+        uint32_t estimate = 0;
+        getAliasFreeFilterLength(row.outputRate, row.inputRate, 16, 60.0, &estimate);
+        EXPECT_EQ(estimate, row.estimate);
+    }
+}
+
+TEST(AliasFreeSetup, OnlyGroupsWithARealRatioGetAFilterEntry) {
+    AliasFreeResampler resampler;
+    void* atOutputRate = resampler.syncChannel(1000.0);
+    void* filtered = resampler.syncChannel(2500.0);
+    // Other offsets, or they would join the synchronous groups of the same rate.
+    void* asyncFiltered = resampler.asyncChannel(2500.0, 0.5);
+    void* asyncAtOutputRate = resampler.asyncChannel(1000.0, 0.5);
+    void* truncatesToOutputRate = resampler.syncChannel(1000.7);
+    void* secondFiltered = resampler.syncChannel(3000.0);
+    const auto& af = resampler.object();
+
+    EXPECT_FALSE(af.filterEntryOf(resampler.groupOf(atOutputRate)));
+    EXPECT_FALSE(af.filterEntryOf(resampler.groupOf(asyncAtOutputRate)));
+    EXPECT_FALSE(af.filterEntryOf(resampler.groupOf(truncatesToOutputRate)));
+    // Entries are numbered over the filtered groups only, in creation order.
+    EXPECT_EQ(af.filterEntryOf(resampler.groupOf(filtered)), 0u);
+    EXPECT_EQ(af.filterEntryOf(resampler.groupOf(asyncFiltered)), 1u);
+    EXPECT_EQ(af.filterEntryOf(resampler.groupOf(secondFiltered)), 2u);
+    EXPECT_EQ(af.interpolationFactors.size(), 3u);
+    EXPECT_EQ(af.polyphaseCoefficients.size(), 3u);
+    EXPECT_EQ(af.maxTapsPerPhase, 71u);
+}
+
+TEST(AliasFreeSetup, TimestampedGroupAtOutputRateIsCopiedThrough) {
+    AliasFreeResampler resampler;
+    void* channel = resampler.asyncChannel(1000.0);
+    initialize(resampler.resampler());
+    const std::vector<double> values = {0.5, -1.25, 3.0, 7.5, -0.125};
+    const std::vector<double> times = {0.0, 0.001, 0.002, 0.003, 0.004};
+    addData(resampler.resampler(), channel, values.data(), values.size());
+    addTimes(resampler.resampler(), channel, times.data(), times.size());
+    calculate(resampler.resampler());
+
+    uint64_t count = 0;
+    getResampledDataCount(resampler.resampler(), channel, &count);
+    ASSERT_EQ(count, values.size());
+    std::vector<double> outputs(count);
+    std::vector<double> outputTimes(count);
+    getResampledData2(resampler.resampler(), channel, outputs.data(), count);
+    getResampledTimes2(resampler.resampler(), channel, outputTimes.data(), count);
+    EXPECT_EQ(outputs, values);
+    for (size_t k = 0; k < count; ++k) {
+        EXPECT_NEAR(outputTimes[k], times[k], 1e-12) << "at index " << k;
+    }
+}
+
+TEST(AliasFreeSetup, RateBelowOneHertzIsRefusedWithoutTrace) {
+    struct Row {
+        const char* name;
+        double outputRate;
+        double inputRate;
+        bool synchronous;
+    };
+    const Row rows[] = {
+        {"synchronous input at 0.5 Hz", 1000.0, 0.5, true},
+        {"timestamped input at 0.9 Hz", 1000.0, 0.9, false},
+        {"output at 0.5 Hz", 0.5, 2500.0, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        AliasFreeResampler resampler;
+        setSamplerate(resampler.resampler(), row.outputRate);
+        EXPECT_EQ(invalidArgumentMessage([&] {
+                      if (row.synchronous) {
+                          resampler.syncChannel(row.inputRate);
+                      } else {
+                          resampler.asyncChannel(row.inputRate);
+                      }
+                  }),
+                  "Channel not supported.");
+        EXPECT_TRUE(resampler.object().groups.empty());
+        EXPECT_TRUE(resampler.object().interpolationFactors.empty());
+        EXPECT_TRUE(resampler.object().delayCounts.empty());
+    }
+
+    // A synchronous group at an output rate below 1 Hz needs no ratio: it is copied through.
+    AliasFreeResampler slow;
+    setSamplerate(slow.resampler(), 0.5);
+    void* channel = slow.syncChannel(0.5);
+    EXPECT_FALSE(slow.object().filterEntryOf(slow.groupOf(channel)));
+}
+
+TEST(AliasFreeSetup, RefusedRegistrationsAndTimeBase) {
+    AliasFreeResampler resampler;
+    void* resamplerHandle = resampler.resampler();
+    void* channel = nullptr;
+    EXPECT_EQ(invalidArgumentMessage([&] { addAsyncChannel(resamplerHandle, &channel); }),
+              "Channel not supported.");
+    EXPECT_EQ(invalidArgumentMessage(
+                  [&] { addAsyncArrayChannel(resamplerHandle, &channel, 1, 4, -1.0, -1.0); }),
+              "Channel not supported.");
+    EXPECT_EQ(channel, nullptr);
+    EXPECT_TRUE(resampler.object().groups.empty());
+
+    EXPECT_EQ(invalidArgumentMessage([&] { setTimeBase(resamplerHandle, 1); }),
+              "Explicit timebase not supported.");
+    EXPECT_EQ(resampler.object().timeBase, TAMLIB_TIMEBASE_IMPLICIT);
+    // Still implicit: a channel at the output rate is copied through.
+    void* atOutputRate = resampler.syncChannel(1000.0);
+    EXPECT_FALSE(resampler.object().filterEntryOf(resampler.groupOf(atOutputRate)));
+
+    // Another value is stored; the group then is not synchronous with the output.
+    EXPECT_EQ(invalidArgumentMessage([&] { setTimeBase(resamplerHandle, 2); }), "");
+    EXPECT_EQ(resampler.object().timeBase, 2);
+    EXPECT_FALSE(resampler.object().isSynchronousWithOutput(resampler.groupOf(atOutputRate)));
+}
+
+// Arguments of canResamplerAcceptChannel; the length query takes the last four.
+struct QueryRow {
+    const char* name;
+    int32_t method;
+    int32_t isArray;
+    uint64_t inputBufferSize;
+    double outputRate;
+    double inputRate;
+    int32_t percent;
+    double attenuation;
+    uint32_t expectedLength;
+    uint32_t expectedResult;  // 0 accepts, 1 refuses
+};
+
+// 1000 from 2500 needs 59 taps per branch (see the design table). At 8 dB: X = (2 * 2500 *
+// 0.05) / (1000 * 0.16 * 14.357...) = 0.109, L = 2, D = 0, pre = 5, ceil(7 / 2) = 4; any lower
+// attenuation counts as 8 dB.
+const QueryRow kQueries[] = {
+    {"one tap short", 2, 0, 58, 1000, 2500, 16, 60, 59, 1},
+    {"exactly the taps", 2, 0, 59, 1000, 2500, 16, 60, 59, 0},
+    {"array channel", 2, 1, 100000, 1000, 2500, 16, 60, 59, 1},
+    {"8 dB", 2, 0, 4, 1000, 2500, 16, 8, 4, 0},
+    {"below 8 dB counts as 8", 2, 0, 3, 1000, 2500, 16, -30, 4, 1},
+    {"hold accepts arrays", 0, 1, 1, 1000, 2500, 16, 60, 59, 0},
+    {"hold, size 0", 0, 0, 0, 1000, 2500, 16, 60, 59, 1},
+    {"linear, size 0", 1, 0, 0, 1000, 2500, 16, 60, 59, 1},
+    {"alias-free, size 0", 2, 0, 0, 1000, 2500, 16, 60, 59, 1},
+    {"linear, size 1", 1, 0, 1, 1000, 2500, 16, 60, 59, 1},
+    {"linear, size 2", 1, 0, 2, 1000, 2500, 16, 60, 59, 0},
+    {"linear, array", 1, 1, 2, 1000, 2500, 16, 60, 59, 1},
+    {"unknown method 3", 3, 0, 1000, 1000, 2500, 16, 60, 59, 1},
+    {"unknown method -1", -1, 0, 1000, 1000, 2500, 16, 60, 59, 1},
+    {"input below 1 Hz", 2, 0, 1, 1000, 0.5, 16, 60, 0, 0},
+    {"output below 1 Hz", 2, 0, 1, 0.99, 2500, 16, 60, 0, 0},
+    {"percent 0", 2, 0, 100000, 1000, 2500, 0, 60, 0, 1},
+    {"percent negative", 2, 0, 100000, 1000, 2500, -16, 60, 0, 1},
+    {"NaN input rate", 2, 0, 100000, 1000, kNaN, 16, 60, 0, 1},
+    {"infinite output rate", 2, 0, 100000, kInfinity, 2500, 16, 60, 0, 1},
+    {"NaN attenuation", 2, 0, 100000, 1000, 2500, 16, kNaN, 0, 1},
+    {"infinite attenuation", 2, 0, 100000, 1000, 2500, 16, kInfinity, 0, 1},
+    {"estimate beyond 32 bits", 2, 0, std::numeric_limits<uint64_t>::max(), 2147483647.0,
+     2147483646.0, 1, 399, 0, 1},
+};
+
+TEST(AliasFreeSetup, QueriesAnswerWithoutAnInstance) {
+    for (const QueryRow& row : kQueries) {
+        SCOPED_TRACE(row.name);
+        uint32_t length = 12345;
+        getAliasFreeFilterLength(row.outputRate, row.inputRate, row.percent, row.attenuation,
+                                 &length);
+        EXPECT_EQ(length, row.expectedLength);
+        uint32_t result = 12345;
+        canResamplerAcceptChannel(row.method, row.isArray, row.inputBufferSize, row.outputRate,
+                                  row.inputRate, row.percent, row.attenuation, &result);
+        EXPECT_EQ(result, row.expectedResult);
+    }
+}
+
+TEST(AliasFreeSetup, InitializeExpectsCountsRoundedUp) {
+    AliasFreeResampler resampler;
+    void* handle = resampler.resampler();
+    // 1000 * (1000 / 3000) = 333.3 and 1001 * (1000 / 2500) = 400.4: rounded up, not to the
+    // nearest. With a range, floor((1.0 - 0.0) * 1000) + 1 counts both ends.
+    void* third = resampler.syncChannel(3000.0, 0.0, 1000);
+    void* twoAndAHalf = resampler.syncChannel(2500.0, 0.0, 1001);
+    void* ranged = nullptr;
+    addSyncChannel2(handle, &ranged, 1024.0, 0.0, 0.0, 1.0);
+    initialize(handle);
+
+    uint64_t count = 0;
+    calculateDataCountOfChannel(handle, third, &count);
+    EXPECT_EQ(count, 334u);
+    calculateDataCountOfChannel(handle, twoAndAHalf, &count);
+    EXPECT_EQ(count, 401u);
+    calculateDataCountOfChannel(handle, ranged, &count);
+    EXPECT_EQ(count, 1001u);
+}
+
+TEST(AliasFreeSetup, InitializeGrowsInputRingsByLongestBranch) {
+    AliasFreeResampler resampler;
+    void* handle = resampler.resampler();
+    setInputBufferSize(handle, 500);
+    EXPECT_EQ(resampler.object().inputBufferSize, 500u);  // stored without the +2 of the others
+    void* longest = resampler.syncChannel(3000.0);        // T = 71
+    void* shorter = resampler.syncChannel(1024.0);        // T = 24
+    void* copied = resampler.syncChannel(1000.0);
+    initialize(handle);
+    for (void* channel : {longest, shorter, copied}) {
+        EXPECT_EQ(AliasFreeResampler::channelAt(channel).inputBuffer.size(), 571u);
+        EXPECT_EQ(resampler.groupOf(channel).inputTimes.size(), 571u);
+    }
+    initialize(handle);
+    EXPECT_EQ(resampler.object().inputBufferSize, 642u);
+
+    // An input size of 0 leaves rings of exactly the longest branch.
+    AliasFreeResampler bare;
+    setInputBufferSize(bare.resampler(), 0);
+    void* channel = bare.syncChannel(2500.0);
+    bare.syncChannel(1024.0);
+    initialize(bare.resampler());
+    EXPECT_EQ(AliasFreeResampler::channelAt(channel).inputBuffer.size(), 59u);
+    EXPECT_EQ(bare.groupOf(channel).inputTimes.size(), 59u);
+}
+
+TEST(AliasFreeSetup, InitializePrimesFilteredGroupsWithZeros) {
+    struct Row {
+        const char* name;
+        double rate;
+        bool synchronous;
+        uint64_t primed;  // T - 1
+    };
+    const Row rows[] = {
+        {"synchronous 2500 Hz", 2500.0, true, 58},
+        {"synchronous 1024 Hz", 1024.0, true, 23},
+        {"timestamped 3000 Hz", 3000.0, false, 70},
+        {"synchronous at the output rate", 1000.0, true, 0},
+        {"timestamped at the output rate", 1000.0, false, 0},
+    };
+    const double offset = 0.25;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        AliasFreeResampler resampler;
+        setInitialOffset(resampler.resampler(), offset);
+        void* channel = row.synchronous ? resampler.syncChannel(row.rate, offset)
+                                        : resampler.asyncChannel(row.rate, offset);
+        void* second = row.synchronous ? resampler.syncChannel(row.rate, offset)
+                                       : resampler.asyncChannel(row.rate, offset);
+        initialize(resampler.resampler());
+
+        const ResamplerChannelGroup& group = resampler.groupOf(channel);
+        ASSERT_EQ(&group, &resampler.groupOf(second));
+        EXPECT_EQ(group.pendingCount, row.primed);  // once per group, not per channel
+        EXPECT_EQ(group.inputWriteIndex, row.primed);
+        EXPECT_EQ(AliasFreeResampler::channelAt(channel).inputWriteIndex, row.primed);
+        EXPECT_EQ(AliasFreeResampler::channelAt(second).inputWriteIndex, row.primed);
+        for (double value : AliasFreeResampler::channelAt(channel).inputBuffer) {
+            ASSERT_EQ(value, 0.0);
+        }
+        if (row.primed == 0) {
+            continue;
+        }
+        // The history ends on the group's offset and runs back one input period per sample.
+        const double dt = 1.0 / row.rate;
+        EXPECT_NEAR(group.inputTimes[0], offset - static_cast<double>(row.primed - 1) * dt, 1e-12);
+        EXPECT_NEAR(group.newestInputTime(), offset, 1e-12);
+    }
+}
+
+TEST(AliasFreeSetup, FirstRealSampleFollowsThePrimedHistory) {
+    AliasFreeResampler resampler;
+    void* handle = resampler.resampler();
+    setInitialOffset(handle, 0.25);
+    void* channel = resampler.syncChannel(2500.0, 0.25);
+    initialize(handle);
+    addValue(handle, channel, 1.0);
+    calculate(handle);
+    const ResamplerChannelGroup& group = resampler.groupOf(channel);
+    EXPECT_EQ(group.inputWriteIndex, 59u);
+    EXPECT_NEAR(group.newestInputTime(), 0.25 + 1.0 / 2500.0, 1e-12);
+}
+
+TEST(AliasFreeSetup, InitializeKeepsConstructionTolerance) {
+    AliasFreeResampler resampler;
+    void* handle = resampler.resampler();
+    setSamplerate(handle, 2000.0);  // the other methods would take 0.001 / 2000 = 5e-7
+    setCustomEpsilon(handle, 0.0);
+    resampler.syncChannel(1000.0);
+    initialize(handle);
+    EXPECT_EQ(resampler.object().epsilon, 1e-7);
+}
+
+}  // namespace
