@@ -26,7 +26,7 @@ fi
 cmake --build "$linuxBuild" -j"$jobs" --target tamresample
 
 echo "== Cross build ($mingwBuild)"
-cmake -S . -B "$mingwBuild" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64.cmake \
+cmake -S . -B "$mingwBuild" -DCMAKE_TOOLCHAIN_FILE="$(pwd)/cmake/toolchains/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DTAMLIB_GTEST_FROM_SOURCE=ON -DTAMLIB_BUILD_BENCH=OFF
 # The first start creates the prefix; the test discovery after linking must not pay for it.
 mkdir -p "$WINEPREFIX"
@@ -40,6 +40,20 @@ x86_64-w64-mingw32-objdump -p "$dll" | grep 'DLL Name:'
 
 echo "== Test suite under Wine"
 ctest --test-dir "$mingwBuild" -j"$jobs" --output-on-failure
+
+echo "== Installed Windows tree consumed through find_package"
+consume=$mingwBuild/install-check
+rm -rf "$consume"
+cmake --install "$mingwBuild" --prefix "$(pwd)/$consume/prefix" > /dev/null
+cmake -S tests/install/findPackageHost -B "$consume/host" \
+  -DCMAKE_TOOLCHAIN_FILE="$(pwd)/cmake/toolchains/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_FIND_ROOT_PATH="$(pwd)/$consume/prefix" -DCMAKE_PREFIX_PATH=/ \
+  -DHOST_SOURCE="$(pwd)/tests/install/host.c" \
+  -DEXPECTED_PACKAGE_DIR="$(pwd)/$consume/prefix/lib/cmake/TamlibResampler" > /dev/null
+cmake --build "$consume/host" > /dev/null
+# A Windows host ships the DLL beside its executable.
+cp "$consume/prefix/bin/tamresampler.dll" "$consume/host/bin/"
+wine "$consume/host/bin/findPackageHost.exe"
 
 echo "== tamresample.exe against the Linux tamresample"
 outputs=$mingwBuild/tamresample-comparison
