@@ -133,8 +133,9 @@ void Resampler::extendMasterTimes() {
     }
     const double newest = seeding ? seed : newestMasterTime();
     const double steps = std::round((target - newest) / dt);
-    if (std::isnan(steps) || steps > static_cast<double>(outputBufferSize)) {
-        // The pass would overwrite master times that no group has read yet.
+    const double appended = seeding ? steps + 1.0 : steps;
+    if (std::isnan(steps) || appended > static_cast<double>(outputBufferSize)) {
+        // The pass would overwrite master times that no group has read yet, the seed included.
         throw std::invalid_argument("Output buffer to small.");
     }
     if (seeding) {
