@@ -140,8 +140,10 @@ TEST(DriverTest, GridExtensionBeyondTheOutputRingThrows) {
         bool refused;
     };
     const Row rows[] = {
-        {"exactly a ring of steps", 0.1, false},
-        {"one step more", 0.101, true},
+        // The seed at 0.0 plus 99 steps fill the 100 slots exactly; one step more would
+        // overwrite the seed before any group read it.
+        {"exactly a ring of master times", 0.099, false},
+        {"one master time more", 0.1, true},
         {"absolute clock time", 1.7e9, true},
     };
     for (const Row& row : rows) {
