@@ -96,7 +96,8 @@ private:
     uint64_t produceBatch(ResamplerChannelGroup& group, size_t entry, uint64_t limit);
     double* interleaveHistory(const ResamplerChannelGroup& group, uint64_t firstSample,
                               uint64_t rows, uint64_t stride);
-    void writeBatchOutputs(ResamplerChannelGroup& group, uint64_t count, uint64_t stride);
+    void writeBatchValues(ResamplerChannelGroup& group, uint64_t count, uint64_t stride);
+    void writeBatchTimes(ResamplerChannelGroup& group, uint64_t count);
     void advancePositionBy(ResamplerChannelGroup& group, size_t entry, uint64_t outputs);
 
     const Kernels::PolyphaseKernel* kernel = &Kernels::selectKernel();

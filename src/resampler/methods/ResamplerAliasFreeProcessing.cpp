@@ -291,13 +291,26 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
         batch.offsets = residueOffsets.data();
         batch.offsetsSize = residueOffsets.size();
     }
+    // Unless the run wraps around the output rings, the kernel writes the outputs itself.
+    const uint64_t outputStart = group.outputWriteIndex;
+    const bool direct = stride > 1 && count <= group.outputBufferSize - outputStart;
+    if (direct) {
+        for (uint64_t c = 0; c < group.channels.size(); ++c) {
+            channelOutputs[c] = group.channels[c]->outputBuffer.data() + outputStart;
+        }
+        batch.outputs = channelOutputs.data();
+        batch.channels = group.channels.size();
+    }
     if (stride == 1) {
         kernel->singleChannel(batch);
     } else {
         kernel->channelLanes(batch);
     }
 
-    writeBatchOutputs(group, count, stride);
+    if (!direct) {
+        writeBatchValues(group, count, stride);
+    }
+    writeBatchTimes(group, count);
     advancePositionBy(group, entry, count);
     if (entryStates[entry].flushing) {
         delayCounts[entry] -= static_cast<int32_t>(count);
@@ -339,8 +352,8 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
     return history;
 }
 
-void ResamplerAliasFree::writeBatchOutputs(ResamplerChannelGroup& group, uint64_t count,
-                                           uint64_t stride) {
+void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t count,
+                                          uint64_t stride) {
     const uint64_t size = group.outputBufferSize;
     const uint64_t start = group.outputWriteIndex;
     const uint64_t firstRun = std::min(count, size - start);
@@ -363,7 +376,12 @@ void ResamplerAliasFree::writeBatchOutputs(ResamplerChannelGroup& group, uint64_
                                  channelOutputs.data(), channels);
         }
     }
+}
+
+void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t count) {
     // As produceOutput once per output: each output takes the next master time.
+    const uint64_t size = group.outputBufferSize;
+    const uint64_t start = group.outputWriteIndex;
     const uint64_t masterSize = outputBufferSize;
     uint64_t master = group.masterTimesReadIndex;
     uint64_t slot = start;

@@ -322,6 +322,19 @@ TEST(KernelEqualityTest, BatchFunctionsSumEachOutputInTapOrder) {
             batch.offsetsSize = offsets.size();
             (stride == 1 ? kernel.singleChannel : kernel.channelLanes)(batch);
 
+            // Channel lanes can also write each channel's outputs as one run of its own.
+            std::vector<std::vector<double>> runs(shape.channels,
+                                                  std::vector<double>(shape.count, -1.0));
+            std::vector<double*> runStarts;
+            for (auto& run : runs) {
+                runStarts.push_back(run.data());
+            }
+            if (stride > 1) {
+                batch.outputs = runStarts.data();
+                batch.channels = shape.channels;
+                kernel.channelLanes(batch);
+            }
+
             for (uint64_t k = 0; k < shape.count; ++k) {
                 for (uint64_t c = 0; c < shape.channels; ++c) {
                     double sum = 0.0;
@@ -331,6 +344,10 @@ TEST(KernelEqualityTest, BatchFunctionsSumEachOutputInTapOrder) {
                     }
                     ASSERT_TRUE(sameBits(results[k * stride + c], sum))
                         << "output " << k << " channel " << c;
+                    if (stride > 1) {
+                        ASSERT_TRUE(sameBits(runs[c][k], sum))
+                            << "run of output " << k << " channel " << c;
+                    }
                 }
             }
         }

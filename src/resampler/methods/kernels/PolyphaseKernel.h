@@ -23,6 +23,10 @@ struct PolyphaseBatch {
     uint64_t count = 0;
     // count rows of `stride` doubles, laid out as the history.
     double* results = nullptr;
+    // When set, channel lanes write their outputs straight into these runs instead, one per
+    // channel (`channels` of them), each with room for `count` consecutive outputs.
+    double* const* outputs = nullptr;
+    uint64_t channels = 0;
     // One channel only: room for the history regrouped by sample index modulo Q (at least
     // rows + (laneWidth + 1) * Q doubles) and for Q + T offsets into it. Null where not needed.
     double* residues = nullptr;

@@ -51,7 +51,7 @@ struct Avx512 {
 };
 
 void avx512ChannelLanes(const PolyphaseBatch& batch) {
-    channelLanes<Avx512, 6, 8>(batch);
+    channelLanes<Avx512, 8, 8>(batch);
 }
 
 void avx512SingleChannel(const PolyphaseBatch& batch) {

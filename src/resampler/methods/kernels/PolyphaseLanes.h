@@ -42,10 +42,47 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
             }
         }
     }
+    if (batch.outputs == nullptr) {
+        for (int k = 0; k < K; ++k) {
+            double* out = batch.results + (first + k) * stride + column;
+            for (int v = 0; v < VB; ++v) {
+                V::store(out + v * V::width, sum[k][v]);
+            }
+        }
+        return;
+    }
+    // Straight into the channels' output rings: the rows of each square tile of outputs by
+    // channels are transposed into runs of consecutive outputs of one channel. Padding lanes go
+    // to a scratch run.
+    double rows[K][VB * V::width];
     for (int k = 0; k < K; ++k) {
-        double* out = batch.results + (first + k) * stride + column;
         for (int v = 0; v < VB; ++v) {
-            V::store(out + v * V::width, sum[k][v]);
+            V::store(rows[k] + v * V::width, sum[k][v]);
+        }
+    }
+    double padding[V::width];
+    for (int v = 0; v < VB; ++v) {
+        double* target[V::width];
+        for (uint64_t i = 0; i < V::width; ++i) {
+            const uint64_t channel = column + v * V::width + i;
+            target[i] = channel < batch.channels ? batch.outputs[channel] + first : padding;
+        }
+        int k = 0;
+        if constexpr (K % V::tile == 0) {
+            for (; k < K; k += static_cast<int>(V::tile)) {
+                const double* in[V::tile];
+                double* out[V::tile];
+                for (uint64_t i = 0; i < V::tile; ++i) {
+                    in[i] = rows[k + static_cast<int>(i)] + v * V::width;
+                    out[i] = target[i] + k;
+                }
+                V::transposeTile(in, out);
+            }
+        }
+        for (; k < K; ++k) {
+            for (uint64_t i = 0; i < V::width; ++i) {
+                target[i][k] = rows[k][v * V::width + i];
+            }
         }
     }
 }
