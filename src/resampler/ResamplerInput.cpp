@@ -143,13 +143,18 @@ void Resampler::storeGeneratedTimes(ResamplerChannelGroup& group, ResamplerChann
         group.pendingCount = saturatingAdd(group.pendingCount, count);
         group.hasStoredSample = group.hasStoredSample || count > 0;
         const uint64_t first = count > size ? count - size : 0;
-        group.inputWriteIndex = (group.inputWriteIndex + first % size) % size;
-        for (uint64_t k = first; k < count; ++k) {
-            group.inputTimes[group.inputWriteIndex] = static_cast<double>(k) * dt + (dt + t0);
-            if (++group.inputWriteIndex >= size) {
-                group.inputWriteIndex = 0;
+        uint64_t slot = (group.inputWriteIndex + first % size) % size;
+        double* stamps = group.inputTimes.data();
+        // Contiguous runs up to the end of the ring, then from its start.
+        for (uint64_t k = first; k < count;) {
+            const uint64_t run = std::min(count - k, size - slot);
+            for (uint64_t i = 0; i < run; ++i) {
+                stamps[slot + i] = static_cast<double>(k + i) * dt + (dt + t0);
             }
+            k += run;
+            slot = slot + run >= size ? 0 : slot + run;
         }
+        group.inputWriteIndex = slot;
         return;
     }
     group.generatedTimes.resize(count);
