@@ -35,12 +35,15 @@ void Resampler::getResampledTimes2(const ResamplerChannel* channel, double* time
     if (count >= group->outputBufferSize) {
         throw std::invalid_argument("Too many samples requested.");
     }
-    for (uint64_t k = 0; k < count; ++k) {
-        times[k] = group->outputTimes[group->outputTimesReadIndex];
-        if (++group->outputTimesReadIndex >= group->outputBufferSize) {
-            group->outputTimesReadIndex = 0;
-        }
+    const uint64_t size = group->outputBufferSize;
+    uint64_t slot = group->outputTimesReadIndex;
+    for (uint64_t k = 0; k < count;) {
+        const uint64_t run = std::min(count - k, size - slot);
+        std::memcpy(times + k, group->outputTimes.data() + slot, run * sizeof(double));
+        k += run;
+        slot = slot + run >= size ? 0 : slot + run;
     }
+    group->outputTimesReadIndex = slot;
 }
 
 uint64_t Resampler::getResampledDataCount(const ResamplerChannel* channel) const {
