@@ -386,10 +386,13 @@ void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t 
     uint64_t master = group.masterTimesReadIndex;
     uint64_t slot = start;
     double* outputTimes = group.outputTimes.data();
-    for (uint64_t k = 0; k < count; ++k) {
-        outputTimes[slot] = masterTimes[master];
-        master = master + 1 >= masterSize ? 0 : master + 1;
-        slot = slot + 1 >= size ? 0 : slot + 1;
+    // Runs that wrap around neither ring.
+    for (uint64_t k = 0; k < count;) {
+        const uint64_t run = std::min({count - k, masterSize - master, size - slot});
+        std::memcpy(outputTimes + slot, masterTimes.data() + master, run * sizeof(double));
+        k += run;
+        master = master + run >= masterSize ? 0 : master + run;
+        slot = slot + run >= size ? 0 : slot + run;
     }
     group.masterTimesReadIndex = master;
     group.outputWriteIndex = slot;
