@@ -21,6 +21,9 @@ public:
     }
 
     void flush() {
+        if (count == 0) {
+            return;
+        }
         for (const auto& channelPointer : group.channels) {
             ResamplerChannel& channel = *channelPointer;
             if (channel.arraySize != 1) {
@@ -33,6 +36,15 @@ public:
             double* output = channel.outputBuffer.data();
             if (channel.inputCapacity == group.inputBufferSize &&
                 channel.outputCapacity == group.outputBufferSize) {
+                // The outputs of a batch follow one another; only a wrap breaks the run.
+                const uint64_t first = outputSlots[0];
+                if (outputSlots[count - 1] == first + count - 1) {
+                    double* run = output + first;
+                    for (uint64_t k = 0; k < count; ++k) {
+                        run[k] = input[inputSlots[k]];
+                    }
+                    continue;
+                }
                 for (uint64_t k = 0; k < count; ++k) {
                     output[outputSlots[k]] = input[inputSlots[k]];
                 }
@@ -48,7 +60,7 @@ public:
     }
 
 private:
-    static constexpr uint64_t kCapacity = 256;
+    static constexpr uint64_t kCapacity = 512;
 
     void copyArraySample(ResamplerChannel& channel, uint64_t k) const {
         if (channel.arraySize < 1) {
