@@ -253,21 +253,25 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
     // The phases and windows of the next outputs, as advancePosition would step through them,
     // as long as each window is stored.
     const uint64_t stored = std::min(group.pendingCount, group.inputBufferSize);
-    uint64_t count = 0;
+    if (stored < taps) {
+        return 0;
+    }
+    // Output n starts its window at row (phase + n * Q) div P, which must leave T rows stored.
+    // The last row is capped at what `limit` outputs can reach, so the products stay small.
+    const uint64_t phase0 = phases[entry];
+    const uint64_t lastRow = std::min(stored - taps, (limit * down) / up + 1);
+    const uint64_t count = std::min(limit, ((lastRow + 1) * up - 1 - phase0) / down + 1);
     uint64_t row = 0;
-    uint32_t phase = phases[entry];
+    uint64_t phase = phase0;
     const uint64_t rowStep = down / up;
-    const auto phaseStep = static_cast<uint32_t>(down % up);
-    while (count < limit && stored >= row + taps) {
-        batchPhases[count] = phase;
-        batchRows[count] = row;
-        ++count;
-        row += rowStep;
+    const uint64_t phaseStep = down % up;
+    for (uint64_t n = 0; n < count; ++n) {
+        batchPhases[n] = static_cast<uint32_t>(phase);
+        batchRows[n] = row;
         phase += phaseStep;
-        if (phase >= up) {
-            phase -= static_cast<uint32_t>(up);
-            ++row;
-        }
+        const bool wraps = phase >= up;
+        phase -= wraps ? up : 0;
+        row += rowStep + (wraps ? 1 : 0);
     }
 
     if (count == 0) {

@@ -150,30 +150,20 @@ void outputLaneTile(const PolyphaseBatch& batch, uint64_t firstBlock, uint64_t l
     }
 }
 
-// How many whole blocks from the start follow the pattern outputLaneTile relies on.
+// How many whole blocks outputLaneTile may take: all of them when the batch is the run of
+// consecutive outputs it should be, which its last output shows (phase and row as P and Q give
+// them from the first), none otherwise.
 template <class V>
 uint64_t blocksWithLanePattern(const PolyphaseBatch& batch) {
     const uint64_t up = batch.up;
     const uint64_t down = batch.down;
-    const uint64_t span = up * V::width;
-    const uint64_t blocks = batch.count / span;
-    for (uint64_t b = 0; b < blocks; ++b) {
-        for (uint64_t p = 0; p < up; ++p) {
-            const uint64_t lead = b * span + p;
-            const uint64_t previous = lead - (b > 0 ? span : 0);
-            bool fits = batch.phases[lead] == batch.phases[previous] &&
-                        batch.rows[lead] == batch.rows[previous] + (b > 0 ? V::width * down : 0);
-            for (uint64_t o = 1; o < V::width && fits; ++o) {
-                const uint64_t k = lead + up * o;
-                fits = batch.phases[k] == batch.phases[lead] &&
-                       batch.rows[k] == batch.rows[lead] + o * down;
-            }
-            if (!fits) {
-                return b;
-            }
-        }
+    const uint64_t last = batch.count - 1;
+    const uint64_t position = batch.phases[0] + last * down;
+    if (batch.rows[0] != 0 || batch.phases[last] != position % up ||
+        batch.rows[last] != position / up) {
+        return 0;
     }
-    return blocks;
+    return batch.count / (up * V::width);
 }
 
 template <class V>
