@@ -56,7 +56,7 @@ enum class Stamps {
     PerChannel,  // every channel repeats the stamps, which the group checks against the first
 };
 
-struct StreamSpec {
+struct StreamSetup {
     int method;
     double inputRate;  // the nominal rate of irregular stamps
     double outputRate;
@@ -77,27 +77,27 @@ int createResampler(int method, void** resampler) {
 
 // One whole stream: every block with its calculate and read-back, then end of data. The set-up
 // (registration, filter design, initialize) is not timed, as the peers' is not either.
-void streamOnce(benchmark::State& state, const StreamSpec& spec, std::vector<double>& times,
+void streamOnce(benchmark::State& state, const StreamSetup& setup, std::vector<double>& times,
                 std::vector<double>& values) {
     state.PauseTiming();
     const Workload& data = workload();
     // Rings as a host sizes them for its blocks: one block of input, one block's outputs and
     // some slack (the alias-free method adds its filter length to the input ring itself).
     const auto outputRing =
-        static_cast<uint64_t>(static_cast<double>(kBlock) * spec.outputRate / spec.inputRate) +
+        static_cast<uint64_t>(static_cast<double>(kBlock) * setup.outputRate / setup.inputRate) +
         1024;
 
     void* resampler = nullptr;
-    createResampler(spec.method, &resampler);
-    setSamplerate(resampler, spec.outputRate);
+    createResampler(setup.method, &resampler);
+    setSamplerate(resampler, setup.outputRate);
     setInputBufferSize(resampler, kBlock);
     setOutputBufferSize(resampler, outputRing);
-    std::vector<void*> channels(static_cast<size_t>(spec.channels));
+    std::vector<void*> channels(static_cast<size_t>(setup.channels));
     for (void*& channel : channels) {
-        if (spec.stamps != Stamps::None) {
-            addAsyncChannel2(resampler, &channel, spec.inputRate, 0.0, 0);
+        if (setup.stamps != Stamps::None) {
+            addAsyncChannel2(resampler, &channel, setup.inputRate, 0.0, 0);
         } else {
-            addSyncChannel(resampler, &channel, spec.inputRate, 0.0, 0);
+            addSyncChannel(resampler, &channel, setup.inputRate, 0.0, 0);
         }
     }
     initialize(resampler);
@@ -115,10 +115,10 @@ void streamOnce(benchmark::State& state, const StreamSpec& spec, std::vector<dou
         benchmark::DoNotOptimize(values.data());
     };
     for (uint64_t first = 0; first < kSamplesPerChannel; first += kBlock) {
-        for (int c = 0; c < spec.channels; ++c) {
+        for (int c = 0; c < setup.channels; ++c) {
             addData(resampler, channels[c], data.channel(c) + first, kBlock);
             const bool stamped =
-                spec.stamps == Stamps::PerChannel || (spec.stamps == Stamps::PerGroup && c == 0);
+                setup.stamps == Stamps::PerChannel || (setup.stamps == Stamps::PerGroup && c == 0);
             if (stamped) {
                 addTimes(resampler, channels[c], data.stamps.data() + first, kBlock);
             }
@@ -126,9 +126,9 @@ void streamOnce(benchmark::State& state, const StreamSpec& spec, std::vector<dou
         calculate(resampler);
         readBack();
     }
-    const double endSeconds = spec.stamps != Stamps::None
+    const double endSeconds = setup.stamps != Stamps::None
                                   ? data.stamps.back()
-                                  : static_cast<double>(kSamplesPerChannel - 1) / spec.inputRate;
+                                  : static_cast<double>(kSamplesPerChannel - 1) / setup.inputRate;
     noMoreDataToAdd(resampler, 1000.0 * endSeconds);
     calculate(resampler);
     readBack();
@@ -137,21 +137,21 @@ void streamOnce(benchmark::State& state, const StreamSpec& spec, std::vector<dou
     state.ResumeTiming();
 }
 
-void runStream(benchmark::State& state, StreamSpec spec) {
+void runStream(benchmark::State& state, StreamSetup setup) {
     workload();
     std::vector<double> times;
     std::vector<double> values;
     for (auto _ : state) {
-        streamOnce(state, spec, times, values);
+        streamOnce(state, setup, times, values);
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kSamplesPerChannel) *
-                            spec.channels);
+                            setup.channels);
 }
 
 void registerStreams() {
     struct Named {
         const char* name;
-        StreamSpec spec;
+        StreamSetup setup;
     };
     const Named streams[] = {
         {"aliasfree/2500to1000/16ch", {TAMLIB_METHOD_ALIAS_FREE, 2500.0, 1000.0, 16, Stamps::None}},
@@ -169,7 +169,7 @@ void registerStreams() {
          {TAMLIB_METHOD_LINEAR, 1000.0, 1000.0, 16, Stamps::PerChannel}},
     };
     for (const Named& stream : streams) {
-        benchmark::RegisterBenchmark(stream.name, runStream, stream.spec)
+        benchmark::RegisterBenchmark(stream.name, runStream, stream.setup)
             ->Unit(benchmark::kMillisecond);
     }
 }

@@ -77,7 +77,7 @@ bool sameBits(double a, double b) {
 }
 
 // One group of a scenario: its input rate, offset and channel count.
-struct GroupSpec {
+struct GroupLayout {
     double rate;
     double offset;
     int channels;
@@ -86,7 +86,7 @@ struct GroupSpec {
 struct Scenario {
     const char* name;
     double outputRate;
-    std::vector<GroupSpec> groups;
+    std::vector<GroupLayout> groups;
     double startOffset;     // the resampler's initial offset: the first master time
     uint64_t inputBuffer;   // the host's input ring, small enough to wrap many times
     uint64_t totalSamples;  // per channel, of the fastest group
@@ -122,7 +122,7 @@ Recording runScenario(const Scenario& scenario, uint32_t seed) {
     // Blocks of irregular length, none longer than the host's ring.
     std::uniform_int_distribution<uint64_t> blockLength(1, scenario.inputBuffer);
     double fastest = 0.0;
-    for (const GroupSpec& group : scenario.groups) {
+    for (const GroupLayout& group : scenario.groups) {
         fastest = std::max(fastest, group.rate);
     }
 
