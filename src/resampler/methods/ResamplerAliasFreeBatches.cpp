@@ -1,0 +1,264 @@
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "resampler/methods/ResamplerAliasFree.h"
+
+// Batched production of a filtered group: a run of outputs of every channel at once, from an
+// interleaved copy of the window rows, by the kernel chosen when the resampler was made. The
+// values are those of the one-output-at-a-time path, bit for bit.
+
+namespace Karvel::Tamlib::Resampler {
+
+uint64_t ResamplerAliasFree::historyStride(const ResamplerChannelGroup& group) const {
+    const uint64_t channels = group.channels.size();
+    if (channels == 1) {
+        return 1;
+    }
+    const uint64_t width = kernel->laneWidth;
+    return (channels + width - 1) / width * width;
+}
+
+uint64_t ResamplerAliasFree::batchOutputLimit(size_t entry) const {
+    // About this many window rows per batch keep the interleaved copy in the second-level cache,
+    // while the rows copied twice (the T - 1 that neighbouring batches share) stay few.
+    constexpr uint64_t kTargetRows = 2048;
+    constexpr uint64_t kMinOutputs = 8;
+    constexpr uint64_t kMaxOutputs = 1024;
+    const uint64_t taps = tapsPerPhase[entry];
+    const uint64_t up = interpolationFactors[entry];
+    const uint64_t down = decimationFactors[entry];
+    const uint64_t rows = taps < kTargetRows ? kTargetRows - taps : 0;
+    return std::clamp(rows * up / down, kMinOutputs, kMaxOutputs);
+}
+
+void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size_t entry) {
+    if (widenedBranches.size() <= entry) {
+        widenedBranches.resize(entry + 1);
+    }
+    std::vector<double>& branches = widenedBranches[entry];
+    const uint64_t taps = tapsPerPhase[entry];
+    const uint64_t up = interpolationFactors[entry];
+    if (branches.empty()) {
+        // Tap j of branch p meets the j-th oldest sample of the window: c[p + P * (T - 1 - j)].
+        // Widening a float to double is exact, so the products do not change.
+        const std::vector<float>& coefficients = polyphaseCoefficients[entry];
+        branches.resize(up * taps);
+        for (uint64_t p = 0; p < up; ++p) {
+            for (uint64_t j = 0; j < taps; ++j) {
+                branches[p * taps + j] = static_cast<double>(coefficients[p + up * (taps - 1 - j)]);
+            }
+        }
+    }
+    // Sized on the first pass for the largest batch the group can make, so later passes only
+    // reuse them.
+    const uint64_t outputs = batchOutputLimit(entry);
+    const uint64_t down = decimationFactors[entry];
+    const uint64_t rows = ((outputs - 1) * down + up - 1) / up + 1 + taps;
+    const uint64_t stride = historyStride(group);
+    constexpr uint64_t kAlignmentSlack = 8;
+    if (historyRows.size() < rows * stride + kAlignmentSlack) {
+        historyRows.resize(rows * stride + kAlignmentSlack);
+    }
+    if (batchResults.size() < outputs * stride) {
+        batchResults.resize(outputs * stride);
+    }
+    if (stride == 1) {
+        // The single-channel kernels regroup the window rows by residue modulo Q.
+        const uint64_t lanes = std::max<uint64_t>(kernel->laneWidth, 1);
+        if (residueRows.size() < rows + (lanes + 1) * down) {
+            residueRows.resize(rows + (lanes + 1) * down);
+        }
+        if (residueOffsets.size() < down + taps) {
+            residueOffsets.resize(down + taps);
+        }
+    }
+    if (channelCursors.size() < group.channels.size()) {
+        channelCursors.resize(group.channels.size());
+        channelOutputs.resize(group.channels.size());
+    }
+    if (batchPhases.size() < outputs) {
+        batchPhases.resize(outputs);
+        batchRows.resize(outputs);
+    }
+}
+
+uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t entry,
+                                          uint64_t limit) {
+    const uint64_t taps = tapsPerPhase[entry];
+    const uint64_t up = interpolationFactors[entry];
+    const uint64_t down = decimationFactors[entry];
+    const auto firstSample = static_cast<uint64_t>(inputIndices[entry]);
+    limit = std::min(limit, batchOutputLimit(entry));
+
+    // The phases and windows of the next outputs, as advancePosition would step through them,
+    // as long as each window is stored.
+    const uint64_t stored = std::min(group.pendingCount, group.inputBufferSize);
+    if (stored < taps) {
+        return 0;
+    }
+    // Output n starts its window at row (phase + n * Q) div P, which must leave T rows stored.
+    // The last row is capped at what `limit` outputs can reach, so the products stay small.
+    const uint64_t phase0 = phases[entry];
+    const uint64_t lastRow = std::min(stored - taps, (limit * down) / up + 1);
+    const uint64_t count = std::min(limit, ((lastRow + 1) * up - 1 - phase0) / down + 1);
+    uint64_t row = 0;
+    uint64_t phase = phase0;
+    const uint64_t rowStep = down / up;
+    const uint64_t phaseStep = down % up;
+    for (uint64_t n = 0; n < count; ++n) {
+        batchPhases[n] = static_cast<uint32_t>(phase);
+        batchRows[n] = row;
+        phase += phaseStep;
+        const bool wraps = phase >= up;
+        phase -= wraps ? up : 0;
+        row += rowStep + (wraps ? 1 : 0);
+    }
+
+    if (count == 0) {
+        return 0;
+    }
+    const uint64_t stride = historyStride(group);
+    Kernels::PolyphaseBatch batch;
+    batch.branches = widenedBranches[entry].data();
+    batch.taps = taps;
+    batch.up = static_cast<uint32_t>(up);
+    batch.down = static_cast<uint32_t>(down);
+    batch.history = interleaveHistory(group, firstSample, batchRows[count - 1] + taps, stride);
+    batch.stride = stride;
+    batch.phases = batchPhases.data();
+    batch.rows = batchRows.data();
+    batch.count = count;
+    batch.results = batchResults.data();
+    if (stride == 1) {
+        batch.residues = residueRows.data();
+        batch.residuesSize = residueRows.size();
+        batch.offsets = residueOffsets.data();
+        batch.offsetsSize = residueOffsets.size();
+    }
+    // Unless the run wraps around the output rings, the kernel writes the outputs itself.
+    const uint64_t outputStart = group.outputWriteIndex;
+    const bool direct = stride > 1 && count <= group.outputBufferSize - outputStart;
+    if (direct) {
+        for (uint64_t c = 0; c < group.channels.size(); ++c) {
+            channelOutputs[c] = group.channels[c]->outputBuffer.data() + outputStart;
+        }
+        batch.outputs = channelOutputs.data();
+        batch.channels = group.channels.size();
+    }
+    if (stride == 1) {
+        kernel->singleChannel(batch);
+    } else {
+        kernel->channelLanes(batch);
+    }
+
+    if (!direct) {
+        writeBatchValues(group, count, stride);
+    }
+    writeBatchTimes(group, count);
+    advancePositionBy(group, entry, count);
+    if (entryStates[entry].flushing) {
+        delayCounts[entry] -= static_cast<int32_t>(count);
+    }
+    return count;
+}
+
+double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group,
+                                              uint64_t firstSample, uint64_t rows,
+                                              uint64_t stride) {
+    // Rows start on a 64-byte boundary, so that with a stride of whole vectors no load splits a
+    // cache line.
+    auto address = reinterpret_cast<uintptr_t>(historyRows.data());
+    address = (address + 63) & ~static_cast<uintptr_t>(63);
+    double* history = reinterpret_cast<double*>(address);
+
+    // rows never exceeds the stored samples, which the ring holds, so it wraps at most once.
+    const uint64_t size = group.inputBufferSize;
+    const uint64_t start = firstSample % size;
+    const uint64_t firstRun = std::min(rows, size - start);
+    const uint64_t channels = group.channels.size();
+    if (stride == 1) {
+        const double* ring = group.channels.front()->inputBuffer.data();
+        std::memcpy(history, ring + start, firstRun * sizeof(double));
+        std::memcpy(history + firstRun, ring, (rows - firstRun) * sizeof(double));
+        return history;
+    }
+    for (uint64_t c = 0; c < channels; ++c) {
+        channelCursors[c] = group.channels[c]->inputBuffer.data() + start;
+    }
+    kernel->interleave(channelCursors.data(), channels, firstRun, history, stride);
+    if (rows > firstRun) {
+        for (uint64_t c = 0; c < channels; ++c) {
+            channelCursors[c] = group.channels[c]->inputBuffer.data();
+        }
+        kernel->interleave(channelCursors.data(), channels, rows - firstRun,
+                           history + firstRun * stride, stride);
+    }
+    return history;
+}
+
+void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t count,
+                                          uint64_t stride) {
+    const uint64_t size = group.outputBufferSize;
+    const uint64_t start = group.outputWriteIndex;
+    const uint64_t firstRun = std::min(count, size - start);
+    const double* results = batchResults.data();
+    const uint64_t channels = group.channels.size();
+    if (stride == 1) {
+        double* ring = group.channels.front()->outputBuffer.data();
+        std::memcpy(ring + start, results, firstRun * sizeof(double));
+        std::memcpy(ring, results + firstRun, (count - firstRun) * sizeof(double));
+    } else {
+        for (uint64_t c = 0; c < channels; ++c) {
+            channelOutputs[c] = group.channels[c]->outputBuffer.data() + start;
+        }
+        kernel->deinterleave(results, stride, firstRun, channelOutputs.data(), channels);
+        if (count > firstRun) {
+            for (uint64_t c = 0; c < channels; ++c) {
+                channelOutputs[c] = group.channels[c]->outputBuffer.data();
+            }
+            kernel->deinterleave(results + firstRun * stride, stride, count - firstRun,
+                                 channelOutputs.data(), channels);
+        }
+    }
+}
+
+void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t count) {
+    // As produceOutput once per output: each output takes the next master time.
+    const uint64_t size = group.outputBufferSize;
+    const uint64_t start = group.outputWriteIndex;
+    const uint64_t masterSize = outputBufferSize;
+    uint64_t master = group.masterTimesReadIndex;
+    uint64_t slot = start;
+    double* outputTimes = group.outputTimes.data();
+    // Runs that wrap around neither ring.
+    for (uint64_t k = 0; k < count;) {
+        const uint64_t run = std::min({count - k, masterSize - master, size - slot});
+        std::memcpy(outputTimes + slot, masterTimes.data() + master, run * sizeof(double));
+        k += run;
+        master = master + run >= masterSize ? 0 : master + run;
+        slot = slot + run >= size ? 0 : slot + run;
+    }
+    group.masterTimesReadIndex = master;
+    group.outputWriteIndex = slot;
+    group.masterTimesRead += count;
+    group.resampledCount += count;
+    group.hasProduced = group.hasProduced || count > 0;
+}
+
+void ResamplerAliasFree::advancePositionBy(ResamplerChannelGroup& group, size_t entry,
+                                           uint64_t outputs) {
+    // The same state as `outputs` calls of advancePosition: the consumed input adds up.
+    const auto up = static_cast<int64_t>(interpolationFactors[entry]);
+    positions[entry] += outputs * decimationFactors[entry];
+    const auto position = static_cast<int64_t>(positions[entry]);
+    phases[entry] = static_cast<uint32_t>(position % up);
+    const int64_t previous = inputIndices[entry];
+    inputIndices[entry] = position / up;
+    const int64_t moved = inputIndices[entry] - previous;
+    if (moved > 0) {
+        consumePending(group, entry, static_cast<uint64_t>(moved));
+    }
+}
+
+}  // namespace Karvel::Tamlib::Resampler
