@@ -60,7 +60,7 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
             V::store(rows[k] + v * V::width, sum[k][v]);
         }
     }
-    double padding[V::width];
+    double padding[K];
     for (int v = 0; v < VB; ++v) {
         double* target[V::width];
         for (uint64_t i = 0; i < V::width; ++i) {
