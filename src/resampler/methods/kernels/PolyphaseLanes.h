@@ -155,6 +155,9 @@ void outputLaneTile(const PolyphaseBatch& batch, uint64_t firstBlock, uint64_t l
 // them from the first), none otherwise.
 template <class V>
 uint64_t blocksWithLanePattern(const PolyphaseBatch& batch) {
+    if (batch.count == 0) {
+        return 0;
+    }
     const uint64_t up = batch.up;
     const uint64_t down = batch.down;
     const uint64_t last = batch.count - 1;
