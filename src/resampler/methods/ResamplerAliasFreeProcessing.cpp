@@ -95,22 +95,32 @@ void ResamplerAliasFree::alignStart(ResamplerChannelGroup& group, size_t entry) 
     // time; no output is produced.
     const double firstTime = masterTimes[group.masterTimesReadIndex];
     const double dt = 1.0 / samplerate;
+    // Positions stay below 2^62, far beyond any stream, so no jump can wrap them.
+    const uint64_t positionRoom =
+        (uint64_t{1} << 62) - std::min(positions[entry], uint64_t{1} << 62);
+    const double reachable = static_cast<double>(positionRoom / decimationFactors[entry]);
+    const double periods = firstTime / dt;
     double reached = 0.0;
-    if ((firstTime - reached) / dt > kAlignmentStepLimit) {
-        const double jump = std::floor((firstTime - reached) / dt) - 16.0;
-        const auto steps = static_cast<uint64_t>(jump);
-        const auto up = static_cast<int64_t>(interpolationFactors[entry]);
-        positions[entry] += steps * decimationFactors[entry];
-        const auto position = static_cast<int64_t>(positions[entry]);
-        phases[entry] = static_cast<uint32_t>(position % up);
-        const int64_t previous = inputIndices[entry];
-        inputIndices[entry] = position / up;
-        consumePending(group, entry, static_cast<uint64_t>(inputIndices[entry] - previous));
+    if (periods > kAlignmentStepLimit) {
+        if (!(periods < reachable)) {
+            // A first time this far out is never reached by any input: the group waits for
+            // input it will not get rather than counting periods for ever.
+            advancePositionBy(group, entry, static_cast<uint64_t>(reachable));
+            return;
+        }
+        const auto steps = static_cast<uint64_t>(std::floor(periods) - 16.0);
+        advancePositionBy(group, entry, steps);
         reached = static_cast<double>(steps) * dt;
     }
-    while (firstTime > reached) {
+    // Summed one period at a time from where the jump left off. A period below the resolution
+    // of the first time (an output rate changed after start) would never get there.
+    for (uint64_t step = 0; firstTime > reached && step < 2 * uint64_t{16777216}; ++step) {
         advancePosition(group, entry);
-        reached = reached + dt;
+        const double next = reached + dt;
+        if (next == reached) {
+            break;
+        }
+        reached = next;
     }
 }
 
