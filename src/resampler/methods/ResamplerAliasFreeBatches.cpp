@@ -248,7 +248,8 @@ void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t 
 
 void ResamplerAliasFree::advancePositionBy(ResamplerChannelGroup& group, size_t entry,
                                            uint64_t outputs) {
-    // The same state as `outputs` calls of advancePosition: the consumed input adds up.
+    // Moves by `outputs` output periods at once; the consumed input adds up as it would one
+    // period at a time.
     const auto up = static_cast<int64_t>(interpolationFactors[entry]);
     positions[entry] += outputs * decimationFactors[entry];
     const auto position = static_cast<int64_t>(positions[entry]);

@@ -35,17 +35,7 @@ void ResamplerAliasFree::settleDeficit(ResamplerChannelGroup& group, size_t entr
 }
 
 void ResamplerAliasFree::advancePosition(ResamplerChannelGroup& group, size_t entry) {
-    const auto up = static_cast<int64_t>(interpolationFactors[entry]);
-    const auto down = static_cast<int64_t>(decimationFactors[entry]);
-    positions[entry] += static_cast<uint64_t>(down);
-    const auto position = static_cast<int64_t>(positions[entry]);
-    phases[entry] = static_cast<uint32_t>(position % up);
-    const int64_t previous = inputIndices[entry];
-    inputIndices[entry] = position / up;
-    const int64_t moved = inputIndices[entry] - previous;
-    if (moved > 0) {
-        consumePending(group, entry, static_cast<uint64_t>(moved));
-    }
+    advancePositionBy(group, entry, 1);
 }
 
 double ResamplerAliasFree::polyphaseDotProduct(const ResamplerChannelGroup& group, size_t entry,
