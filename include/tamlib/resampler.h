@@ -170,7 +170,13 @@ TAMLIB_API int initialize(void* resampler);
 /* One processing pass over everything added since the last one. Throws
  * "All channels must have the same number of samples added." when channels of one group differ,
  * and "Output buffer to small." when the pass would add more output times than the output ring
- * holds (nothing is added then). */
+ * holds (nothing is added then: typically absolute time stamps with an offset of 0, a unit
+ * mistake, or blocks too large for the rings). Outputs are produced only at output times
+ * already on the grid; input that cannot be used yet stays pending for the next pass.
+ * A group that lags its block end by more than the maximum wait, or that has reached the end
+ * of data, holds its newest value up to that limit (a group that never received a sample is
+ * left alone). The alias-free method flushes each group's filter tail at the end of data, once
+ * per group. */
 TAMLIB_API int calculate(void* resampler);
 
 /* ---- Output --------------------------------------------------------------------------------- */
