@@ -64,12 +64,12 @@ public:
         addAsyncChannel(handle, &channel);
         return channel;
     }
-    void* asyncChannel(double rate, double offset) {
+    void* asyncChannel(double rate, double offset = 0.0, int64_t sampleCount = 0) {
         void* channel = nullptr;
-        addAsyncChannel2(handle, &channel, rate, offset, 0);
+        addAsyncChannel2(handle, &channel, rate, offset, sampleCount);
         return channel;
     }
-    void* syncChannel(double rate, double offset, int64_t sampleCount = 0) {
+    void* syncChannel(double rate, double offset = 0.0, int64_t sampleCount = 0) {
         void* channel = nullptr;
         addSyncChannel(handle, &channel, rate, offset, sampleCount);
         return channel;
@@ -78,6 +78,12 @@ public:
         void* channel = nullptr;
         addAsyncArrayChannel(handle, &channel, 1, arraySize, -1.0, -1.0);
         return channel;
+    }
+
+    uint64_t count(void* channel) const {
+        uint64_t samples = 0;
+        getResampledDataCount(handle, channel, &samples);
+        return samples;
     }
 
     void addValues(void* channel, const std::vector<double>& values) {
@@ -132,6 +138,21 @@ public:
 
 private:
     void* handle = nullptr;
+};
+
+// The worked set-up of the hold and linear methods: output at 2 Hz from 0.5 s, tolerance
+// customEpsilon seconds, one asynchronous channel.
+struct WorkedSetup {
+    WorkedSetup(int32_t method, double customEpsilon = 1e-6) : fixture(method) {
+        setSamplerate(fixture.resampler(), 2.0);
+        setInitialOffset(fixture.resampler(), 0.5);
+        setCustomEpsilon(fixture.resampler(), customEpsilon);
+        channel = fixture.asyncChannel();
+        initialize(fixture.resampler());
+    }
+    ChannelOutput calculateAndRead() { return fixture.calculateAndRead(channel); }
+    ResamplerFixture fixture;
+    void* channel = nullptr;
 };
 
 // start, start + step, ... (count values).

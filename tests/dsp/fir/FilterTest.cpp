@@ -10,25 +10,16 @@
 #include <memory>
 #include <vector>
 
+#include "support/BesselI0.h"
+
 namespace {
 
 using Karvel::Tamlib::Dsp::Fir::Filter;
 using Karvel::Tamlib::Dsp::Fir::FilterStatus;
+using TamlibTest::besselI0;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double infinity = std::numeric_limits<double>::infinity();
-
-// I0 from its power series sum((x/2)^k / k!)^2, independent of the library's Bessel function.
-double besselI0(double x) {
-    double term = 1.0;
-    double sum = 1.0;
-    for (int k = 1; k < 500 && term > 1e-17 * sum; ++k) {
-        const double factor = x / (2.0 * k);
-        term *= factor * factor;
-        sum += term;
-    }
-    return sum;
-}
 
 struct Design {
     double transitionWidthHz;

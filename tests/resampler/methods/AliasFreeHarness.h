@@ -16,6 +16,7 @@
 
 #include "resampler/Resampler.h"
 #include "resampler/methods/ResamplerAliasFree.h"
+#include "support/ResamplerFixture.h"
 #include "tamlib/resampler.h"
 
 namespace AliasFreeTest {
@@ -25,23 +26,14 @@ using Karvel::Tamlib::Resampler::ResamplerAliasFree;
 using Karvel::Tamlib::Resampler::ResamplerChannel;
 using Karvel::Tamlib::Resampler::ResamplerChannelGroup;
 
-class AliasFreeResampler {
-public:
-    AliasFreeResampler() { createResamplerAliasFree(&handle); }
-    ~AliasFreeResampler() { deleteResampler(handle); }
-    AliasFreeResampler(const AliasFreeResampler&) = delete;
-    AliasFreeResampler& operator=(const AliasFreeResampler&) = delete;
+using TamlibTest::ChannelOutput;
+using TamlibTest::invalidArgumentMessage;
 
-    void* resampler() const { return handle; }
-    ResamplerAliasFree& object() const {
-        return static_cast<ResamplerAliasFree&>(*static_cast<Resampler*>(handle));
-    }
-    ResamplerChannelGroup& groupOf(void* channel) const {
-        return *object().findGroupOfChannel(static_cast<ResamplerChannel*>(channel));
-    }
-    static ResamplerChannel& channelAt(void* channel) {
-        return *static_cast<ResamplerChannel*>(channel);
-    }
+class AliasFreeResampler : public TamlibTest::ResamplerFixture {
+public:
+    AliasFreeResampler() : ResamplerFixture(TAMLIB_METHOD_ALIAS_FREE) {}
+
+    ResamplerAliasFree& object() const { return static_cast<ResamplerAliasFree&>(core()); }
     // The filter entry of the channel's group; throws for a group that is copied through.
     size_t entryOf(void* channel) const {
         const std::optional<size_t> entry = object().filterEntryOf(groupOf(channel));
@@ -50,27 +42,6 @@ public:
         }
         return *entry;
     }
-
-    void* syncChannel(double rate, double offset = 0.0, int64_t sampleCount = 0) {
-        void* channel = nullptr;
-        addSyncChannel(handle, &channel, rate, offset, sampleCount);
-        return channel;
-    }
-    void* asyncChannel(double rate, double offset = 0.0, int64_t sampleCount = 0) {
-        void* channel = nullptr;
-        addAsyncChannel2(handle, &channel, rate, offset, sampleCount);
-        return channel;
-    }
-
-private:
-    void* handle = nullptr;
-};
-
-// Everything one channel produced, over all passes.
-struct ChannelOutput {
-    std::vector<double> times;
-    std::vector<double> values;
-    std::vector<uint64_t> passCounts;
 };
 
 // One channel's input: values, and for a timestamped channel one time stamp per value.
@@ -195,17 +166,6 @@ inline std::vector<double> stamps(size_t count, double rateHz, double offset = 0
         times[k] = offset + static_cast<double>(k + 1) / rateHz;
     }
     return times;
-}
-
-// The message of the std::invalid_argument that call throws, or "" when it throws none.
-template <typename Call>
-std::string invalidArgumentMessage(Call call) {
-    try {
-        call();
-    } catch (const std::invalid_argument& error) {
-        return error.what();
-    }
-    return "";
 }
 
 }  // namespace AliasFreeTest

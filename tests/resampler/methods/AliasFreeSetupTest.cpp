@@ -13,8 +13,8 @@
 namespace {
 
 using AliasFreeTest::AliasFreeResampler;
-using AliasFreeTest::invalidArgumentMessage;
 using AliasFreeTest::ResamplerChannelGroup;
+using TamlibTest::invalidArgumentMessage;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
@@ -119,21 +119,10 @@ TEST(AliasFreeSetup, TimestampedGroupAtOutputRateIsCopiedThrough) {
     initialize(resampler.resampler());
     const std::vector<double> values = {0.5, -1.25, 3.0, 7.5, -0.125};
     const std::vector<double> times = {0.0, 0.001, 0.002, 0.003, 0.004};
-    addData(resampler.resampler(), channel, values.data(), values.size());
-    addTimes(resampler.resampler(), channel, times.data(), times.size());
-    calculate(resampler.resampler());
-
-    uint64_t count = 0;
-    getResampledDataCount(resampler.resampler(), channel, &count);
-    ASSERT_EQ(count, values.size());
-    std::vector<double> outputs(count);
-    std::vector<double> outputTimes(count);
-    getResampledData2(resampler.resampler(), channel, outputs.data(), count);
-    getResampledTimes2(resampler.resampler(), channel, outputTimes.data(), count);
-    EXPECT_EQ(outputs, values);
-    for (size_t k = 0; k < count; ++k) {
-        EXPECT_NEAR(outputTimes[k], times[k], 1e-12) << "at index " << k;
-    }
+    resampler.addSamples(channel, times, values);
+    const TamlibTest::ChannelOutput output = resampler.calculateAndRead(channel);
+    EXPECT_EQ(output.values, values);
+    TamlibTest::expectNear(output.times, times, 1e-12);
 }
 
 TEST(AliasFreeSetup, RateBelowOneHertzIsRefusedWithoutTrace) {

@@ -9,31 +9,19 @@ namespace {
 using TamlibTest::ChannelOutput;
 using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
-
-// The worked set-up: output at 2 Hz from 0.5 s, tolerance 1e-6 s, one asynchronous channel.
-struct HoldSetup {
-    explicit HoldSetup(double customEpsilon = 1e-6) : fixture(TAMLIB_METHOD_HOLD) {
-        setSamplerate(fixture.resampler(), 2.0);
-        setInitialOffset(fixture.resampler(), 0.5);
-        setCustomEpsilon(fixture.resampler(), customEpsilon);
-        channel = fixture.asyncChannel();
-        initialize(fixture.resampler());
-    }
-    ResamplerFixture fixture;
-    void* channel = nullptr;
-};
+using TamlibTest::WorkedSetup;
 
 // Samples 1.0:10, 2.0:20, 3.0:30, grid 0.5..3.0. The first sample is held backwards; a sample at
 // the output time is used itself; 3.0 waits for a successor, which the second pass brings.
 TEST(HoldTest, WorkedExampleAcrossTwoPasses) {
-    HoldSetup setup;
+    WorkedSetup setup(TAMLIB_METHOD_HOLD);
     setup.fixture.addSamples(setup.channel, {1.0, 2.0, 3.0}, {10.0, 20.0, 30.0});
-    const ChannelOutput first = setup.fixture.calculateAndRead(setup.channel);
+    const ChannelOutput first = setup.calculateAndRead();
     EXPECT_EQ(first.times, (std::vector<double>{0.5, 1.0, 1.5, 2.0, 2.5}));
     EXPECT_EQ(first.values, (std::vector<double>{10.0, 10.0, 10.0, 20.0, 20.0}));
 
     setup.fixture.addSamples(setup.channel, {4.0}, {40.0});
-    const ChannelOutput second = setup.fixture.calculateAndRead(setup.channel);
+    const ChannelOutput second = setup.calculateAndRead();
     EXPECT_EQ(second.times, (std::vector<double>{3.0, 3.5}));
     EXPECT_EQ(second.values, (std::vector<double>{30.0, 30.0}));
 }
@@ -56,9 +44,9 @@ TEST(HoldTest, SampleWithinToleranceCountsAsAtTheOutputTime) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        HoldSetup setup(row.customEpsilon);
+        WorkedSetup setup(TAMLIB_METHOD_HOLD, row.customEpsilon);
         setup.fixture.addSamples(setup.channel, {1.0, row.secondStamp, 3.0}, {10.0, 20.0, 30.0});
-        const ChannelOutput output = setup.fixture.calculateAndRead(setup.channel);
+        const ChannelOutput output = setup.calculateAndRead();
         ASSERT_EQ(output.times, (std::vector<double>{0.5, 1.0, 1.5, 2.0, 2.5}));
         EXPECT_EQ(output.values[3], row.expectedAt2);
         EXPECT_EQ(output.values[4], 20.0);
@@ -66,19 +54,19 @@ TEST(HoldTest, SampleWithinToleranceCountsAsAtTheOutputTime) {
 }
 
 TEST(HoldTest, EqualStampsHoldTheLaterSample) {
-    HoldSetup setup;
+    WorkedSetup setup(TAMLIB_METHOD_HOLD);
     setup.fixture.addSamples(setup.channel, {1.0, 2.0, 2.0, 3.0}, {10.0, 20.0, 21.0, 30.0});
-    const ChannelOutput output = setup.fixture.calculateAndRead(setup.channel);
+    const ChannelOutput output = setup.calculateAndRead();
     EXPECT_EQ(output.values, (std::vector<double>{10.0, 10.0, 10.0, 21.0, 21.0}));
 }
 
 TEST(HoldTest, SingleSampleWaitsForASecond) {
-    HoldSetup setup;
+    WorkedSetup setup(TAMLIB_METHOD_HOLD);
     setup.fixture.addSamples(setup.channel, {1.0}, {10.0});
-    const ChannelOutput first = setup.fixture.calculateAndRead(setup.channel);
+    const ChannelOutput first = setup.calculateAndRead();
     EXPECT_EQ(first.passCounts, (std::vector<uint64_t>{0}));
     setup.fixture.addSamples(setup.channel, {2.0}, {20.0});
-    const ChannelOutput second = setup.fixture.calculateAndRead(setup.channel);
+    const ChannelOutput second = setup.calculateAndRead();
     EXPECT_EQ(second.times, (std::vector<double>{0.5, 1.0, 1.5}));
     EXPECT_EQ(second.values, (std::vector<double>{10.0, 10.0, 10.0}));
 }

@@ -9,32 +9,20 @@ namespace {
 using TamlibTest::ChannelOutput;
 using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
-
-// The worked set-up: output at 2 Hz from 0.5 s, tolerance 1e-6 s, one asynchronous channel.
-struct LinearSetup {
-    explicit LinearSetup(double customEpsilon = 1e-6) : fixture(TAMLIB_METHOD_LINEAR) {
-        setSamplerate(fixture.resampler(), 2.0);
-        setInitialOffset(fixture.resampler(), 0.5);
-        setCustomEpsilon(fixture.resampler(), customEpsilon);
-        channel = fixture.asyncChannel();
-        initialize(fixture.resampler());
-    }
-    ResamplerFixture fixture;
-    void* channel = nullptr;
-};
+using TamlibTest::WorkedSetup;
 
 // Samples 1.0:10, 2.0:20, 3.0:40. 0.5 lies before every sample: the line through the first two
 // is extended backwards, 10 + (-0.5 / 1) x 10 = 5. 3.0 waits for a successor; with 4.0:50 the
 // next pass gives 3.0:40 and 3.5:45.
 TEST(LinearTest, WorkedExampleAcrossTwoPasses) {
-    LinearSetup setup;
+    WorkedSetup setup(TAMLIB_METHOD_LINEAR);
     setup.fixture.addSamples(setup.channel, {1.0, 2.0, 3.0}, {10.0, 20.0, 40.0});
-    const ChannelOutput first = setup.fixture.calculateAndRead(setup.channel);
+    const ChannelOutput first = setup.calculateAndRead();
     EXPECT_EQ(first.times, (std::vector<double>{0.5, 1.0, 1.5, 2.0, 2.5}));
     EXPECT_EQ(first.values, (std::vector<double>{5.0, 10.0, 15.0, 20.0, 30.0}));
 
     setup.fixture.addSamples(setup.channel, {4.0}, {50.0});
-    const ChannelOutput second = setup.fixture.calculateAndRead(setup.channel);
+    const ChannelOutput second = setup.calculateAndRead();
     EXPECT_EQ(second.times, (std::vector<double>{3.0, 3.5}));
     EXPECT_EQ(second.values, (std::vector<double>{40.0, 45.0}));
 }
@@ -57,9 +45,9 @@ TEST(LinearTest, SampleWithinToleranceStartsThePair) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        LinearSetup setup(row.customEpsilon);
+        WorkedSetup setup(TAMLIB_METHOD_LINEAR, row.customEpsilon);
         setup.fixture.addSamples(setup.channel, {1.0, row.secondStamp, 3.0}, {10.0, 20.0, 40.0});
-        const ChannelOutput output = setup.fixture.calculateAndRead(setup.channel);
+        const ChannelOutput output = setup.calculateAndRead();
         ASSERT_EQ(output.times.size(), 5u);
         EXPECT_NEAR(output.values[3], row.expectedAt2, 1e-12);
     }
@@ -68,9 +56,9 @@ TEST(LinearTest, SampleWithinToleranceStartsThePair) {
 // Equal stamps 2.0:20 and 2.0:22 as the first pair: t1 equals t0 and the output is y0 = 20, for
 // 1.5 and backwards to 0.5; at 2.0 the pair moves on to (2.0:22, 3.0:30).
 TEST(LinearTest, EqualStampsGiveTheFirstValue) {
-    LinearSetup setup;
+    WorkedSetup setup(TAMLIB_METHOD_LINEAR);
     setup.fixture.addSamples(setup.channel, {2.0, 2.0, 3.0}, {20.0, 22.0, 30.0});
-    const ChannelOutput output = setup.fixture.calculateAndRead(setup.channel);
+    const ChannelOutput output = setup.calculateAndRead();
     EXPECT_EQ(output.times, (std::vector<double>{0.5, 1.0, 1.5, 2.0, 2.5}));
     EXPECT_EQ(output.values, (std::vector<double>{20.0, 20.0, 20.0, 22.0, 26.0}));
 }
