@@ -73,9 +73,7 @@ TEST(OutputTest, CountsAndReadLimit) {
     EXPECT_EQ(ResamplerFixture::channelAt(channel).outputReadIndex, 999u);
 
     calculate(r);
-    uint64_t count = 99;
-    getResampledDataCount(r, channel, &count);
-    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(fixture.count(channel), 0u);
 }
 
 // An array sample is arraySize values: three samples are twelve values, the cursor moves by 3.
@@ -90,9 +88,7 @@ TEST(OutputTest, ArrayChannelReadsArraySizeValuesPerSample) {
         addTime(r, channel, 0.25 * k);
     }
     calculate(r);
-    uint64_t count = 0;
-    getResampledDataCount(r, channel, &count);
-    ASSERT_EQ(count, 4u);
+    ASSERT_EQ(fixture.count(channel), 4u);
     std::vector<double> values(13, -1.0);
     getResampledData2(r, channel, values.data(), 3);
     EXPECT_EQ(values, (std::vector<double>{0, 1, 2, 3, 10, 11, 12, 13, 20, 21, 22, 23, -1}));

@@ -80,8 +80,9 @@ public:
         return channel;
     }
 
+    // The latest pass's output count; the sentinel shows a call that wrote nothing.
     uint64_t count(void* channel) const {
-        uint64_t samples = 0;
+        uint64_t samples = UINT64_MAX - 1;
         getResampledDataCount(handle, channel, &samples);
         return samples;
     }

@@ -7,7 +7,6 @@
 namespace {
 
 using TamlibTest::ChannelOutput;
-using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
 using TamlibTest::WorkedSetup;
 
@@ -92,23 +91,6 @@ TEST(HoldTest, ArrayChannelCopiesWholeSamples) {
     const auto& ring = ResamplerFixture::channelAt(channel).outputBuffer;
     EXPECT_EQ((std::vector<double>(ring.begin() + 12, ring.begin() + 20)),
               (std::vector<double>{20, 21, 22, 23, 20, 21, 22, 23}));
-}
-
-// Samples at k x 0.5 s with value k, streamed two per pass through an input ring of five: the
-// read position wraps many times and every output at j x 0.25 s holds floor(j / 2).
-TEST(HoldTest, StreamingThroughASmallInputRing) {
-    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
-    void* r = fixture.resampler();
-    setSamplerate(r, 4.0);
-    setInputBufferSize(r, 3);
-    void* channel = fixture.asyncChannel();
-    initialize(r);
-    const ChannelOutput output = fixture.stream(channel, ramp(20, 0.0, 0.5), ramp(20, 0.0, 1.0), 2);
-    ASSERT_EQ(output.size(), 38u);  // up to 9.25 s; 9.5 waits for a successor
-    for (size_t j = 0; j < output.size(); ++j) {
-        EXPECT_EQ(output.times[j], 0.25 * double(j)) << j;
-        EXPECT_EQ(output.values[j], double(j / 2)) << j;
-    }
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 namespace {
 
 using TamlibTest::ChannelOutput;
-using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
 using TamlibTest::WorkedSetup;
 
@@ -79,29 +78,10 @@ TEST(LinearTest, ArrayChannelSilencesEveryGroup) {
     addTime(r, array, 0.0);
     EXPECT_NO_THROW(calculate(r));
     for (void* channel : {scalar, sync, array}) {
-        uint64_t count = 99;
-        getResampledDataCount(r, channel, &count);
-        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(fixture.count(channel), 0u);
     }
     EXPECT_EQ(fixture.groupOf(sync).inputWriteIndex, 3u);
     EXPECT_EQ(ResamplerFixture::channelAt(sync).samplesAdded, 0u);
-}
-
-// Samples at k x 0.5 s with value k, two per pass through an input ring of five: the output at
-// j x 0.25 s is j / 2, midway values included.
-TEST(LinearTest, StreamingThroughASmallInputRing) {
-    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
-    void* r = fixture.resampler();
-    setSamplerate(r, 4.0);
-    setInputBufferSize(r, 3);
-    void* channel = fixture.asyncChannel();
-    initialize(r);
-    const ChannelOutput output = fixture.stream(channel, ramp(20, 0.0, 0.5), ramp(20, 0.0, 1.0), 2);
-    ASSERT_EQ(output.size(), 38u);
-    for (size_t j = 0; j < output.size(); ++j) {
-        EXPECT_EQ(output.times[j], 0.25 * double(j)) << j;
-        EXPECT_EQ(output.values[j], 0.5 * double(j)) << j;
-    }
 }
 
 }  // namespace
