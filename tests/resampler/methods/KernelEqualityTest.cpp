@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,46 +21,30 @@ using Karvel::Tamlib::Resampler::Kernels::PolyphaseKernel;
 using Karvel::Tamlib::Resampler::Kernels::selectKernel;
 using Karvel::Tamlib::Resampler::Kernels::supportedKernelNames;
 
-// Windows has no setenv; there _putenv_s with an empty value removes the variable.
-void setVariable(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value);
-#else
-    setenv(name, value, 1);
-#endif
-}
-void unsetVariable(const char* name) {
-#ifdef _WIN32
-    _putenv_s(name, "");
-#else
-    unsetenv(name);
-#endif
-}
-
 // Sets TAMLIB_KERNEL for the scope and restores what was there before.
 class KernelOverride {
 public:
     explicit KernelOverride(const std::string& name) {
         const char* previous = std::getenv("TAMLIB_KERNEL");
-        hadPrevious = previous != nullptr;
-        if (hadPrevious) {
+        if (previous != nullptr) {
             saved = previous;
         }
-        setVariable("TAMLIB_KERNEL", name.c_str());
+        set(name.c_str());
     }
-    ~KernelOverride() {
-        if (hadPrevious) {
-            setVariable("TAMLIB_KERNEL", saved.c_str());
-        } else {
-            unsetVariable("TAMLIB_KERNEL");
-        }
-    }
+    ~KernelOverride() { set(saved ? saved->c_str() : nullptr); }
     KernelOverride(const KernelOverride&) = delete;
     KernelOverride& operator=(const KernelOverride&) = delete;
 
 private:
-    bool hadPrevious = false;
-    std::string saved;
+    // Windows has no setenv; there _putenv_s with an empty value removes the variable.
+    static void set(const char* value) {
+#ifdef _WIN32
+        _putenv_s("TAMLIB_KERNEL", value ? value : "");
+#else
+        value ? setenv("TAMLIB_KERNEL", value, 1) : unsetenv("TAMLIB_KERNEL");
+#endif
+    }
+    std::optional<std::string> saved;
 };
 
 std::vector<std::string> vectorKernels() {
