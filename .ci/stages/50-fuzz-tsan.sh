@@ -10,7 +10,7 @@ fi
 
 # Fuzzer: clang with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer. New inputs go
 # to a scratch directory; the committed corpus is only read. A crash, a sanitizer report, a
-# hang past 10 s or an allocation past 2 GiB fails the stage and leaves the input in
+# hang past 60 s or an allocation past 2 GiB fails the stage and leaves the input in
 # build-fuzz/artifacts/.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTAMLIB_BUILD_BENCH=OFF -DTAMLIB_BUILD_TOOLS=OFF -DPython_EXECUTABLE=/usr/bin/python3 \
@@ -19,7 +19,7 @@ cmake --build build-fuzz -j2 --target tamlib_api_fuzzer
 mkdir -p build-fuzz/corpus-new build-fuzz/artifacts
 if ! UBSAN_OPTIONS=print_stacktrace=1 \
   build-fuzz/tests/fuzz/tamlib_api_fuzzer build-fuzz/corpus-new tests/fuzz/corpus \
-  -max_total_time=60 -rss_limit_mb=2048 -timeout=10 -max_len=4096 \
+  -max_total_time=60 -rss_limit_mb=2048 -timeout=60 -max_len=4096 \
   -artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1 > build-fuzz/fuzz.log 2>&1; then
   grep -v NEW_FUNC build-fuzz/fuzz.log | tail -80
   echo "The fuzzer found a failing input (build-fuzz/artifacts):"

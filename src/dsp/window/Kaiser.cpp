@@ -1,9 +1,19 @@
 #include "dsp/window/Kaiser.h"
 
 #include <cmath>
+#include <mutex>
 #include <stdexcept>
 
 namespace Karvel::Tamlib::Dsp::Window {
+
+namespace {
+
+// std::cyl_bessel_i goes through lgamma, which writes the C library's global signgam. Nobody
+// reads it, but two threads designing filters at once would race on it, so the evaluations
+// take turns. A design runs once per channel group, never on the data path.
+std::mutex besselMutex;
+
+}  // namespace
 
 template <typename T>
 Kaiser<T>::Kaiser(uint64_t length, double beta) : SymmetricWindow<T>(length, 0), beta(beta) {
@@ -25,6 +35,7 @@ void Kaiser<T>::recompute() {
     }
     this->coefficients.resize(this->length);
     const double half = this->divisor() / 2.0;
+    const std::lock_guard<std::mutex> besselTurn(besselMutex);
     const double i0Beta = std::cyl_bessel_i(0.0, beta);
     for (uint64_t n = 0; n < this->length; ++n) {
         const double r = (static_cast<double>(n) - half) / half;
