@@ -102,6 +102,7 @@ protected:
     virtual void finishPass() {}
 
     // Registration helpers.
+    ResamplerChannelGroup* createRatedGroup(double rate, double offset, int32_t timing);
     ResamplerChannel* addChannel(ResamplerChannelGroup& group);
     ResamplerChannelGroup* findGroup(double rate, double offset) const;
     ResamplerChannel* registerRated(double rate, double offset, bool synchronous, int64_t count,

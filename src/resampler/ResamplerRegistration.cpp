@@ -46,26 +46,23 @@ void checkRateAndOffset(double rate, double offset) {
 
 }  // namespace
 
-ResamplerChannelGroup* Resampler::createSyncGroup(double rate, double offset) {
+ResamplerChannelGroup* Resampler::createRatedGroup(double rate, double offset, int32_t timing) {
     groups.push_back(std::make_shared<ResamplerChannelGroup>());
     ResamplerChannelGroup& group = *groups.back();
     group.setSamplerate(rate);
     group.setInitialOffset(offset);
-    group.setTiming(RateDefined);
+    group.setTiming(timing);
     group.setMethod(method);
     update();
     return &group;
 }
 
+ResamplerChannelGroup* Resampler::createSyncGroup(double rate, double offset) {
+    return createRatedGroup(rate, offset, RateDefined);
+}
+
 ResamplerChannelGroup* Resampler::createAsyncRateGroup(double rate, double offset) {
-    groups.push_back(std::make_shared<ResamplerChannelGroup>());
-    ResamplerChannelGroup& group = *groups.back();
-    group.setSamplerate(rate);
-    group.setInitialOffset(offset);
-    group.setTiming(Timestamped);
-    group.setMethod(method);
-    update();
-    return &group;
+    return createRatedGroup(rate, offset, Timestamped);
 }
 
 ResamplerChannelGroup* Resampler::createAsyncGroup() {

@@ -102,9 +102,7 @@ ResamplerChannelGroup* ResamplerAliasFree::createFilteredGroup(double rate, doub
             throw std::invalid_argument("Channel not supported.");
         }
     }
-    ResamplerChannelGroup* group = timing == RateDefined
-                                       ? Resampler::createSyncGroup(rate, offset)
-                                       : Resampler::createAsyncRateGroup(rate, offset);
+    ResamplerChannelGroup* group = createRatedGroup(rate, offset, timing);
     if (!isSynchronousWithOutput(*group)) {
         designFilter(*group);
     }
