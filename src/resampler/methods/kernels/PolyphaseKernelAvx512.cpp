@@ -18,7 +18,7 @@ struct Avx512 {
     static Vec add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
 
     static constexpr uint64_t tile = 8;
-    static void transposeTile(const double* const* in, double* const* out) {
+    [[gnu::always_inline]] static void transposeTile(const double* const* in, double* const* out) {
         __m512d r[8];
         for (int i = 0; i < 8; ++i) {
             r[i] = _mm512_loadu_pd(in[i]);

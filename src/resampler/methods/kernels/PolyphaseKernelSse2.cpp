@@ -17,7 +17,7 @@ struct Sse2 {
     static Vec add(Vec a, Vec b) { return _mm_add_pd(a, b); }
 
     static constexpr uint64_t tile = 2;
-    static void transposeTile(const double* const* in, double* const* out) {
+    [[gnu::always_inline]] static void transposeTile(const double* const* in, double* const* out) {
         const __m128d a = _mm_loadu_pd(in[0]);
         const __m128d b = _mm_loadu_pd(in[1]);
         _mm_storeu_pd(out[0], _mm_unpacklo_pd(a, b));
