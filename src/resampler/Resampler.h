@@ -138,10 +138,10 @@ protected:
     static void copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample);
 
     // The walk shared by the hold and linear steps: for each master time the group can take,
-    // the input is advanced to the sample at or before it, then writeValues fills the slot.
+    // the input is advanced to the sample at or before it, then writeValues(time, inputSlot,
+    // outputSlot) fills the output slot from the input slot.
     template <typename WriteValues>
     void walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues);
-    bool advanceInputTo(ResamplerChannelGroup& group, double time) const;
 
     std::unordered_map<const ResamplerChannel*, ResamplerChannelGroup*> channelGroups;
 };
@@ -161,15 +161,50 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
     if (!(newest > time)) {
         return;
     }
+    // The ring positions live in locals for the walk and go back to the group at its end, so
+    // that no step waits on a store to the group.
+    const double tolerance = epsilon;
+    const uint64_t inputSize = group.inputBufferSize;
+    const uint64_t masterSize = outputBufferSize;
+    const uint64_t outputSize = group.outputBufferSize;
+    const double* inputTimes = group.inputTimes.data();
+    const double* master = masterTimes.data();
+    double* outputTimes = group.outputTimes.data();
+    uint64_t read = group.inputReadIndex;
+    uint64_t pending = group.pendingCount;
+    uint64_t masterIndex = group.masterTimesReadIndex;
+    uint64_t outputIndex = group.outputWriteIndex;
+    uint64_t produced = 0;
     do {
-        time = masterTimes[group.masterTimesReadIndex];
-        if (!advanceInputTo(group, time)) {
-            return;
+        time = master[masterIndex];
+        // Consume while the next sample is not more than epsilon after the output time: only a
+        // stored successor shows that no later sample belongs to it.
+        while (pending >= 2) {
+            const uint64_t next = read + 1 >= inputSize ? 0 : read + 1;
+            const double nextTime = inputTimes[next];
+            if (!(tolerance >= std::abs(nextTime - time) || time > nextTime)) {
+                break;
+            }
+            read = next;
+            --pending;
         }
-        writeValues(time);
-        produceOutput(group, time);
+        if (pending < 2) {
+            break;
+        }
+        writeValues(time, read, outputIndex);
+        outputTimes[outputIndex] = time;
+        masterIndex = masterIndex + 1 >= masterSize ? 0 : masterIndex + 1;
+        outputIndex = outputIndex + 1 >= outputSize ? 0 : outputIndex + 1;
+        ++produced;
         --available;
     } while (newest > time && available > 0);
+    group.inputReadIndex = read;
+    group.pendingCount = pending;
+    group.masterTimesReadIndex = masterIndex;
+    group.outputWriteIndex = outputIndex;
+    group.masterTimesRead += produced;
+    group.resampledCount += produced;
+    group.hasProduced = group.hasProduced || produced > 0;
 }
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -144,12 +144,20 @@ void Resampler::extendMasterTimes() {
     if (!(steps > 0.0)) {
         return;
     }
+    // Each time is the previous one plus dt, so that the grid is summed the same way whatever
+    // the passes; the ring position stays in a local for the loop.
     const auto count = static_cast<uint64_t>(steps);
+    const uint64_t size = outputBufferSize;
+    double* ring = masterTimes.data();
+    uint64_t index = masterTimesWriteIndex;
     double time = newest;
     for (uint64_t k = 0; k < count; ++k) {
         time = time + dt;
-        appendMasterTime(time);
+        ring[index] = time;
+        index = index + 1 >= size ? 0 : index + 1;
     }
+    masterTimesWriteIndex = index;
+    masterTimesWritten += count;
 }
 
 bool Resampler::hasUnsupportedChannel() const {

@@ -27,30 +27,6 @@ uint64_t Resampler::masterTimesAvailable(ResamplerChannelGroup& group) const {
                                                       : 0;
 }
 
-bool Resampler::advanceInputTo(ResamplerChannelGroup& group, double time) const {
-    // Consume while the next sample is not more than epsilon after the output time: only a
-    // stored successor shows that no later sample belongs to it.
-    const uint64_t size = group.inputBufferSize;
-    const double* times = group.inputTimes.data();
-    uint64_t read = group.inputReadIndex;
-    uint64_t pending = group.pendingCount;
-    while (pending >= 2) {
-        uint64_t next = read + 1;
-        if (next >= size) {
-            next = 0;
-        }
-        const double nextTime = times[next];
-        if (!(near(nextTime, time) || time > nextTime)) {
-            break;
-        }
-        read = next;
-        --pending;
-    }
-    group.inputReadIndex = read;
-    group.pendingCount = pending;
-    return pending > 1;
-}
-
 void Resampler::skipOverwrittenInput(ResamplerChannelGroup& group) const {
     const uint64_t capacity = group.inputSampleCapacity();
     if (group.pendingCount <= capacity) {

@@ -98,8 +98,8 @@ ResamplerHold::~ResamplerHold() = default;
 
 void ResamplerHold::resampleGroup(ResamplerChannelGroup& group, int32_t /*groupIndex*/) {
     HoldBatch batch(group);
-    walkMasterTimes(group, [&group, &batch](double /*time*/) {
-        batch.add(group.inputReadIndex, group.outputWriteIndex);
+    walkMasterTimes(group, [&batch](double /*time*/, uint64_t inputSlot, uint64_t outputSlot) {
+        batch.add(inputSlot, outputSlot);
     });
     batch.flush();
 }
