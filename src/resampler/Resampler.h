@@ -133,7 +133,11 @@ protected:
     uint64_t masterTimesAvailable(ResamplerChannelGroup& group) const;
     void skipOverwrittenInput(ResamplerChannelGroup& group) const;
     void produceOutput(ResamplerChannelGroup& group, double time) const;
-    static void consumeInput(ResamplerChannelGroup& group);
+    // count doubles from one ring into another, each starting at its slot and wrapping at its
+    // size (both slots within their rings).
+    static void copyRingRuns(const double* source, uint64_t sourceSize, uint64_t sourceStart,
+                             double* target, uint64_t targetSize, uint64_t targetStart,
+                             uint64_t count);
     // Copies the arraySize values of one input sample into one output sample of the channel.
     static void copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample);
 
@@ -178,8 +182,19 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
     do {
         time = master[masterIndex];
         // Consume while the next sample is not more than epsilon after the output time: only a
-        // stored successor shows that no later sample belongs to it.
-        while (pending >= 2) {
+        // stored successor shows that no later sample belongs to it. The first two steps go
+        // without branches, since how many an output takes follows the jitter of the stamps.
+        bool advancing = true;
+        for (int step = 0; step < 2; ++step) {
+            const uint64_t next = read + 1 >= inputSize ? 0 : read + 1;
+            const double nextTime = inputTimes[next];
+            const bool take = advancing & (pending >= 2) &
+                              ((tolerance >= std::abs(nextTime - time)) | (time > nextTime));
+            read = take ? next : read;
+            pending -= take ? 1 : 0;
+            advancing = take;
+        }
+        while (advancing && pending >= 2) {
             const uint64_t next = read + 1 >= inputSize ? 0 : read + 1;
             const double nextTime = inputTimes[next];
             if (!(tolerance >= std::abs(nextTime - time) || time > nextTime)) {

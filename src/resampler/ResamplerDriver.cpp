@@ -173,17 +173,39 @@ bool Resampler::hasUnsupportedChannel() const {
 
 void Resampler::copySynchronousGroup(ResamplerChannelGroup& group) {
     skipOverwrittenInput(group);
-    uint64_t available = masterTimesAvailable(group);
-    while (group.pendingCount > 0 && available > 0) {
-        const double time = masterTimes[group.masterTimesReadIndex];
-        for (const auto& channel : group.channels) {
-            channel->outputBuffer[group.outputWriteIndex] =
-                channel->inputBuffer[group.inputReadIndex];
-        }
-        produceOutput(group, time);
-        consumeInput(group);
-        --available;
+    const uint64_t count = std::min(group.pendingCount, masterTimesAvailable(group));
+    if (count == 0) {
+        return;
     }
+    // Input and output slots advance together, so each channel goes over in the runs between
+    // the wraps of its two rings.
+    const uint64_t inputSize = group.inputBufferSize;
+    const uint64_t outputSize = group.outputBufferSize;
+    for (const auto& channel : group.channels) {
+        if (channel->arraySize == 1 && channel->inputCapacity == inputSize &&
+            channel->outputCapacity == outputSize) {
+            copyRingRuns(channel->inputBuffer.data(), inputSize, group.inputReadIndex,
+                         channel->outputBuffer.data(), outputSize, group.outputWriteIndex, count);
+            continue;
+        }
+        uint64_t input = group.inputReadIndex;
+        uint64_t output = group.outputWriteIndex;
+        for (uint64_t k = 0; k < count; ++k) {
+            copySample(*channel, input, output);
+            input = input + 1 >= inputSize ? 0 : input + 1;
+            output = output + 1 >= outputSize ? 0 : output + 1;
+        }
+    }
+    copyRingRuns(masterTimes.data(), outputBufferSize, group.masterTimesReadIndex,
+                 group.outputTimes.data(), outputSize, group.outputWriteIndex, count);
+    group.inputReadIndex = (group.inputReadIndex + count % inputSize) % inputSize;
+    group.pendingCount -= count;
+    group.masterTimesReadIndex =
+        (group.masterTimesReadIndex + count % outputBufferSize) % outputBufferSize;
+    group.masterTimesRead += count;
+    group.outputWriteIndex = (group.outputWriteIndex + count % outputSize) % outputSize;
+    group.resampledCount += count;
+    group.hasProduced = true;
 }
 
 bool Resampler::waitedTooLong(const ResamplerChannelGroup& group) const {

@@ -49,6 +49,37 @@ TEST(DriverTest, GroupAtTheOutputRateIsCopiedDirectly) {
     }
 }
 
+// The copy goes in runs between ring wraps: streamed in blocks of 5 through an input ring of 7 and
+// an output ring of 11, two channels still come out as their inputs on the 1 kHz grid. The times
+// are the group's, read once through the first channel.
+TEST(DriverTest, CopiedGroupSurvivesRingWraps) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    setInputBufferSize(fixture.resampler(), 7);
+    setOutputBufferSize(fixture.resampler(), 11);
+    void* first = fixture.syncChannel(1000.0, 0.0);
+    void* second = fixture.syncChannel(1000.0, 0.0);
+    initialize(fixture.resampler());
+    const std::vector<double> values = ramp(40, 3.0, 0.5);
+    std::vector<double> negated;
+    for (double v : values) {
+        negated.push_back(-v);
+    }
+    ChannelOutput firstOut;
+    std::vector<double> secondValues;
+    for (size_t start = 0; start < values.size(); start += 5) {
+        fixture.addValues(first, {values.begin() + start, values.begin() + start + 5});
+        fixture.addValues(second, {negated.begin() + start, negated.begin() + start + 5});
+        calculate(fixture.resampler());
+        fixture.read(first, firstOut);
+        std::vector<double> piece(firstOut.passCounts.back());
+        getResampledData2(fixture.resampler(), second, piece.data(), piece.size());
+        secondValues.insert(secondValues.end(), piece.begin(), piece.end());
+    }
+    EXPECT_EQ(firstOut.values, values);
+    EXPECT_EQ(secondValues, negated);
+    expectNear(firstOut.times, ramp(40, 0.0, 0.001), 1e-12);
+}
+
 // The first master time is the latest of the resampler's offset, 0.0 and every group's offset.
 // Without data the target lies before it: the negative step count adds nothing.
 TEST(DriverTest, GridIsSeededFromTheLatestOffset) {

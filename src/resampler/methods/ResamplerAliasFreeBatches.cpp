@@ -226,21 +226,11 @@ void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t
 void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t count) {
     // As produceOutput once per output: each output takes the next master time.
     const uint64_t size = group.outputBufferSize;
-    const uint64_t start = group.outputWriteIndex;
-    const uint64_t masterSize = outputBufferSize;
-    uint64_t master = group.masterTimesReadIndex;
-    uint64_t slot = start;
-    double* outputTimes = group.outputTimes.data();
-    // Runs that wrap around neither ring.
-    for (uint64_t k = 0; k < count;) {
-        const uint64_t run = std::min({count - k, masterSize - master, size - slot});
-        std::memcpy(outputTimes + slot, masterTimes.data() + master, run * sizeof(double));
-        k += run;
-        master = master + run >= masterSize ? 0 : master + run;
-        slot = slot + run >= size ? 0 : slot + run;
-    }
-    group.masterTimesReadIndex = master;
-    group.outputWriteIndex = slot;
+    copyRingRuns(masterTimes.data(), outputBufferSize, group.masterTimesReadIndex,
+                 group.outputTimes.data(), size, group.outputWriteIndex, count);
+    group.masterTimesReadIndex =
+        (group.masterTimesReadIndex + count % outputBufferSize) % outputBufferSize;
+    group.outputWriteIndex = (group.outputWriteIndex + count % size) % size;
     group.masterTimesRead += count;
     group.resampledCount += count;
     group.hasProduced = group.hasProduced || count > 0;
