@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -21,7 +22,7 @@ namespace {
 
 constexpr int kMaxChannels = 16;
 constexpr uint64_t kSamplesPerChannel = 200000;
-constexpr uint64_t kBlock = 10000;
+uint64_t kBlock = 10000;  // --block=N overrides
 
 // The same values for every run and every peer: channel-major, kSamplesPerChannel per channel,
 // and irregular stamps of mean interval 1 ms +- 40 %.
@@ -205,7 +206,15 @@ int dumpData(const std::string& directory) {
 
 int main(int argc, char** argv) {
     const char* dumpFlag = "--dump-data=";
+    const char* blockFlag = "--block=";
     for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], blockFlag, std::strlen(blockFlag)) == 0) {
+            kBlock = std::strtoull(argv[i] + std::strlen(blockFlag), nullptr, 10);
+            std::copy(argv + i + 1, argv + argc, argv + i);
+            --argc;
+            --i;
+            continue;
+        }
         if (std::strncmp(argv[i], dumpFlag, std::strlen(dumpFlag)) == 0) {
             return dumpData(argv[i] + std::strlen(dumpFlag));
         }
