@@ -103,6 +103,8 @@ private:
     const Kernels::PolyphaseKernel* kernel = &Kernels::selectKernel();
     // Per filter entry: the branches widened and reversed, P rows of T taps.
     std::vector<std::vector<double>> widenedBranches;
+    // Per filter entry: the branches regrouped for the kernel's tiles, empty where too large.
+    std::vector<std::vector<double>> tileBranches;
     // Scratch of the batches, shared by all groups; it only grows, up to the largest group.
     std::vector<double> historyRows;
     std::vector<double> batchResults;

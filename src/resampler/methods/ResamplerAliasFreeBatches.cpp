@@ -35,6 +35,7 @@ uint64_t ResamplerAliasFree::batchOutputLimit(size_t entry) const {
 void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size_t entry) {
     if (widenedBranches.size() <= entry) {
         widenedBranches.resize(entry + 1);
+        tileBranches.resize(entry + 1);
     }
     std::vector<double>& branches = widenedBranches[entry];
     const uint64_t taps = tapsPerPhase[entry];
@@ -49,6 +50,16 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size
                 branches[p * taps + j] = static_cast<double>(coefficients[p + up * (taps - 1 - j)]);
             }
         }
+    }
+    // The tile table multiplies the branches by the tile's outputs; beyond a few hundred
+    // kilobytes it would crowd the history out of the cache, and the tiles take the branches.
+    constexpr uint64_t kMaxTileTable = 1 << 16;
+    const uint64_t tile = kernel->tileOutputs;
+    if (tileBranches[entry].empty() && historyStride(group) > 1 && tile > 0 &&
+        up * taps <= kMaxTileTable / tile) {
+        tileBranches[entry].resize(up * taps * tile);
+        Kernels::buildTileBranches(branches.data(), up, decimationFactors[entry], taps, tile,
+                                   tileBranches[entry].data());
     }
     // Sized on the first pass for the largest batch the group can make, so later passes only
     // reuse them.
@@ -122,6 +133,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
     Kernels::PolyphaseBatch batch;
     batch.branches = widenedBranches[entry].data();
     batch.taps = taps;
+    batch.tileBranches = tileBranches[entry].empty() ? nullptr : tileBranches[entry].data();
     batch.up = static_cast<uint32_t>(up);
     batch.down = static_cast<uint32_t>(down);
     batch.history = interleaveHistory(group, firstSample, batchRows[count - 1] + taps, stride);

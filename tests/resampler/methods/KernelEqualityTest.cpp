@@ -208,6 +208,8 @@ TEST(KernelEqualityTest, StreamsMatchTheScalarReferenceBitForBit) {
         {"1000 to 100, 8 channels", 100.0, {{1000.0, 0.0, 8}}, 0.0, 700, 8000},
         {"1000 to 100, 16 channels", 100.0, {{1000.0, 0.0, 16}}, 0.0, 700, 8000},
         {"1000 to 100, 17 channels", 100.0, {{1000.0, 0.0, 17}}, 0.0, 700, 8000},
+        // 1000 branches: too many for a tile table, so the tiles read the branches directly.
+        {"1001 to 1000, 16 channels", 1000.0, {{1001.0, 0.0, 16}}, 0.0, 500, 5000},
         // The first master time lies well after the first sample: start alignment consumes
         // more input than the first blocks bring, and the group pays the deficit later.
         {"late start, 16 channels", 1000.0, {{2500.0, 0.0, 16}}, 0.25, 300, 6000},

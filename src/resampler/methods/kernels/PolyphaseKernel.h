@@ -12,6 +12,10 @@ struct PolyphaseBatch {
     // coefficient that meets the j-th oldest sample of the window.
     const double* branches = nullptr;
     uint64_t taps = 0;
+    // Optional: the same coefficients regrouped for tiles of the kernel's tileOutputs consecutive
+    // outputs (see buildTileBranches), so that a tile reads all its coefficients through one
+    // pointer. Null where the table would be too large.
+    const double* tileBranches = nullptr;
     uint32_t up = 1;
     uint32_t down = 1;
     // Rows of `stride` doubles; channel c of a row at column c, the columns past the group's
@@ -51,6 +55,8 @@ struct PolyphaseKernel {
     // Doubles per vector: the history stride of a group served by channelLanes is padded to a
     // multiple of it. 0 for the reference kernel, which has no batch functions.
     uint64_t laneWidth;
+    // Outputs per tile of channelLanes, the width of the table of buildTileBranches.
+    uint64_t tileOutputs;
     // One lane per channel; stride is a multiple of laneWidth.
     BatchFunction channelLanes;
     // Stride 1: several outputs of the one channel at once.
@@ -63,6 +69,12 @@ const PolyphaseKernel& referenceKernel();
 const PolyphaseKernel& sse2Kernel();
 const PolyphaseKernel& avx2Kernel();
 const PolyphaseKernel& avx512Kernel();
+
+// The branches regrouped for tiles of K consecutive outputs: the K outputs from one that takes
+// branch p take branches (p + k * Q) mod P, so entry [p][j][k] = branches[(p + k Q) mod P][j],
+// P * T * K doubles in all.
+void buildTileBranches(const double* branches, uint64_t up, uint64_t down, uint64_t taps,
+                       uint64_t outputs, double* table);
 
 // Several outputs of one channel as interleaved scalar chains; serves every instruction set
 // where no vector layout fits the phase pattern.

@@ -42,6 +42,7 @@ void avx2SingleChannel(const PolyphaseBatch& batch) {
 
 constexpr PolyphaseKernel kernel{"avx2",
                                  Avx2::width,
+                                 4,
                                  avx2ChannelLanes,
                                  avx2SingleChannel,
                                  interleaveLanes<Avx2>,

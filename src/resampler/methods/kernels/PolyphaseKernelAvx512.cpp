@@ -60,6 +60,7 @@ void avx512SingleChannel(const PolyphaseBatch& batch) {
 
 constexpr PolyphaseKernel kernel{"avx512",
                                  Avx512::width,
+                                 8,
                                  avx512ChannelLanes,
                                  avx512SingleChannel,
                                  interleaveLanes<Avx512>,

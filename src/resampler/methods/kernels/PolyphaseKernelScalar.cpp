@@ -39,10 +39,22 @@ void interleavedScalarChains(const PolyphaseBatch& batch) {
     }
 }
 
+void buildTileBranches(const double* branches, uint64_t up, uint64_t down, uint64_t taps,
+                       uint64_t outputs, double* table) {
+    for (uint64_t p = 0; p < up; ++p) {
+        for (uint64_t k = 0; k < outputs; ++k) {
+            const double* branch = branches + (p + k * (down % up)) % up * taps;
+            for (uint64_t j = 0; j < taps; ++j) {
+                table[(p * taps + j) * outputs + k] = branch[j];
+            }
+        }
+    }
+}
+
 const PolyphaseKernel& referenceKernel() {
     // No batch functions: the group is computed one output and one channel at a time, straight
     // from the channels' input rings.
-    static const PolyphaseKernel kernel{"scalar", 0, nullptr, nullptr, nullptr, nullptr};
+    static const PolyphaseKernel kernel{"scalar", 0, 0, nullptr, nullptr, nullptr, nullptr};
     return kernel;
 }
 

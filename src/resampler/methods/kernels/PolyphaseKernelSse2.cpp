@@ -35,6 +35,7 @@ void sse2SingleChannel(const PolyphaseBatch& batch) {
 
 constexpr PolyphaseKernel kernel{"sse2",
                                  Sse2::width,
+                                 4,
                                  sse2ChannelLanes,
                                  sse2SingleChannel,
                                  interleaveLanes<Sse2>,

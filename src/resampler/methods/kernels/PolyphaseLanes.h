@@ -15,19 +15,12 @@
 namespace Karvel::Tamlib::Resampler::Kernels {
 namespace {
 
-// K outputs by VB vectors of channels from `column` on: K * VB independent accumulators, each
-// one channel lane of one output, summed from 0.0 over the taps in order.
-template <class V, int K, int VB>
-void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
-    const uint64_t taps = batch.taps;
-    const uint64_t stride = batch.stride;
-    const double* coefficient[K];
-    const double* sample[K];
-    for (int k = 0; k < K; ++k) {
-        coefficient[k] = batch.branches + static_cast<uint64_t>(batch.phases[first + k]) * taps;
-        sample[k] = batch.history + batch.rows[first + k] * stride + column;
-    }
-    typename V::Vec sum[K][VB];
+// The taps of K outputs by VB vectors of channels, in order: coefficientOf(j, k) points at the
+// coefficient of tap j of output k, sample[k] at the oldest row of output k's window.
+template <class V, int K, int VB, class CoefficientOf>
+[[gnu::always_inline]] inline void sumTaps(typename V::Vec (&sum)[K][VB],
+                                           const double* const* sample, uint64_t taps,
+                                           uint64_t stride, CoefficientOf coefficientOf) {
     for (int k = 0; k < K; ++k) {
         for (int v = 0; v < VB; ++v) {
             sum[k][v] = V::zero();
@@ -35,12 +28,45 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
     }
     for (uint64_t j = 0; j < taps; ++j) {
         for (int k = 0; k < K; ++k) {
-            const typename V::Vec c = V::broadcast(coefficient[k] + j);
+            const typename V::Vec c = V::broadcast(coefficientOf(j, k));
             const double* row = sample[k] + j * stride;
             for (int v = 0; v < VB; ++v) {
                 sum[k][v] = V::add(sum[k][v], V::mul(c, V::load(row + v * V::width)));
             }
         }
+    }
+}
+
+// K outputs by VB vectors of channels from `column` on: K * VB independent accumulators, each
+// one channel lane of one output, summed from 0.0 over the taps in order. Tiles of TableK
+// outputs read their coefficients from the batch's tile table where there is one: one pointer
+// instead of K keeps the loop's addresses in registers.
+template <class V, int K, int VB, int TableK>
+void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
+    const uint64_t taps = batch.taps;
+    const uint64_t stride = batch.stride;
+    const double* sample[K];
+    for (int k = 0; k < K; ++k) {
+        sample[k] = batch.history + batch.rows[first + k] * stride + column;
+    }
+    typename V::Vec sum[K][VB];
+    bool summed = false;
+    if constexpr (K == TableK) {
+        if (batch.tileBranches != nullptr) {
+            const double* table =
+                batch.tileBranches + static_cast<uint64_t>(batch.phases[first]) * taps * K;
+            sumTaps<V, K, VB>(sum, sample, taps, stride,
+                              [table](uint64_t j, int k) { return table + j * K + k; });
+            summed = true;
+        }
+    }
+    if (!summed) {
+        const double* coefficient[K];
+        for (int k = 0; k < K; ++k) {
+            coefficient[k] = batch.branches + static_cast<uint64_t>(batch.phases[first + k]) * taps;
+        }
+        sumTaps<V, K, VB>(sum, sample, taps, stride,
+                          [&coefficient](uint64_t j, int k) { return coefficient[k] + j; });
     }
     if (batch.outputs == nullptr) {
         for (int k = 0; k < K; ++k) {
@@ -87,28 +113,29 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
     }
 }
 
-template <class V, int K, int VB>
+template <class V, int K, int VB, int TableK>
 void channelColumns(const PolyphaseBatch& batch, uint64_t column) {
     uint64_t first = 0;
     for (; first + K <= batch.count; first += K) {
-        channelTile<V, K, VB>(batch, first, column);
+        channelTile<V, K, VB, TableK>(batch, first, column);
     }
     for (; first < batch.count; ++first) {
-        channelTile<V, 1, VB>(batch, first, column);
+        channelTile<V, 1, VB, TableK>(batch, first, column);
     }
 }
 
 // Channels in lanes: pairs of vectors with KPair outputs at a time, a last odd vector with
 // KSingle outputs at a time, so that enough chains run side by side to hide the adder latency.
+// A tile table, where the batch has one, is laid out for KPair outputs.
 template <class V, int KPair, int KSingle>
 void channelLanes(const PolyphaseBatch& batch) {
     const uint64_t vectors = batch.stride / V::width;
     uint64_t v = 0;
     for (; v + 2 <= vectors; v += 2) {
-        channelColumns<V, KPair, 2>(batch, v * V::width);
+        channelColumns<V, KPair, 2, KPair>(batch, v * V::width);
     }
     if (v < vectors) {
-        channelColumns<V, KSingle, 1>(batch, v * V::width);
+        channelColumns<V, KSingle, 1, KPair>(batch, v * V::width);
     }
 }
 
