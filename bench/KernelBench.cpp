@@ -1,0 +1,144 @@
+// The polyphase kernels alone, on a window history already interleaved and in cache: what the
+// alias-free method computes per pass without the host's copies in and out. Items are input
+// samples times channels, as in tamlib_bench, so the two can be set side by side.
+//
+//   tamlib_kernel_bench [benchmark flags]
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "resampler/methods/kernels/KernelDispatch.h"
+#include "resampler/methods/kernels/PolyphaseKernel.h"
+
+namespace {
+
+using Karvel::Tamlib::Resampler::Kernels::PolyphaseBatch;
+using Karvel::Tamlib::Resampler::Kernels::PolyphaseKernel;
+
+struct Case {
+    uint32_t up;
+    uint32_t down;
+    uint64_t taps;
+    uint64_t channels;
+};
+
+const PolyphaseKernel* kernelNamed(const std::string& name) {
+    using namespace Karvel::Tamlib::Resampler::Kernels;
+    for (const PolyphaseKernel* kernel : {&sse2Kernel(), &avx2Kernel(), &avx512Kernel()}) {
+        if (name == kernel->name) {
+            return kernel;
+        }
+    }
+    return nullptr;
+}
+
+// One batch of outputs, as the method makes them, computed over and over.
+void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kernel, bool useTiles) {
+    const uint64_t width = kernel->laneWidth;
+    const uint64_t stride = setup.channels == 1 ? 1 : (setup.channels + width - 1) / width * width;
+    // As many outputs as the method puts in one batch: about 2048 window rows.
+    const uint64_t count = std::clamp<uint64_t>(
+        (setup.taps < 2048 ? 2048 - setup.taps : 0) * setup.up / setup.down, 8, 1024);
+    std::vector<uint32_t> phases(count);
+    std::vector<uint64_t> rows(count);
+    uint64_t position = 0;
+    for (uint64_t n = 0; n < count; ++n, position += setup.down) {
+        phases[n] = static_cast<uint32_t>(position % setup.up);
+        rows[n] = position / setup.up;
+    }
+    const uint64_t historyRows = rows.back() + setup.taps;
+    std::mt19937_64 random(7);
+    std::normal_distribution<double> value(0.0, 1.0);
+    std::vector<double> branches(setup.up * setup.taps);
+    // Rows on 64-byte boundaries, as the method lays them out.
+    std::vector<double> storage(historyRows * stride + 8);
+    auto address = reinterpret_cast<uintptr_t>(storage.data());
+    double* history = reinterpret_cast<double*>((address + 63) & ~static_cast<uintptr_t>(63));
+    for (double& v : branches) {
+        v = value(random);
+    }
+    for (double& v : storage) {
+        v = value(random);
+    }
+    // The tile table as the method builds it for groups of several channels.
+    std::vector<double> tiles(setup.up * setup.taps * kernel->tileOutputs);
+    Karvel::Tamlib::Resampler::Kernels::buildTileBranches(
+        branches.data(), setup.up, setup.down, setup.taps, kernel->tileOutputs, tiles.data());
+    std::vector<double> results(count * stride);
+    std::vector<double> residues(historyRows + (width + 1) * setup.down);
+    std::vector<uint64_t> offsets(setup.down + setup.taps);
+
+    PolyphaseBatch batch;
+    batch.branches = branches.data();
+    batch.taps = setup.taps;
+    batch.tileBranches = stride > 1 && useTiles ? tiles.data() : nullptr;
+    batch.up = setup.up;
+    batch.down = setup.down;
+    batch.history = history;
+    batch.stride = stride;
+    batch.phases = phases.data();
+    batch.rows = rows.data();
+    batch.count = count;
+    batch.results = results.data();
+    if (stride == 1) {
+        batch.residues = residues.data();
+        batch.residuesSize = residues.size();
+        batch.offsets = offsets.data();
+        batch.offsetsSize = offsets.size();
+    }
+    for (auto _ : state) {
+        if (stride == 1) {
+            kernel->singleChannel(batch);
+        } else {
+            kernel->channelLanes(batch);
+        }
+        benchmark::DoNotOptimize(results.data());
+        benchmark::ClobberMemory();
+    }
+    // The input the outputs consume: count * Q / P samples per channel.
+    const double consumed = static_cast<double>(count) * setup.down / setup.up;
+    state.SetItemsProcessed(static_cast<int64_t>(static_cast<double>(state.iterations()) *
+                                                 consumed * static_cast<double>(setup.channels)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    struct Named {
+        const char* name;
+        Case setup;
+    };
+    // The taps per branch of the library's designs for these rate pairs.
+    const Named cases[] = {
+        {"2500to1000/16ch", {2, 5, 59, 16}},     {"1000to2000/16ch", {2, 1, 24, 16}},
+        {"1024to1000/16ch", {125, 128, 24, 16}}, {"1000to100/16ch", {1, 10, 234, 16}},
+        {"2500to1000/1ch", {2, 5, 59, 1}},
+    };
+    for (const std::string& name : Karvel::Tamlib::Resampler::Kernels::supportedKernelNames()) {
+        const PolyphaseKernel* kernel = kernelNamed(name);
+        if (kernel == nullptr) {
+            continue;
+        }
+        for (const Named& named : cases) {
+            benchmark::RegisterBenchmark(("kernel/" + name + "/" + named.name).c_str(), runKernel,
+                                         named.setup, kernel, true);
+            if (named.setup.channels > 1) {
+                benchmark::RegisterBenchmark(
+                    ("kernel/" + name + "/" + named.name + "/untiled").c_str(), runKernel,
+                    named.setup, kernel, false);
+            }
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
