@@ -142,8 +142,9 @@ protected:
     static void copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample);
 
     // The walk shared by the hold and linear steps: for each master time the group can take,
-    // the input is advanced to the sample at or before it, then writeValues(time, inputSlot,
-    // outputSlot) fills the output slot from the input slot.
+    // the input is advanced to the sample at or before it, then writeValues(time, inputSlot)
+    // is called for the next output slot, in order from the group's outputWriteIndex on. The
+    // output times are written once the walk ends.
     template <typename WriteValues>
     void walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues);
 
@@ -173,11 +174,10 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
     const uint64_t outputSize = group.outputBufferSize;
     const double* inputTimes = group.inputTimes.data();
     const double* master = masterTimes.data();
-    double* outputTimes = group.outputTimes.data();
     uint64_t read = group.inputReadIndex;
     uint64_t pending = group.pendingCount;
-    uint64_t masterIndex = group.masterTimesReadIndex;
-    uint64_t outputIndex = group.outputWriteIndex;
+    const uint64_t firstMaster = group.masterTimesReadIndex;
+    uint64_t masterIndex = firstMaster;
     uint64_t produced = 0;
     do {
         time = master[masterIndex];
@@ -206,17 +206,17 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
         if (pending < 2) {
             break;
         }
-        writeValues(time, read, outputIndex);
-        outputTimes[outputIndex] = time;
+        writeValues(time, read);
         masterIndex = masterIndex + 1 >= masterSize ? 0 : masterIndex + 1;
-        outputIndex = outputIndex + 1 >= outputSize ? 0 : outputIndex + 1;
         ++produced;
         --available;
     } while (newest > time && available > 0);
+    copyRingRuns(masterTimes.data(), masterSize, firstMaster, group.outputTimes.data(), outputSize,
+                 group.outputWriteIndex, produced);
     group.inputReadIndex = read;
     group.pendingCount = pending;
     group.masterTimesReadIndex = masterIndex;
-    group.outputWriteIndex = outputIndex;
+    group.outputWriteIndex = (group.outputWriteIndex + produced % outputSize) % outputSize;
     group.masterTimesRead += produced;
     group.resampledCount += produced;
     group.hasProduced = group.hasProduced || produced > 0;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -155,6 +156,16 @@ struct WorkedSetup {
     ResamplerFixture fixture;
     void* channel = nullptr;
 };
+
+// Stamps about 1 ms apart, each moved by up to 0.4 ms, still strictly increasing.
+inline std::vector<double> jitteredStamps(size_t count) {
+    std::vector<double> stamps(count);
+    for (size_t i = 0; i < count; ++i) {
+        stamps[i] =
+            0.001 * static_cast<double>(i) + 0.0004 * std::sin(1.7 * static_cast<double>(i));
+    }
+    return stamps;
+}
 
 // start, start + step, ... (count values).
 inline std::vector<double> ramp(size_t count, double start, double step) {

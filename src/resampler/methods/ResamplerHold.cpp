@@ -1,20 +1,21 @@
 #include "resampler/methods/ResamplerHold.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace Karvel::Tamlib::Resampler {
 
 namespace {
 
-// The slots the walk chose, so that each channel is then copied in one tight loop of its own
-// instead of all channels being visited once per output.
+// The input slots the walk chose for consecutive output slots, so that each channel is then
+// copied in one tight loop of its own instead of all channels being visited once per output.
 class HoldBatch {
 public:
-    explicit HoldBatch(ResamplerChannelGroup& group) : group(group) {}
+    HoldBatch(ResamplerChannelGroup& group, uint64_t firstOutputSlot)
+        : group(group), outputSlot(firstOutputSlot) {}
 
-    void add(uint64_t inputSlot, uint64_t outputSlot) {
+    void add(uint64_t inputSlot) {
         inputSlots[count] = inputSlot;
-        outputSlots[count] = outputSlot;
         if (++count == kCapacity) {
             flush();
         }
@@ -24,6 +25,9 @@ public:
         if (count == 0) {
             return;
         }
+        // The outputs run from outputSlot on; only the end of the output ring breaks the run.
+        const uint64_t size = group.outputBufferSize;
+        const uint64_t firstRun = std::min(count, size - outputSlot);
         for (const auto& channelPointer : group.channels) {
             ResamplerChannel& channel = *channelPointer;
             if (channel.arraySize != 1) {
@@ -34,33 +38,34 @@ public:
             }
             const double* input = channel.inputBuffer.data();
             double* output = channel.outputBuffer.data();
-            if (channel.inputCapacity == group.inputBufferSize &&
-                channel.outputCapacity == group.outputBufferSize) {
-                // The outputs of a batch follow one another; only a wrap breaks the run.
-                const uint64_t first = outputSlots[0];
-                if (outputSlots[count - 1] == first + count - 1) {
-                    double* run = output + first;
-                    for (uint64_t k = 0; k < count; ++k) {
-                        run[k] = input[inputSlots[k]];
-                    }
-                    continue;
+            if (channel.inputCapacity == group.inputBufferSize && channel.outputCapacity == size) {
+                double* run = output + outputSlot;
+                for (uint64_t k = 0; k < firstRun; ++k) {
+                    run[k] = input[inputSlots[k]];
                 }
-                for (uint64_t k = 0; k < count; ++k) {
-                    output[outputSlots[k]] = input[inputSlots[k]];
+                for (uint64_t k = firstRun; k < count; ++k) {
+                    output[k - firstRun] = input[inputSlots[k]];
                 }
                 continue;
             }
             // Rings of another size than the group's: the slots wrap at the channel's own.
             for (uint64_t k = 0; k < count; ++k) {
-                output[outputSlots[k] % channel.outputCapacity] =
+                output[slotOf(k) % channel.outputCapacity] =
                     input[inputSlots[k] % channel.inputCapacity];
             }
         }
+        outputSlot = slotOf(count);
         count = 0;
     }
 
 private:
     static constexpr uint64_t kCapacity = 512;
+
+    // The output slot of the k-th output of the batch.
+    uint64_t slotOf(uint64_t k) const {
+        const uint64_t size = group.outputBufferSize;
+        return outputSlot + k < size ? outputSlot + k : (outputSlot + k) % size;
+    }
 
     void copyArraySample(ResamplerChannel& channel, uint64_t k) const {
         if (channel.arraySize < 1) {
@@ -70,7 +75,7 @@ private:
         const uint64_t inputCapacity = channel.inputCapacity;
         const uint64_t outputCapacity = channel.outputCapacity;
         uint64_t source = (width * inputSlots[k] + inputCapacity) % inputCapacity;
-        uint64_t target = (width * outputSlots[k] + outputCapacity) % outputCapacity;
+        uint64_t target = (width * slotOf(k) + outputCapacity) % outputCapacity;
         for (uint64_t v = 0; v < width; ++v) {
             channel.outputBuffer[target] = channel.inputBuffer[source];
             if (++source >= inputCapacity) {
@@ -83,8 +88,8 @@ private:
     }
 
     ResamplerChannelGroup& group;
+    uint64_t outputSlot;
     uint64_t inputSlots[kCapacity];
-    uint64_t outputSlots[kCapacity];
     uint64_t count = 0;
 };
 
@@ -97,10 +102,8 @@ ResamplerHold::ResamplerHold() {
 ResamplerHold::~ResamplerHold() = default;
 
 void ResamplerHold::resampleGroup(ResamplerChannelGroup& group, int32_t /*groupIndex*/) {
-    HoldBatch batch(group);
-    walkMasterTimes(group, [&batch](double /*time*/, uint64_t inputSlot, uint64_t outputSlot) {
-        batch.add(inputSlot, outputSlot);
-    });
+    HoldBatch batch(group, group.outputWriteIndex);
+    walkMasterTimes(group, [&batch](double /*time*/, uint64_t inputSlot) { batch.add(inputSlot); });
     batch.flush();
 }
 

@@ -63,19 +63,20 @@ bool ResamplerLinear::isChannelUnsupported(const ResamplerChannel& channel) cons
 void ResamplerLinear::resampleGroup(ResamplerChannelGroup& group, int32_t /*groupIndex*/) {
     LinearBatch batch(group);
     const uint64_t size = group.inputBufferSize;
+    const uint64_t outputSize = group.outputBufferSize;
     const double* times = group.inputTimes.data();
-    walkMasterTimes(group,
-                    [size, times, &batch](double time, uint64_t inputSlot, uint64_t outputSlot) {
-                        const uint64_t first = inputSlot < size ? inputSlot : size - 1;
-                        const uint64_t second = first + 1 >= size ? 0 : first + 1;
-                        const double t0 = times[first];
-                        const double t1 = times[second];
-                        // One fraction for every channel, computed as the single-channel formula
-                        // would.
-                        const bool sameTime = t1 == t0;
-                        const double fraction = sameTime ? 0.0 : (time - t0) / (t1 - t0);
-                        batch.add(first, second, sameTime, fraction, outputSlot);
-                    });
+    uint64_t outputSlot = group.outputWriteIndex;
+    walkMasterTimes(group, [&](double time, uint64_t inputSlot) {
+        const uint64_t first = inputSlot < size ? inputSlot : size - 1;
+        const uint64_t second = first + 1 >= size ? 0 : first + 1;
+        const double t0 = times[first];
+        const double t1 = times[second];
+        // One fraction for every channel, computed as the single-channel formula would.
+        const bool sameTime = t1 == t0;
+        const double fraction = sameTime ? 0.0 : (time - t0) / (t1 - t0);
+        batch.add(first, second, sameTime, fraction, outputSlot);
+        outputSlot = outputSlot + 1 >= outputSize ? 0 : outputSlot + 1;
+    });
     batch.flush();
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "support/ResamplerFixture.h"
@@ -7,8 +8,34 @@
 namespace {
 
 using TamlibTest::ChannelOutput;
+using TamlibTest::jitteredStamps;
 using TamlibTest::ResamplerFixture;
 using TamlibTest::WorkedSetup;
+
+// Streamed in blocks of 10 through rings of 16 input and 13 output samples, so that runs of
+// outputs wrap: every output holds the last sample stamped at or before it.
+TEST(HoldTest, StreamedOutputsHoldTheLastSampleAcrossRingWraps) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    setSamplerate(fixture.resampler(), 1000.0);
+    setInputBufferSize(fixture.resampler(), 16);
+    setOutputBufferSize(fixture.resampler(), 13);
+    void* channel = fixture.asyncChannel();
+    initialize(fixture.resampler());
+    const std::vector<double> stamps = jitteredStamps(300);
+    std::vector<double> values;
+    for (size_t i = 0; i < stamps.size(); ++i) {
+        values.push_back(std::cos(0.37 * static_cast<double>(i)) * static_cast<double>(i));
+    }
+    const ChannelOutput output = fixture.stream(channel, stamps, values, 10);
+    ASSERT_GT(output.size(), 250u);
+    for (size_t k = 0; k < output.size(); ++k) {
+        size_t held = 0;
+        while (held + 1 < stamps.size() && stamps[held + 1] <= output.times[k]) {
+            ++held;
+        }
+        ASSERT_EQ(output.values[k], values[held]) << "output " << k;
+    }
+}
 
 // Samples 1.0:10, 2.0:20, 3.0:30, grid 0.5..3.0. The first sample is held backwards; a sample at
 // the output time is used itself; 3.0 waits for a successor, which the second pass brings.
