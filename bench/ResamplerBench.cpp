@@ -2,8 +2,9 @@
 // 10,000 input samples per channel, calls calculate after each and reads every output back.
 // Items are input samples times channels.
 //
-//   tamlib_bench [benchmark flags]
-//   tamlib_bench --dump-data=DIR   writes the signal and time stamps the runs use, for the peers
+//   tamlib_bench [--block=SAMPLES] [benchmark flags]
+//   tamlib_bench --dump-data=DIR [--block=SAMPLES]   writes the signal, time stamps and layout
+//                                                    the runs use, for the peers
 
 #include <benchmark/benchmark.h>
 
@@ -116,12 +117,13 @@ void streamOnce(benchmark::State& state, const StreamSetup& setup, std::vector<d
         benchmark::DoNotOptimize(values.data());
     };
     for (uint64_t first = 0; first < kSamplesPerChannel; first += kBlock) {
+        const uint64_t length = std::min(kBlock, kSamplesPerChannel - first);
         for (int c = 0; c < setup.channels; ++c) {
-            addData(resampler, channels[c], data.channel(c) + first, kBlock);
+            addData(resampler, channels[c], data.channel(c) + first, length);
             const bool stamped =
                 setup.stamps == Stamps::PerChannel || (setup.stamps == Stamps::PerGroup && c == 0);
             if (stamped) {
-                addTimes(resampler, channels[c], data.stamps.data() + first, kBlock);
+                addTimes(resampler, channels[c], data.stamps.data() + first, length);
             }
         }
         calculate(resampler);
@@ -207,17 +209,26 @@ int dumpData(const std::string& directory) {
 int main(int argc, char** argv) {
     const char* dumpFlag = "--dump-data=";
     const char* blockFlag = "--block=";
+    const char* dumpDirectory = nullptr;
+    // Our own flags come out of argv before the benchmark library reads the rest.
+    int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], blockFlag, std::strlen(blockFlag)) == 0) {
             kBlock = std::strtoull(argv[i] + std::strlen(blockFlag), nullptr, 10);
-            std::copy(argv + i + 1, argv + argc, argv + i);
-            --argc;
-            --i;
-            continue;
+        } else if (std::strncmp(argv[i], dumpFlag, std::strlen(dumpFlag)) == 0) {
+            dumpDirectory = argv[i] + std::strlen(dumpFlag);
+        } else {
+            argv[kept++] = argv[i];
         }
-        if (std::strncmp(argv[i], dumpFlag, std::strlen(dumpFlag)) == 0) {
-            return dumpData(argv[i] + std::strlen(dumpFlag));
-        }
+    }
+    argc = kept;
+    if (kBlock == 0 || kBlock > kSamplesPerChannel) {
+        std::fprintf(stderr, "--block takes 1 to %llu samples\n",
+                     static_cast<unsigned long long>(kSamplesPerChannel));
+        return 2;
+    }
+    if (dumpDirectory != nullptr) {
+        return dumpData(dumpDirectory);
     }
     registerStreams();
     benchmark::Initialize(&argc, argv);

@@ -5,10 +5,10 @@ each ratio as a Markdown table.
 Peers: scipy.signal.upfirdn with the library's own padded coefficients and libsoxr (HQ, float64,
 one thread; when tamlib_soxr_peer was built) for the alias-free method; numpy for hold
 (shared-index searchsorted) and linear (shared-weight interpolation on a (channels, N) array).
-Every figure is CPU time of one thread, the best of several runs, in input samples x channels
-per second.
+Every figure is CPU time of one thread, the best of several rounds that run the library and
+every peer in turn, in input samples x channels per second.
 
-    /usr/bin/python3 bench/compare_peers.py BUILD_DIR [--runs N]
+    /usr/bin/python3 bench/compare_peers.py BUILD_DIR [--runs N] [--block SAMPLES]
 """
 
 import argparse
@@ -42,30 +42,21 @@ HOLD_LINEAR = [
 ]
 
 
-def best_cpu_seconds(work, runs):
-    """The shortest CPU time of `runs` calls of work(), after one untimed call."""
+def cpu_seconds(work):
+    """CPU time of one call of work()."""
+    start = time.process_time()
     work()
-    best = float("inf")
-    for _ in range(runs):
-        start = time.process_time()
-        work()
-        best = min(best, time.process_time() - start)
-    return best
+    return time.process_time() - start
 
 
-def library_figures(build, runs):
-    """items/s of every benchmark, the best of `runs` repetitions."""
+def library_figures(build, block):
+    """items/s of every benchmark, one repetition each."""
     output = subprocess.run(
         [os.path.join(build, "bench", "tamlib_bench"), "--benchmark_format=json",
-         f"--benchmark_repetitions={runs}", "--benchmark_min_time=0.5"],
+         f"--block={block}", "--benchmark_min_time=0.5"],
         check=True, capture_output=True, text=True).stdout
-    figures = {}
-    for run in json.loads(output)["benchmarks"]:
-        if run.get("run_type") != "iteration":
-            continue
-        name = run["run_name"]
-        figures[name] = max(figures.get(name, 0.0), run["items_per_second"])
-    return figures
+    return {run["run_name"]: run["items_per_second"]
+            for run in json.loads(output)["benchmarks"] if run.get("run_type") == "iteration"}
 
 
 def coefficients(build, output_rate, input_rate):
@@ -118,44 +109,77 @@ def linear_peer(signal, stamps, grid):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("build", help="build directory holding bench/tamlib_bench")
-    parser.add_argument("--runs", type=int, default=5, help="timed runs per figure")
+    parser.add_argument("--runs", type=int, default=5, help="rounds; each figure is the best")
+    parser.add_argument("--block", type=int, default=0,
+                        help="samples per channel and block for the library and libsoxr "
+                             "(default: the benchmark's own)")
     args = parser.parse_args()
 
     with tempfile.TemporaryDirectory() as data_dir:
-        subprocess.run([os.path.join(args.build, "bench", "tamlib_bench"),
-                        f"--dump-data={data_dir}"], check=True)
+        dump = [os.path.join(args.build, "bench", "tamlib_bench"), f"--dump-data={data_dir}"]
+        if args.block > 0:
+            dump.append(f"--block={args.block}")
+        subprocess.run(dump, check=True)
         with open(os.path.join(data_dir, "layout.txt")) as file:
             layout = {key: int(value) for key, value in (line.split() for line in file)}
         samples = layout["samples"]
         signal = np.fromfile(os.path.join(data_dir, "signal.f64")).reshape(
             layout["channels"], samples)
         stamps = np.fromfile(os.path.join(data_dir, "stamps.f64"))
-
-        library = library_figures(args.build, args.runs)
-        rows = []
-        for name, input_rate, output_rate, channels, target in ALIAS_FREE:
-            up, down, padded = coefficients(args.build, output_rate, input_rate)
-            block = np.ascontiguousarray(signal[:channels])
-            seconds = best_cpu_seconds(lambda: upfirdn(padded, block, up, down, axis=1),
-                                       args.runs)
-            rows.append((name, library[name], "scipy upfirdn", channels * samples / seconds,
-                         target))
-            if channels > 1:
-                soxr = soxr_figure(args.build, data_dir, layout, channels, input_rate,
-                                   output_rate, args.runs)
-                if soxr is not None:
-                    rows.append((name, library[name], "libsoxr HQ", soxr,
-                                 SOXR_TARGETS.get(name)))
         # The output grid of the library: 1000 Hz from 0 up to the last stamp.
         grid = np.arange(0, int(np.floor(stamps[-1] * 1000.0)) + 1) / 1000.0
-        for name, method, channels, target in HOLD_LINEAR:
+
+        # Every peer computation as (case, peer, work, items).
+        peers = []
+        for name, input_rate, output_rate, channels, _ in ALIAS_FREE:
+            up, down, padded = coefficients(args.build, output_rate, input_rate)
+            block = np.ascontiguousarray(signal[:channels])
+            peers.append((name, "scipy upfirdn",
+                          lambda padded=padded, block=block, up=up, down=down:
+                          upfirdn(padded, block, up, down, axis=1)))
+        for name, method, channels, _ in HOLD_LINEAR:
             peer = hold_peer if method == "hold" else linear_peer
             block = np.ascontiguousarray(signal[:channels])
-            seconds = best_cpu_seconds(lambda: peer(block, stamps, grid), args.runs)
-            rows.append((name, library[name], "numpy", channels * samples / seconds, target))
+            peers.append((name, "numpy",
+                          lambda peer=peer, block=block: peer(block, stamps, grid)))
+        channels_of = {case[0]: case[3] for case in ALIAS_FREE}
+        channels_of.update({case[0]: case[2] for case in HOLD_LINEAR})
+
+        # Rounds of the library and every peer in turn, so that a change in the machine's load
+        # reaches both sides alike; each figure is its best round.
+        library = {}
+        theirs = {}
+        for _ in range(args.runs):
+            for name, figure in library_figures(args.build, layout["block"]).items():
+                library[name] = max(library.get(name, 0.0), figure)
+            for name, peer, work in peers:
+                # An untimed call first and the best of three after it, so that the peer finds
+                # its memory mapped and warm, as in a loop of its own.
+                work()
+                seconds = min(cpu_seconds(work) for _ in range(3))
+                figure = channels_of[name] * samples / seconds
+                theirs[(name, peer)] = max(theirs.get((name, peer), 0.0), figure)
+            for name, input_rate, output_rate, channels, _ in ALIAS_FREE:
+                if channels == 1:
+                    continue
+                soxr = soxr_figure(args.build, data_dir, layout, channels, input_rate,
+                                   output_rate, 1)
+                if soxr is not None:
+                    key = (name, "libsoxr HQ")
+                    theirs[key] = max(theirs.get(key, 0.0), soxr)
+
+        rows = []
+        for name, _, _, _, target in ALIAS_FREE:
+            rows.append((name, library[name], "scipy upfirdn",
+                         theirs[(name, "scipy upfirdn")], target))
+            if (name, "libsoxr HQ") in theirs:
+                rows.append((name, library[name], "libsoxr HQ", theirs[(name, "libsoxr HQ")],
+                             SOXR_TARGETS.get(name)))
+        for name, _, _, target in HOLD_LINEAR:
+            rows.append((name, library[name], "numpy", theirs[(name, "numpy")], target))
 
     print(f"CPU: {cpu_name()}; kernel: {chosen_kernel(args.build)}; one thread, CPU time, "
-          f"best of {args.runs}; {samples} samples per channel in blocks of {layout['block']}\n")
+          f"best of {args.runs} rounds; {samples} samples per channel in blocks of {layout['block']}\n")
     print("| case | library M/s | peer | peer M/s | ratio | target |")
     print("|---|---:|---|---:|---:|---|")
     failed = 0
