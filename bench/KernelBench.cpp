@@ -41,9 +41,9 @@ const PolyphaseKernel* kernelNamed(const std::string& name) {
 void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kernel, bool useTiles) {
     const uint64_t width = kernel->laneWidth;
     const uint64_t stride = setup.channels == 1 ? 1 : (setup.channels + width - 1) / width * width;
-    // As many outputs as the method puts in one batch: about 2048 window rows.
-    const uint64_t count = std::clamp<uint64_t>(
-        (setup.taps < 2048 ? 2048 - setup.taps : 0) * setup.up / setup.down, 8, 1024);
+    // As many outputs as the method puts in one batch.
+    const uint64_t count =
+        Karvel::Tamlib::Resampler::Kernels::batchOutputs(setup.up, setup.down, setup.taps, stride);
     std::vector<uint32_t> phases(count);
     std::vector<uint64_t> rows(count);
     uint64_t position = 0;

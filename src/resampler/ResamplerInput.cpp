@@ -8,6 +8,28 @@ namespace Karvel::Tamlib::Resampler {
 
 namespace {
 
+// stamps[i] = (first + i) * dt + (dt + t0) for i < count. Below 2^53 the index is the exact sum
+// of first and an int32 offset, which converts to double in vector registers.
+void writeStampRun(double* stamps, uint64_t first, uint64_t count, double dt, double t0) {
+    constexpr uint64_t kExactIndices = uint64_t{1} << 53;
+    constexpr uint64_t kChunk = uint64_t{1} << 30;
+    uint64_t i = 0;
+    if (first < kExactIndices && count < kExactIndices - first) {
+        for (; i < count; i += kChunk) {
+            const auto length = static_cast<int32_t>(std::min(kChunk, count - i));
+            const double base = static_cast<double>(first + i);
+            double* out = stamps + i;
+            for (int32_t m = 0; m < length; ++m) {
+                out[m] = (base + static_cast<double>(m)) * dt + (dt + t0);
+            }
+        }
+        return;
+    }
+    for (; i < count; ++i) {
+        stamps[i] = static_cast<double>(first + i) * dt + (dt + t0);
+    }
+}
+
 bool allFinite(const double* times, uint64_t count) {
     for (uint64_t k = 0; k < count; ++k) {
         if (!std::isfinite(times[k])) {
@@ -148,9 +170,7 @@ void Resampler::storeGeneratedTimes(ResamplerChannelGroup& group, ResamplerChann
         // Contiguous runs up to the end of the ring, then from its start.
         for (uint64_t k = first; k < count;) {
             const uint64_t run = std::min(count - k, size - slot);
-            for (uint64_t i = 0; i < run; ++i) {
-                stamps[slot + i] = static_cast<double>(k + i) * dt + (dt + t0);
-            }
+            writeStampRun(stamps + slot, k, run, dt, t0);
             k += run;
             slot = slot + run >= size ? 0 : slot + run;
         }
@@ -158,9 +178,7 @@ void Resampler::storeGeneratedTimes(ResamplerChannelGroup& group, ResamplerChann
         return;
     }
     group.generatedTimes.resize(count);
-    for (uint64_t k = 0; k < count; ++k) {
-        group.generatedTimes[k] = static_cast<double>(k) * dt + (dt + t0);
-    }
+    writeStampRun(group.generatedTimes.data(), 0, count, dt, t0);
     if (count == 0) {
         if (group.timeMasterChannel == nullptr) {
             group.timeMasterChannel = &channel;

@@ -90,7 +90,7 @@ private:
     // Batched production: a run of outputs of every channel at once, from an interleaved copy
     // of the window rows, by the kernel chosen when the resampler was made.
     void prepareBatches(const ResamplerChannelGroup& group, size_t entry);
-    uint64_t batchOutputLimit(size_t entry) const;
+    uint64_t batchOutputLimit(const ResamplerChannelGroup& group, size_t entry) const;
     uint64_t historyStride(const ResamplerChannelGroup& group) const;
     void produceOneOutput(ResamplerChannelGroup& group, size_t entry);
     uint64_t produceBatch(ResamplerChannelGroup& group, size_t entry, uint64_t limit);

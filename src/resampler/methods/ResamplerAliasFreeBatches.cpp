@@ -19,17 +19,10 @@ uint64_t ResamplerAliasFree::historyStride(const ResamplerChannelGroup& group) c
     return (channels + width - 1) / width * width;
 }
 
-uint64_t ResamplerAliasFree::batchOutputLimit(size_t entry) const {
-    // About this many window rows per batch keep the interleaved copy in the second-level cache,
-    // while the rows copied twice (the T - 1 that neighbouring batches share) stay few.
-    constexpr uint64_t kTargetRows = 2048;
-    constexpr uint64_t kMinOutputs = 8;
-    constexpr uint64_t kMaxOutputs = 1024;
-    const uint64_t taps = tapsPerPhase[entry];
-    const uint64_t up = interpolationFactors[entry];
-    const uint64_t down = decimationFactors[entry];
-    const uint64_t rows = taps < kTargetRows ? kTargetRows - taps : 0;
-    return std::clamp(rows * up / down, kMinOutputs, kMaxOutputs);
+uint64_t ResamplerAliasFree::batchOutputLimit(const ResamplerChannelGroup& group,
+                                              size_t entry) const {
+    return Kernels::batchOutputs(interpolationFactors[entry], decimationFactors[entry],
+                                 tapsPerPhase[entry], historyStride(group));
 }
 
 void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size_t entry) {
@@ -63,7 +56,7 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size
     }
     // Sized on the first pass for the largest batch the group can make, so later passes only
     // reuse them.
-    const uint64_t outputs = batchOutputLimit(entry);
+    const uint64_t outputs = batchOutputLimit(group, entry);
     const uint64_t down = decimationFactors[entry];
     const uint64_t rows = ((outputs - 1) * down + up - 1) / up + 1 + taps;
     const uint64_t stride = historyStride(group);
@@ -100,7 +93,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
     const uint64_t up = interpolationFactors[entry];
     const uint64_t down = decimationFactors[entry];
     const auto firstSample = static_cast<uint64_t>(inputIndices[entry]);
-    limit = std::min(limit, batchOutputLimit(entry));
+    limit = std::min(limit, batchOutputLimit(group, entry));
 
     // The phases and windows of the next outputs, as advancePosition would step through them,
     // as long as each window is stored.

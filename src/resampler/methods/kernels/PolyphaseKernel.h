@@ -70,6 +70,9 @@ const PolyphaseKernel& sse2Kernel();
 const PolyphaseKernel& avx2Kernel();
 const PolyphaseKernel& avx512Kernel();
 
+// The outputs of one batch of a group whose history rows hold `stride` doubles.
+uint64_t batchOutputs(uint64_t up, uint64_t down, uint64_t taps, uint64_t stride);
+
 // The branches regrouped for tiles of K consecutive outputs: the K outputs from one that takes
 // branch p take branches (p + k * Q) mod P, so entry [p][j][k] = branches[(p + k Q) mod P][j],
 // P * T * K doubles in all.

@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <cstdint>
+
 #include "resampler/methods/kernels/PolyphaseKernel.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
@@ -37,6 +40,18 @@ void interleavedScalarChains(const PolyphaseBatch& batch) {
     for (; first < batch.count; ++first) {
         scalarTile<1>(batch, first);
     }
+}
+
+uint64_t batchOutputs(uint64_t up, uint64_t down, uint64_t taps, uint64_t stride) {
+    // About 256 KiB of window rows per batch keep the interleaved copy in the second-level
+    // cache, while the rows copied twice (the T - 1 that neighbouring batches share) stay few.
+    // One channel takes longer runs, which leave fewer outputs to the scalar chains at the end.
+    constexpr uint64_t kTargetBytes = 256 * 1024;
+    constexpr uint64_t kMinOutputs = 8;
+    const uint64_t maxOutputs = stride == 1 ? 8192 : 1024;
+    const uint64_t targetRows = kTargetBytes / (std::max<uint64_t>(stride, 1) * sizeof(double));
+    const uint64_t rows = taps < targetRows ? targetRows - taps : 0;
+    return std::clamp(rows * up / down, kMinOutputs, maxOutputs);
 }
 
 void buildTileBranches(const double* branches, uint64_t up, uint64_t down, uint64_t taps,
