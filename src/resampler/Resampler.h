@@ -179,25 +179,57 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
     const uint64_t firstMaster = group.masterTimesReadIndex;
     uint64_t masterIndex = firstMaster;
     uint64_t produced = 0;
-    do {
-        time = master[masterIndex];
-        // Consume while the next sample is not more than epsilon after the output time: only a
-        // stored successor shows that no later sample belongs to it. The first two steps go
-        // without branches, since how many an output takes follows the jitter of the stamps.
-        bool advancing = true;
-        for (int step = 0; step < 2; ++step) {
-            const uint64_t next = read + 1 >= inputSize ? 0 : read + 1;
-            const double nextTime = inputTimes[next];
-            const bool take = advancing & (pending >= 2) &
-                              ((tolerance >= std::abs(nextTime - time)) | (time > nextTime));
-            read = take ? next : read;
-            pending -= take ? 1 : 0;
-            advancing = take;
+    // A sample belongs to an output at `time` when it lies not more than epsilon after it; the
+    // input is consumed while its next sample belongs.
+    const auto belongs = [tolerance](double sampleTime, double time) {
+        return tolerance >= std::abs(sampleTime - time) || time > sampleTime;
+    };
+    for (;;) {
+        // A stretch in which neither ring wraps: the input may step up to `end`, the end of the
+        // ring or the newest sample that keeps a stored successor, without further checks.
+        const double* const first = inputTimes + read;
+        const double* const end = inputTimes + std::min(inputSize - 1, read + (pending - 1));
+        const double* t = first;
+        const uint64_t run = std::min(available, masterSize - masterIndex);
+        const double* times = master + masterIndex;
+        uint64_t n = 0;
+        bool stalled = false;
+        bool finished = false;
+        for (; n < run; ++n) {
+            time = times[n];
+            while (t < end && belongs(t[1], time)) {
+                ++t;
+            }
+            if (t == end) {
+                stalled = true;
+                break;
+            }
+            writeValues(time, static_cast<uint64_t>(t - inputTimes));
+            if (!(newest > time)) {
+                ++n;
+                finished = true;
+                break;
+            }
         }
-        while (advancing && pending >= 2) {
+        const auto stepped = static_cast<uint64_t>(t - first);
+        read += stepped;
+        pending -= stepped;
+        produced += n;
+        available -= n;
+        masterIndex += n;
+        masterIndex = masterIndex >= masterSize ? 0 : masterIndex;
+        if (finished || available == 0) {
+            break;
+        }
+        if (!stalled) {
+            continue;
+        }
+        // At the end of the stretch: the output of this time goes on one step at a time,
+        // wrapping around the input ring, until its sample is found or the input runs out.
+        time = master[masterIndex];
+        while (pending >= 2) {
             const uint64_t next = read + 1 >= inputSize ? 0 : read + 1;
-            const double nextTime = inputTimes[next];
-            if (!(tolerance >= std::abs(nextTime - time) || time > nextTime)) {
+            if (!belongs(inputTimes[next], time)) {
                 break;
             }
             read = next;
@@ -210,7 +242,10 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
         masterIndex = masterIndex + 1 >= masterSize ? 0 : masterIndex + 1;
         ++produced;
         --available;
-    } while (newest > time && available > 0);
+        if (!(newest > time) || available == 0) {
+            break;
+        }
+    }
     copyRingRuns(masterTimes.data(), masterSize, firstMaster, group.outputTimes.data(), outputSize,
                  group.outputWriteIndex, produced);
     group.inputReadIndex = read;
