@@ -151,6 +151,34 @@ void runStream(benchmark::State& state, StreamSetup setup) {
                             setup.channels);
 }
 
+// The copies alone that any resampler behind addData and getResampledData2 makes: each block of
+// every channel into a ring of the block's size, and `outputRatio` times as many doubles back out
+// of a second ring, with no resampling between. A floor for the streams above.
+void runCopies(benchmark::State& state, double outputRatio) {
+    const Workload& data = workload();
+    const auto outputs = static_cast<uint64_t>(static_cast<double>(kBlock) * outputRatio);
+    std::vector<std::vector<double>> inputRings(kMaxChannels, std::vector<double>(kBlock));
+    std::vector<std::vector<double>> outputRings(kMaxChannels,
+                                                 std::vector<double>(outputs + 1024, 1.0));
+    std::vector<double> host(outputs + 1024);
+    for (auto _ : state) {
+        for (uint64_t first = 0; first < kSamplesPerChannel; first += kBlock) {
+            const uint64_t length = std::min(kBlock, kSamplesPerChannel - first);
+            for (int c = 0; c < kMaxChannels; ++c) {
+                std::memcpy(inputRings[c].data(), data.channel(c) + first, length * sizeof(double));
+            }
+            benchmark::ClobberMemory();
+            const auto count = static_cast<uint64_t>(static_cast<double>(length) * outputRatio);
+            for (int c = 0; c < kMaxChannels; ++c) {
+                std::memcpy(host.data(), outputRings[c].data(), count * sizeof(double));
+                benchmark::DoNotOptimize(host.data());
+            }
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kSamplesPerChannel) *
+                            kMaxChannels);
+}
+
 void registerStreams() {
     struct Named {
         const char* name;
@@ -175,6 +203,12 @@ void registerStreams() {
         benchmark::RegisterBenchmark(stream.name, runStream, stream.setup)
             ->Unit(benchmark::kMillisecond);
     }
+    benchmark::RegisterBenchmark("copies/2500to1000/16ch", runCopies, 0.4)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("copies/1024to1000/16ch", runCopies, 1000.0 / 1024.0)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("copies/irregular/16ch", runCopies, 1.0)
+        ->Unit(benchmark::kMillisecond);
 }
 
 bool writeFile(const std::string& path, const std::vector<double>& data) {
