@@ -11,8 +11,9 @@ namespace {
 // copied in one tight loop of its own instead of all channels being visited once per output.
 class HoldBatch {
 public:
-    HoldBatch(ResamplerChannelGroup& group, uint64_t firstOutputSlot)
-        : group(group), outputSlot(firstOutputSlot) {}
+    HoldBatch(ResamplerChannelGroup& group, uint64_t firstOutputSlot,
+              Kernels::GatherFunction gather)
+        : group(group), outputSlot(firstOutputSlot), gather(gather) {}
 
     void add(uint64_t inputSlot) {
         inputSlots[count] = inputSlot;
@@ -39,13 +40,9 @@ public:
             const double* input = channel.inputBuffer.data();
             double* output = channel.outputBuffer.data();
             if (channel.inputCapacity == group.inputBufferSize && channel.outputCapacity == size) {
-                double* run = output + outputSlot;
-                for (uint64_t k = 0; k < firstRun; ++k) {
-                    run[k] = input[inputSlots[k]];
-                }
-                for (uint64_t k = firstRun; k < count; ++k) {
-                    output[k - firstRun] = input[inputSlots[k]];
-                }
+                const uint64_t inputSize = group.inputBufferSize;
+                gather(input, inputSize, inputSlots, firstRun, output + outputSlot);
+                gather(input, inputSize, inputSlots + firstRun, count - firstRun, output);
                 continue;
             }
             // Rings of another size than the group's: the slots wrap at the channel's own.
@@ -89,6 +86,7 @@ private:
 
     ResamplerChannelGroup& group;
     uint64_t outputSlot;
+    Kernels::GatherFunction gather;
     uint64_t inputSlots[kCapacity];
     uint64_t count = 0;
 };
@@ -102,7 +100,7 @@ ResamplerHold::ResamplerHold() {
 ResamplerHold::~ResamplerHold() = default;
 
 void ResamplerHold::resampleGroup(ResamplerChannelGroup& group, int32_t /*groupIndex*/) {
-    HoldBatch batch(group, group.outputWriteIndex);
+    HoldBatch batch(group, group.outputWriteIndex, gather);
     walkMasterTimes(group, [&batch](double /*time*/, uint64_t inputSlot) { batch.add(inputSlot); });
     batch.flush();
 }

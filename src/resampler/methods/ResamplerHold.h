@@ -1,6 +1,7 @@
 #pragma once
 
 #include "resampler/Resampler.h"
+#include "resampler/methods/kernels/KernelDispatch.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -11,6 +12,10 @@ public:
     ~ResamplerHold() override;
 
     void resampleGroup(ResamplerChannelGroup& group, int32_t groupIndex) override;
+
+private:
+    // The copy of held samples, by the instruction set chosen when the resampler was made.
+    Kernels::GatherFunction gather = Kernels::selectKernel().gather;
 };
 
 }  // namespace Karvel::Tamlib::Resampler

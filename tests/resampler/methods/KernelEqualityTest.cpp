@@ -16,6 +16,7 @@
 
 namespace {
 
+using Karvel::Tamlib::Resampler::Kernels::buildTileBranches;
 using Karvel::Tamlib::Resampler::Kernels::PolyphaseBatch;
 using Karvel::Tamlib::Resampler::Kernels::PolyphaseKernel;
 using Karvel::Tamlib::Resampler::Kernels::selectKernel;
@@ -321,6 +322,17 @@ TEST(KernelEqualityTest, BatchFunctionsSumEachOutputInTapOrder) {
                 batch.channels = shape.channels;
                 kernel.channelLanes(batch);
             }
+            // And through the tile table, where the tiles read all coefficients from one place.
+            std::vector<double> tiles(shape.up * shape.taps * kernel.tileOutputs);
+            std::vector<double> tiled(shape.count * stride, -1.0);
+            if (stride > 1) {
+                buildTileBranches(branches.data(), shape.up, shape.down, shape.taps,
+                                  kernel.tileOutputs, tiles.data());
+                batch.tileBranches = tiles.data();
+                batch.outputs = nullptr;
+                batch.results = tiled.data();
+                kernel.channelLanes(batch);
+            }
 
             for (uint64_t k = 0; k < shape.count; ++k) {
                 for (uint64_t c = 0; c < shape.channels; ++c) {
@@ -334,9 +346,41 @@ TEST(KernelEqualityTest, BatchFunctionsSumEachOutputInTapOrder) {
                     if (stride > 1) {
                         ASSERT_TRUE(sameBits(runs[c][k], sum))
                             << "run of output " << k << " channel " << c;
+                        ASSERT_TRUE(sameBits(tiled[k * stride + c], sum))
+                            << "tiled output " << k << " channel " << c;
                     }
                 }
             }
+        }
+    }
+}
+
+// The hold method's copy by slot, on every kernel: runs that step by 0 to 3 samples, gaps wider
+// than a vector's window, and slots up to the last of the source.
+TEST(KernelEqualityTest, GatherCopiesEverySlot) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> step(0, 3);
+    std::uniform_int_distribution<int> gap(0, 19);
+    const uint64_t sourceSize = 509;
+    std::vector<double> source(sourceSize);
+    for (uint64_t i = 0; i < sourceSize; ++i) {
+        source[i] = static_cast<double>(i) + 0.25;
+    }
+    std::vector<uint64_t> slots;
+    for (uint64_t slot = 0; slots.size() < 2000;) {
+        slots.push_back(slot);
+        slot += gap(random) == 0 ? 17 + static_cast<uint64_t>(step(random)) : step(random);
+        slot = slot >= sourceSize ? slot - sourceSize : slot;
+    }
+    slots.insert(slots.end(), {sourceSize - 3, sourceSize - 2, sourceSize - 2, sourceSize - 1,
+                               sourceSize - 1, sourceSize - 1, sourceSize - 1, sourceSize - 1});
+    for (const std::string& name : supportedKernelNames()) {
+        SCOPED_TRACE(name);
+        KernelOverride override(name);
+        std::vector<double> target(slots.size(), -1.0);
+        selectKernel().gather(source.data(), sourceSize, slots.data(), slots.size(), target.data());
+        for (size_t k = 0; k < slots.size(); ++k) {
+            ASSERT_EQ(target[k], source[slots[k]]) << "output " << k << " slot " << slots[k];
         }
     }
 }

@@ -46,7 +46,8 @@ constexpr PolyphaseKernel kernel{"avx2",
                                  avx2ChannelLanes,
                                  avx2SingleChannel,
                                  interleaveLanes<Avx2>,
-                                 deinterleaveLanes<Avx2>};
+                                 deinterleaveLanes<Avx2>,
+                                 gatherElements};
 
 }  // namespace
 

@@ -39,7 +39,8 @@ constexpr PolyphaseKernel kernel{"sse2",
                                  sse2ChannelLanes,
                                  sse2SingleChannel,
                                  interleaveLanes<Sse2>,
-                                 deinterleaveLanes<Sse2>};
+                                 deinterleaveLanes<Sse2>,
+                                 gatherElements};
 
 }  // namespace
 
