@@ -38,7 +38,8 @@ const PolyphaseKernel* kernelNamed(const std::string& name) {
 }
 
 // One batch of outputs, as the method makes them, computed over and over.
-void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kernel, bool useTiles) {
+void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kernel, bool useTiles,
+               bool intoRings) {
     const uint64_t width = kernel->laneWidth;
     const uint64_t stride = setup.channels == 1 ? 1 : (setup.channels + width - 1) / width * width;
     // As many outputs as the method puts in one batch.
@@ -85,6 +86,16 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     batch.rows = rows.data();
     batch.count = count;
     batch.results = results.data();
+    // The method writes a group's outputs straight into each channel's output ring.
+    std::vector<std::vector<double>> rings(setup.channels, std::vector<double>(count));
+    std::vector<double*> ringStarts;
+    for (auto& ring : rings) {
+        ringStarts.push_back(ring.data());
+    }
+    if (stride > 1 && intoRings) {
+        batch.outputs = ringStarts.data();
+        batch.channels = setup.channels;
+    }
     if (stride == 1) {
         batch.residues = residues.data();
         batch.residuesSize = residues.size();
@@ -126,11 +137,14 @@ int main(int argc, char** argv) {
         }
         for (const Named& named : cases) {
             benchmark::RegisterBenchmark(("kernel/" + name + "/" + named.name).c_str(), runKernel,
-                                         named.setup, kernel, true);
+                                         named.setup, kernel, true, true);
             if (named.setup.channels > 1) {
                 benchmark::RegisterBenchmark(
                     ("kernel/" + name + "/" + named.name + "/untiled").c_str(), runKernel,
-                    named.setup, kernel, false);
+                    named.setup, kernel, false, true);
+                benchmark::RegisterBenchmark(
+                    ("kernel/" + name + "/" + named.name + "/interleaved-results").c_str(),
+                    runKernel, named.setup, kernel, true, false);
             }
         }
     }
