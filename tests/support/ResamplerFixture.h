@@ -157,15 +157,36 @@ struct WorkedSetup {
     void* channel = nullptr;
 };
 
-// Stamps about 1 ms apart, each moved by up to 0.4 ms, still strictly increasing.
-inline std::vector<double> jitteredStamps(size_t count) {
-    std::vector<double> stamps(count);
-    for (size_t i = 0; i < count; ++i) {
-        stamps[i] =
-            0.001 * static_cast<double>(i) + 0.0004 * std::sin(1.7 * static_cast<double>(i));
+// 300 samples about 1 ms apart, each stamp moved by up to 0.4 ms (still strictly increasing),
+// streamed in blocks of 10 through rings of 16 input and 13 output samples onto a 1 kHz grid, so
+// that runs of outputs wrap in both rings.
+struct JitteredStream {
+    explicit JitteredStream(int32_t method) {
+        for (size_t i = 0; i < 300; ++i) {
+            const auto x = static_cast<double>(i);
+            stamps.push_back(0.001 * x + 0.0004 * std::sin(1.7 * x));
+            values.push_back(std::cos(0.37 * x) * x);
+        }
+        ResamplerFixture fixture(method);
+        setSamplerate(fixture.resampler(), 1000.0);
+        setInputBufferSize(fixture.resampler(), 16);
+        setOutputBufferSize(fixture.resampler(), 13);
+        void* channel = fixture.asyncChannel();
+        initialize(fixture.resampler());
+        output = fixture.stream(channel, stamps, values, 10);
     }
-    return stamps;
-}
+    // The index of the newest sample stamped at or before t.
+    size_t sampleAtOrBefore(double t) const {
+        size_t index = 0;
+        while (index + 1 < stamps.size() && stamps[index + 1] <= t) {
+            ++index;
+        }
+        return index;
+    }
+    std::vector<double> stamps;
+    std::vector<double> values;
+    ChannelOutput output;
+};
 
 // start, start + step, ... (count values).
 inline std::vector<double> ramp(size_t count, double start, double step) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -8,37 +9,25 @@
 namespace {
 
 using TamlibTest::ChannelOutput;
-using TamlibTest::jitteredStamps;
+using TamlibTest::JitteredStream;
 using TamlibTest::ResamplerFixture;
 using TamlibTest::WorkedSetup;
 
 // Samples 1.0:10, 2.0:20, 3.0:40. 0.5 lies before every sample: the line through the first two
 // is extended backwards, 10 + (-0.5 / 1) x 10 = 5. 3.0 waits for a successor; with 4.0:50 the
-// Streamed in blocks of 10 through rings of 16 input and 13 output samples, so that runs of
-// outputs wrap: every output lies on the line through the samples around it.
+// Every output of a stream whose runs wrap in both rings lies on the line through the samples
+// around it.
 TEST(LinearTest, StreamedOutputsInterpolateAcrossRingWraps) {
-    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
-    setSamplerate(fixture.resampler(), 1000.0);
-    setInputBufferSize(fixture.resampler(), 16);
-    setOutputBufferSize(fixture.resampler(), 13);
-    void* channel = fixture.asyncChannel();
-    initialize(fixture.resampler());
-    const std::vector<double> stamps = jitteredStamps(300);
-    std::vector<double> values;
-    for (size_t i = 0; i < stamps.size(); ++i) {
-        values.push_back(std::cos(0.37 * static_cast<double>(i)) * static_cast<double>(i));
-    }
-    const ChannelOutput output = fixture.stream(channel, stamps, values, 10);
-    ASSERT_GT(output.size(), 250u);
-    for (size_t k = 0; k < output.size(); ++k) {
-        const double t = output.times[k];
-        size_t left = 0;
-        while (left + 2 < stamps.size() && stamps[left + 1] <= t) {
-            ++left;
-        }
+    const JitteredStream stream(TAMLIB_METHOD_LINEAR);
+    ASSERT_GT(stream.output.size(), 250u);
+    const std::vector<double>& stamps = stream.stamps;
+    const std::vector<double>& values = stream.values;
+    for (size_t k = 0; k < stream.output.size(); ++k) {
+        const double t = stream.output.times[k];
+        const size_t left = std::min(stream.sampleAtOrBefore(t), stamps.size() - 2);
         const double weight = (t - stamps[left]) / (stamps[left + 1] - stamps[left]);
         const double expected = values[left] + weight * (values[left + 1] - values[left]);
-        ASSERT_NEAR(output.values[k], expected, 1e-9 * std::abs(expected) + 1e-12)
+        ASSERT_NEAR(stream.output.values[k], expected, 1e-9 * std::abs(expected) + 1e-12)
             << "output " << k;
     }
 }
