@@ -94,8 +94,13 @@ private:
     uint64_t historyStride(const ResamplerChannelGroup& group) const;
     void produceOneOutput(ResamplerChannelGroup& group, size_t entry);
     uint64_t produceBatch(ResamplerChannelGroup& group, size_t entry, uint64_t limit);
+    double* alignedHistory();
+    double* copyChannelHistory(const ResamplerChannelGroup& group, const ResamplerChannel& channel,
+                               uint64_t firstSample, uint64_t rows);
     double* interleaveHistory(const ResamplerChannelGroup& group, uint64_t firstSample,
                               uint64_t rows, uint64_t stride);
+    void writeChannelValues(const ResamplerChannelGroup& group, ResamplerChannel& channel,
+                            uint64_t count);
     void writeBatchValues(ResamplerChannelGroup& group, uint64_t count, uint64_t stride);
     void writeBatchTimes(ResamplerChannelGroup& group, uint64_t count);
     void advancePositionBy(ResamplerChannelGroup& group, size_t entry, uint64_t outputs);

@@ -11,11 +11,13 @@
 namespace Karvel::Tamlib::Resampler {
 
 uint64_t ResamplerAliasFree::historyStride(const ResamplerChannelGroup& group) const {
+    // A group that would leave more than a quarter of the lanes empty goes channel by channel
+    // instead, with outputs of one channel in the lanes (a stride of 1).
     const uint64_t channels = group.channels.size();
-    if (channels == 1) {
+    const uint64_t width = kernel->laneWidth;
+    if (channels == 1 || channels * 4 <= width * 3) {
         return 1;
     }
-    const uint64_t width = kernel->laneWidth;
     return (channels + width - 1) / width * width;
 }
 
@@ -129,7 +131,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
     batch.tileBranches = tileBranches[entry].empty() ? nullptr : tileBranches[entry].data();
     batch.up = static_cast<uint32_t>(up);
     batch.down = static_cast<uint32_t>(down);
-    batch.history = interleaveHistory(group, firstSample, batchRows[count - 1] + taps, stride);
+    const uint64_t rows = batchRows[count - 1] + taps;
     batch.stride = stride;
     batch.phases = batchPhases.data();
     batch.rows = batchRows.data();
@@ -152,13 +154,17 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
         batch.channels = group.channels.size();
     }
     if (stride == 1) {
-        kernel->singleChannel(batch);
+        for (const auto& channel : group.channels) {
+            batch.history = copyChannelHistory(group, *channel, firstSample, rows);
+            kernel->singleChannel(batch);
+            writeChannelValues(group, *channel, count);
+        }
     } else {
+        batch.history = interleaveHistory(group, firstSample, rows, stride);
         kernel->channelLanes(batch);
-    }
-
-    if (!direct) {
-        writeBatchValues(group, count, stride);
+        if (!direct) {
+            writeBatchValues(group, count, stride);
+        }
     }
     writeBatchTimes(group, count);
     advancePositionBy(group, entry, count);
@@ -168,26 +174,36 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
     return count;
 }
 
-double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group,
-                                              uint64_t firstSample, uint64_t rows,
-                                              uint64_t stride) {
+double* ResamplerAliasFree::alignedHistory() {
     // Rows start on a 64-byte boundary, so that with a stride of whole vectors no load splits a
     // cache line.
     auto address = reinterpret_cast<uintptr_t>(historyRows.data());
     address = (address + 63) & ~static_cast<uintptr_t>(63);
-    double* history = reinterpret_cast<double*>(address);
+    return reinterpret_cast<double*>(address);
+}
 
+double* ResamplerAliasFree::copyChannelHistory(const ResamplerChannelGroup& group,
+                                               const ResamplerChannel& channel,
+                                               uint64_t firstSample, uint64_t rows) {
     // rows never exceeds the stored samples, which the ring holds, so it wraps at most once.
+    double* history = alignedHistory();
+    const uint64_t size = group.inputBufferSize;
+    const uint64_t start = firstSample % size;
+    const uint64_t firstRun = std::min(rows, size - start);
+    const double* ring = channel.inputBuffer.data();
+    std::memcpy(history, ring + start, firstRun * sizeof(double));
+    std::memcpy(history + firstRun, ring, (rows - firstRun) * sizeof(double));
+    return history;
+}
+
+double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group,
+                                              uint64_t firstSample, uint64_t rows,
+                                              uint64_t stride) {
+    double* history = alignedHistory();
     const uint64_t size = group.inputBufferSize;
     const uint64_t start = firstSample % size;
     const uint64_t firstRun = std::min(rows, size - start);
     const uint64_t channels = group.channels.size();
-    if (stride == 1) {
-        const double* ring = group.channels.front()->inputBuffer.data();
-        std::memcpy(history, ring + start, firstRun * sizeof(double));
-        std::memcpy(history + firstRun, ring, (rows - firstRun) * sizeof(double));
-        return history;
-    }
     for (uint64_t c = 0; c < channels; ++c) {
         channelCursors[c] = group.channels[c]->inputBuffer.data() + start;
     }
@@ -202,6 +218,17 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
     return history;
 }
 
+void ResamplerAliasFree::writeChannelValues(const ResamplerChannelGroup& group,
+                                            ResamplerChannel& channel, uint64_t count) {
+    const uint64_t size = group.outputBufferSize;
+    const uint64_t start = group.outputWriteIndex;
+    const uint64_t firstRun = std::min(count, size - start);
+    const double* results = batchResults.data();
+    double* ring = channel.outputBuffer.data();
+    std::memcpy(ring + start, results, firstRun * sizeof(double));
+    std::memcpy(ring, results + firstRun, (count - firstRun) * sizeof(double));
+}
+
 void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t count,
                                           uint64_t stride) {
     const uint64_t size = group.outputBufferSize;
@@ -209,22 +236,16 @@ void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t
     const uint64_t firstRun = std::min(count, size - start);
     const double* results = batchResults.data();
     const uint64_t channels = group.channels.size();
-    if (stride == 1) {
-        double* ring = group.channels.front()->outputBuffer.data();
-        std::memcpy(ring + start, results, firstRun * sizeof(double));
-        std::memcpy(ring, results + firstRun, (count - firstRun) * sizeof(double));
-    } else {
+    for (uint64_t c = 0; c < channels; ++c) {
+        channelOutputs[c] = group.channels[c]->outputBuffer.data() + start;
+    }
+    kernel->deinterleave(results, stride, firstRun, channelOutputs.data(), channels);
+    if (count > firstRun) {
         for (uint64_t c = 0; c < channels; ++c) {
-            channelOutputs[c] = group.channels[c]->outputBuffer.data() + start;
+            channelOutputs[c] = group.channels[c]->outputBuffer.data();
         }
-        kernel->deinterleave(results, stride, firstRun, channelOutputs.data(), channels);
-        if (count > firstRun) {
-            for (uint64_t c = 0; c < channels; ++c) {
-                channelOutputs[c] = group.channels[c]->outputBuffer.data();
-            }
-            kernel->deinterleave(results + firstRun * stride, stride, count - firstRun,
-                                 channelOutputs.data(), channels);
-        }
+        kernel->deinterleave(results + firstRun * stride, stride, count - firstRun,
+                             channelOutputs.data(), channels);
     }
 }
 
