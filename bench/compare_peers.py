@@ -33,6 +33,7 @@ ALIAS_FREE = [
     ("aliasfree/1024to1000/16ch", 1024.0, 1000.0, 16, 5.0),
     ("aliasfree/1000to100/16ch", 1000.0, 100.0, 16, 5.0),
     ("aliasfree/2500to1000/1ch", 2500.0, 1000.0, 1, 2.0),
+    ("aliasfree/2500to1000/3ch", 2500.0, 1000.0, 3, None),
 ]
 SOXR_TARGETS = {"aliasfree/2500to1000/16ch": 1.0}
 # name, method, channels, target ratio over numpy
