@@ -28,7 +28,6 @@ public:
         }
         // The outputs run from outputSlot on; only the end of the output ring breaks the run.
         const uint64_t size = group.outputBufferSize;
-        const uint64_t firstRun = std::min(count, size - outputSlot);
         for (const auto& channelPointer : group.channels) {
             ResamplerChannel& channel = *channelPointer;
             if (channel.arraySize != 1) {
@@ -40,9 +39,11 @@ public:
             const double* input = channel.inputBuffer.data();
             double* output = channel.outputBuffer.data();
             if (channel.inputCapacity == group.inputBufferSize && channel.outputCapacity == size) {
-                const uint64_t inputSize = group.inputBufferSize;
-                gather(input, inputSize, inputSlots, firstRun, output + outputSlot);
-                gather(input, inputSize, inputSlots + firstRun, count - firstRun, output);
+                for (uint64_t done = 0, slot = outputSlot; done < count; slot = 0) {
+                    const uint64_t run = std::min(count - done, size - slot);
+                    gather(input, group.inputBufferSize, inputSlots + done, run, output + slot);
+                    done += run;
+                }
                 continue;
             }
             // Rings of another size than the group's: the slots wrap at the channel's own.
