@@ -1,23 +1,16 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <string>
 #include <vector>
+
+#include "SampleSource.h"
 
 namespace Karvel::Tamlib::Cli {
 
-// One recorded signal as a host holds it before streaming: its values, and either a fixed rate
-// (synchronous) or one time stamp per value (timestamped).
-struct InputChannel {
-    enum class Timing { Synchronous, Timestamped };
-
-    std::string name;
-    Timing timing = Timing::Timestamped;
-    double samplerateHz = 0.0;        // synchronous only
-    double offsetSeconds = 0.0;       // synchronous only: time of the first sample
-    int64_t declaredSampleCount = 0;  // given at registration; 0 means unknown
-    std::vector<double> times;        // timestamped only, seconds, one per value
+// One recorded signal held in memory: its registration, its values and, when timestamped, one
+// time stamp per value.
+struct InputChannel : ChannelInfo {
+    std::vector<double> times;
     std::vector<double> values;
 
     std::size_t size() const { return values.size(); }

@@ -136,8 +136,11 @@ time leaves its cell empty. Numbers carry 17 significant digits, so runs compare
 
 Without INPUT, resamples a built-in example recording: a 2500 Hz vibration channel, a 100 Hz
 temperature channel and a pressure channel with jittered, irregular time stamps.
-INPUT is a long-format CSV with the header "channel,time,value" (time in seconds); every
-channel becomes an asynchronous channel with its own time stamps.
+INPUT ("-" for standard input) is a CSV with the header "channel,time,value" (long: one
+sample per row) or "time,<channel>,..." (wide: an empty cell means no sample), time in
+seconds. Rows must come in time order; the input is streamed, so memory follows --block and
+the channel count, not the length of the recording. Every channel becomes an asynchronous
+channel with its own time stamps.
 
 Options:
   --method hold|linear|aliasfree  resampling method (default linear)

@@ -5,19 +5,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
-#include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "CsvInput.h"
+#include "BlockCutter.h"
+#include "CsvReader.h"
+#include "RegistrationRules.h"
 
 namespace Karvel::Tamlib::Cli {
 
 namespace {
 
-// The library's tolerance when it looks for a group with the same rate and offset.
-constexpr double kGroupTolerance = 2.220446049250313e-16;
 // A plain asynchronous channel's group carries the library's default rate and offset.
 constexpr double kDefaultGroupRateHz = 1000.0;
 constexpr int32_t kDefaultTransitionPercent = 16;
@@ -53,84 +53,134 @@ std::string formatted(const char* format, double value) {
     return text;
 }
 
-bool sameGroupKey(double rateA, double offsetA, double rateB, double offsetB) {
-    return std::fabs(rateA - rateB) <= kGroupTolerance &&
-           std::fabs(offsetA - offsetB) <= kGroupTolerance;
-}
+// The recording with its times moved by a fixed shift.
+class ShiftedSource : public SampleSource {
+public:
+    ShiftedSource(SampleSource& source, double shiftSeconds)
+        : source_(source), shiftSeconds_(shiftSeconds) {}
 
-// The alias-free filter needs a whole rate: the median interval resists jitter and gaps.
-double nominalRateHz(const InputChannel& channel, std::string& note) {
-    if (channel.times.size() < 2) {
-        throw InputError("channel '" + channel.name +
-                         "': the alias-free method needs at least two time stamps to estimate "
-                         "a nominal rate");
+    bool next(Sample& sample) override {
+        if (!source_.next(sample)) {
+            return false;
+        }
+        sample.time -= shiftSeconds_;
+        return true;
     }
-    std::vector<double> intervals;
-    intervals.reserve(channel.times.size() - 1);
-    for (std::size_t k = 1; k < channel.times.size(); ++k) {
-        intervals.push_back(channel.times[k] - channel.times[k - 1]);
+    const std::vector<ChannelInfo>& channels() const override { return source_.channels(); }
+
+private:
+    SampleSource& source_;
+    double shiftSeconds_;
+};
+
+// Longest time a channel goes without a sample between the grid start and the end: before its
+// first sample, between two samples, or after its last one. While a channel is silent its
+// group reads no output times, so the output ring must hold them all.
+struct Silence {
+    double seconds = 0.0;
+    std::size_t channel = 0;
+};
+
+Silence longestSilence(const RecordingSurvey& survey, double gridStart) {
+    Silence longest;
+    const auto consider = [&](double seconds, std::size_t channel) {
+        if (seconds > longest.seconds) {
+            longest = {seconds, channel};
+        }
+    };
+    for (std::size_t c = 0; c < survey.channelCount(); ++c) {
+        const RecordingSurvey::Channel& channel = survey.channel(c);
+        if (channel.count == 0) {
+            consider(survey.endTime() - gridStart, c);
+            continue;
+        }
+        consider(channel.firstTime - gridStart, c);
+        consider(channel.longestInterval, c);
+        consider(survey.endTime() - channel.lastTime, c);
     }
-    const std::size_t middle = intervals.size() / 2;
-    std::nth_element(intervals.begin(), intervals.begin() + middle, intervals.end());
-    double median = intervals[middle];
-    if (intervals.size() % 2 == 0) {
-        const double below = *std::max_element(intervals.begin(), intervals.begin() + middle);
-        median = 0.5 * (below + median);
-    }
-    const double rateHz = median > 0.0 ? std::round(1.0 / median) : 0.0;
-    if (!(rateHz >= 1.0) || !std::isfinite(rateHz)) {
-        throw InputError("channel '" + channel.name + "': median time-stamp interval " +
-                         formatted("%.17g", median) +
-                         " s gives no nominal rate of at least 1 Hz for the alias-free method");
-    }
-    note = "tamresample: channel '" + channel.name + "': nominal rate " +
-           formatted("%.17g", rateHz) + " Hz (median time-stamp interval " +
-           formatted("%.6g", median) + " s)\n";
-    return rateHz;
+    return longest;
 }
 
 }  // namespace
 
-ResampleJob::ResampleJob(const Options& options, double offsetSeconds,
-                         std::vector<InputChannel> channels)
-    : options_(options), offsetSeconds_(offsetSeconds), channels_(std::move(channels)) {}
+ResampleJob::ResampleJob(const Options& options, PassOpener openPass, bool offsetFromEarliestStamp)
+    : options_(options),
+      openPass_(std::move(openPass)),
+      offsetFromEarliestStamp_(offsetFromEarliestStamp),
+      survey_(options.method == Options::Method::AliasFree),
+      bounds_(options.blockSize, 2.0 / options.rateHz, -std::numeric_limits<double>::infinity()) {}
 
-void ResampleJob::measureTimeFromFirstSample() {
-    // The alias-free filter counts input samples from time 0 at the nominal rate: time stamps
-    // far from 0 (an epoch) would make it skip that many samples that never come.
-    timeShiftSeconds_ = std::numeric_limits<double>::infinity();
-    for (const InputChannel& channel : channels_) {
-        if (channel.size() > 0) {
-            timeShiftSeconds_ = std::min(timeShiftSeconds_, channel.timeOf(0));
+void ResampleJob::survey() {
+    std::unique_ptr<SampleSource> source = openPass_();
+    Sample sample;
+    if (!source->next(sample)) {
+        throw InputError("nothing to resample: no channel has a sample");
+    }
+    // Samples come in time order: the first is the earliest. The alias-free filter counts input
+    // samples from time 0 at the nominal rate: time stamps far from 0 (an epoch) would make it
+    // skip that many samples that never come, so for it time is measured from the earliest.
+    const double earliest = sample.time;
+    timeShiftSeconds_ = isAliasFree() ? earliest : 0.0;
+    // Absolute time stamps (an epoch, an hour into a test run) need the grid to start near
+    // them: the grid is seeded from the offsets, not from the data.
+    offsetSeconds_ = options_.offsetSeconds.value_or(offsetFromEarliestStamp_ ? earliest : 0.0) -
+                     timeShiftSeconds_;
+    double knownStart = std::max(offsetSeconds_, 0.0);
+    for (const ChannelInfo& channel : source->channels()) {
+        if (channel.timing == ChannelInfo::Timing::Synchronous) {
+            knownStart = std::max(knownStart, channel.offsetSeconds - timeShiftSeconds_);
         }
     }
-    if (!std::isfinite(timeShiftSeconds_)) {
-        timeShiftSeconds_ = 0.0;
-    }
-    for (InputChannel& channel : channels_) {
-        channel.offsetSeconds -= timeShiftSeconds_;
-        for (double& time : channel.times) {
-            time -= timeShiftSeconds_;
+    bounds_.raiseGridStart(knownStart);
+
+    do {
+        sample.time -= timeShiftSeconds_;
+        const bool isFirst =
+            sample.channel >= survey_.channelCount() || survey_.channel(sample.channel).count == 0;
+        // A timestamped alias-free channel is registered at its first stamp, which may move
+        // the grid start.
+        if (isFirst && isAliasFree() &&
+            source->channels()[sample.channel].timing == ChannelInfo::Timing::Timestamped) {
+            bounds_.raiseGridStart(sample.time);
         }
-    }
-    offsetSeconds_ -= timeShiftSeconds_;
+        survey_.add(sample);
+        bounds_.add(sample.channel, sample.time);
+    } while (source->next(sample));
+
+    channels_ = source->channels();
+    survey_.finish(channels_.size());
+    bounds_.finish(survey_.endTime());
 }
 
 void ResampleJob::planRegistrations(std::string& notes) {
-    const bool aliasFree = options_.method == Options::Method::AliasFree;
     registrations_.clear();
     groups_.clear();
     for (std::size_t c = 0; c < channels_.size(); ++c) {
-        const InputChannel& channel = channels_[c];
+        const ChannelInfo& channel = channels_[c];
+        const RecordingSurvey::Channel& surveyed = survey_.channel(c);
         Registration registration;
-        if (channel.timing == InputChannel::Timing::Synchronous) {
-            registration = {channel.samplerateHz, channel.offsetSeconds, true, 0};
-        } else if (aliasFree) {
+        if (channel.timing == ChannelInfo::Timing::Synchronous) {
+            registration = {channel.samplerateHz, channel.offsetSeconds - timeShiftSeconds_, true,
+                            0};
+        } else if (isAliasFree()) {
+            if (surveyed.count < 2) {
+                throw InputError("channel '" + printable(channel.name) +
+                                 "': the alias-free method needs at least two time stamps to "
+                                 "estimate a nominal rate");
+            }
+            const NominalRate& nominal = surveyed.nominal;
+            if (nominal.rateHz == 0.0) {
+                throw InputError(
+                    "channel '" + printable(channel.name) + "': median time-stamp interval " +
+                    formatted("%.17g", nominal.medianIntervalSeconds) +
+                    " s gives no nominal rate of at least 1 Hz for the alias-free method");
+            }
+            notes += "tamresample: channel '" + printable(channel.name) + "': nominal rate " +
+                     formatted("%.17g", nominal.rateHz) + " Hz (median time-stamp interval " +
+                     formatted("%.6g", nominal.medianIntervalSeconds) + " s)\n";
             // A channel's nominal time axis starts at its first stamp; distinct starts also
             // keep channels of equal rate in groups of their own.
-            std::string note;
-            registration = {nominalRateHz(channel, note), channel.times.front(), true, 0};
-            notes += note;
+            registration = {nominal.rateHz, surveyed.firstTime, true, 0};
         } else {
             registration = {kDefaultGroupRateHz, 0.0, false, 0};
         }
@@ -144,9 +194,12 @@ void ResampleJob::planRegistrations(std::string& notes) {
                 if (sameGroupKey(registration.samplerateHz, registration.offsetSeconds,
                                  earlier.samplerateHz, earlier.offsetSeconds)) {
                     joined = earlier.group;
-                    const InputChannel& other = channels_[r];
-                    if (channel.timing != other.timing || channel.times != other.times) {
-                        throw InputError("channels '" + other.name + "' and '" + channel.name +
+                    const ChannelInfo& other = channels_[r];
+                    const bool timestamped = channel.timing == ChannelInfo::Timing::Timestamped;
+                    if (channel.timing != other.timing ||
+                        (timestamped && !survey_.sameTimeStamps(r, c))) {
+                        throw InputError("channels '" + printable(other.name) + "' and '" +
+                                         printable(channel.name) +
                                          "' have the same rate and start but different time "
                                          "stamps, so the resampler cannot keep them apart");
                     }
@@ -174,36 +227,45 @@ double ResampleJob::gridStart() const {
     return start;
 }
 
-ResampleJob::RingSizes ResampleJob::ringSizes(const BlockPlan& plan) const {
+ResampleJob::RingSizes ResampleJob::ringSizes() const {
     const double rateHz = options_.rateHz;
     const double start = gridStart();
 
     // An alias-free group reads a window of taps input samples: its outputs trail its input by
-    // that window, and that many samples stay in its input ring.
+    // that window, and that many samples stay in its input ring. It also places each sample at
+    // its nominal time: stamps behind it make the outputs trail further, stamps ahead of it
+    // leave more input waiting.
     uint64_t mostTaps = 0;
     double filterLagSeconds = 0.0;
-    if (options_.method == Options::Method::AliasFree) {
-        for (const Registration& registration : registrations_) {
+    double behindSeconds = 0.0;
+    double aheadSamples = 0.0;
+    if (isAliasFree()) {
+        for (std::size_t c = 0; c < registrations_.size(); ++c) {
+            const Registration& registration = registrations_[c];
             uint32_t taps = 0;
             getAliasFreeFilterLength(rateHz, registration.samplerateHz,
                                      options_.transitionPercent.value_or(kDefaultTransitionPercent),
                                      options_.attenuationDb.value_or(kDefaultAttenuationDb), &taps);
             mostTaps = std::max<uint64_t>(mostTaps, taps);
             filterLagSeconds = std::max(filterLagSeconds, taps / registration.samplerateHz);
+            const RecordingSurvey::Channel& surveyed = survey_.channel(c);
+            behindSeconds = std::max(behindSeconds, surveyed.mostBehindNominal);
+            aheadSamples = std::max(
+                aheadSamples, std::ceil(surveyed.mostAheadOfNominal * registration.samplerateHz));
         }
     }
 
     // Between two reads a group may lag the newest output time by its longest silence, and one
     // block then adds its span: the output ring must hold both, or unread times are overwritten.
-    const BlockPlan::Silence silence = plan.longestSilence(start);
+    const Silence silence = longestSilence(survey_, start);
     const double outputSeconds =
-        plan.longestBlockSeconds(start) + silence.seconds + filterLagSeconds;
+        bounds_.longestBlockSeconds() + silence.seconds + filterLagSeconds + behindSeconds;
     const double outputEntries = std::ceil(outputSeconds * rateHz) + 16.0;
     // An input ring holds one block plus what waits for the next output time (two output
     // periods; everything before the first output time at the start).
     const double inputEntries = static_cast<double>(options_.blockSize) +
-                                static_cast<double>(plan.mostSamplesWaiting(start, 2.0 / rateHz)) +
-                                static_cast<double>(mostTaps) + 16.0;
+                                static_cast<double>(bounds_.mostSamplesWaiting()) +
+                                static_cast<double>(mostTaps) + aheadSamples + 16.0;
 
     const double channelCount = static_cast<double>(channels_.size());
     const double groupCount = static_cast<double>(groups_.size());
@@ -211,29 +273,35 @@ ResampleJob::RingSizes ResampleJob::ringSizes(const BlockPlan& plan) const {
                                 inputEntries * (channelCount + groupCount));
     if (!(bytes <= kMemoryLimitBytes)) {
         throw InputError("the rings would need " + formatted("%.3g", bytes / 1e9) +
-                         " GB: channel '" + channels_[silence.channel].name + "' goes " +
+                         " GB: channel '" + printable(channels_[silence.channel].name) + "' goes " +
                          formatted("%.6g", silence.seconds) +
                          " s without a sample after the first output time " +
                          formatted("%.17g", start + timeShiftSeconds_) +
                          " s; check --offset, --rate and the time unit (seconds)");
     }
+    if (std::getenv("TRDEBUG"))
+        std::fprintf(stderr,
+                     "DEBUG block %g silence %g lag %g behind %g ahead %g wait %zu taps %llu -> in "
+                     "%g out %g\n",
+                     bounds_.longestBlockSeconds(), silence.seconds, filterLagSeconds,
+                     behindSeconds, aheadSamples, bounds_.mostSamplesWaiting(),
+                     (unsigned long long)mostTaps, inputEntries, outputEntries);
     return {static_cast<uint64_t>(inputEntries), static_cast<uint64_t>(outputEntries)};
 }
 
-void ResampleJob::run(GridWriter& writer, std::ostream& log) {
-    if (options_.method == Options::Method::AliasFree) {
-        measureTimeFromFirstSample();
-    }
+void ResampleJob::run(std::ostream& out, std::ostream& log) {
+    survey();
     std::string notes;
     planRegistrations(notes);
-    const BlockPlan plan(channels_, options_.blockSize);
-    if (!std::isfinite(plan.endTime())) {
-        throw InputError("nothing to resample: no channel has a sample");
-    }
-    const RingSizes sizes = ringSizes(plan);
+    const RingSizes sizes = ringSizes();
     // Only now is the input known to be usable: a refused input leaves the output empty and
     // its error as the only line on standard error.
     log << notes;
+    std::vector<std::string> names;
+    for (const ChannelInfo& channel : channels_) {
+        names.push_back(channel.name);
+    }
+    GridWriter writer(out, names);
     writer.writeHeader();
 
     try {
@@ -251,46 +319,60 @@ void ResampleJob::run(GridWriter& writer, std::ostream& log) {
         // Buffer sizes before the channels: every registration rebuilds the rings anyway.
         setInputBufferSize(r, sizes.input);
         setOutputBufferSize(r, sizes.output);
-        stream(r, plan, sizes.output, writer);
+        stream(r, sizes.output, writer);
+    } catch (const InputError&) {
+        throw;
     } catch (const std::exception& error) {
         throw std::runtime_error(std::string("resampler: ") + error.what());
     }
 }
 
-void ResampleJob::stream(void* r, const BlockPlan& plan, uint64_t outputRing, GridWriter& writer) {
+void ResampleJob::stream(void* r, uint64_t outputRing, GridWriter& writer) {
     std::vector<void*> handles(channels_.size(), nullptr);
+    std::vector<int64_t> counts(channels_.size());
     for (std::size_t c = 0; c < channels_.size(); ++c) {
-        const InputChannel& channel = channels_[c];
+        const ChannelInfo& channel = channels_[c];
         const Registration& registration = registrations_[c];
-        if (channel.timing == InputChannel::Timing::Synchronous) {
+        counts[c] = survey_.channel(c).count;
+        if (channel.timing == ChannelInfo::Timing::Synchronous) {
             addSyncChannel(r, &handles[c], registration.samplerateHz, registration.offsetSeconds,
                            channel.declaredSampleCount);
         } else if (registration.hasRate) {
+            // A host that has its file at hand knows how many samples a channel has.
             addAsyncChannel2(r, &handles[c], registration.samplerateHz, registration.offsetSeconds,
-                             channel.declaredSampleCount);
+                             counts[c]);
         } else {
             addAsyncChannel(r, &handles[c]);
         }
     }
     initialize(r);
 
-    for (std::size_t block = 0; block < plan.blockCount(); ++block) {
+    std::unique_ptr<SampleSource> source = openPass_();
+    ShiftedSource shifted(*source, timeShiftSeconds_);
+    BlockCutter cutter(shifted, counts, options_.blockSize);
+    BlockCutter::Block block;
+    while (cutter.next(block)) {
         for (std::size_t c = 0; c < channels_.size(); ++c) {
-            const std::size_t begin = plan.beginOf(block, c);
-            const std::size_t count = plan.endOf(block, c) - begin;
+            const std::size_t count = block.values[c].size();
             if (count == 0) {
                 continue;
             }
-            addData(r, handles[c], channels_[c].values.data() + begin, count);
-            if (channels_[c].timing == InputChannel::Timing::Timestamped) {
-                addTimes(r, handles[c], channels_[c].times.data() + begin, count);
+            addData(r, handles[c], block.values[c].data(), count);
+            if (channels_[c].timing == ChannelInfo::Timing::Timestamped) {
+                addTimes(r, handles[c], block.times[c].data(), count);
             }
         }
         calculate(r);
         readOutputs(r, handles, outputRing, writer);
         writer.writeCompletedRows();
     }
-    noMoreDataToAdd(r, plan.endTime() * 1000.0);
+    const std::vector<ChannelInfo>& reread = source->channels();
+    for (std::size_t c = 0; c < channels_.size(); ++c) {
+        if (reread.size() != channels_.size() || reread[c].name != channels_[c].name) {
+            throw InputError("the input changed while it was read: other channels");
+        }
+    }
+    noMoreDataToAdd(r, survey_.endTime() * 1000.0);
     calculate(r);
     readOutputs(r, handles, outputRing, writer);
     writer.finish();

@@ -1,18 +1,19 @@
-// tamresample: resamples a recording (a long-format CSV, or a built-in example) onto one common
-// time grid with the Tamlib resampler and writes a wide CSV.
-#include <algorithm>
+// tamresample: resamples a recording (a CSV file, or a built-in example) onto one common time
+// grid with the Tamlib resampler and writes a wide CSV as the rows complete.
 #include <exception>
 #include <fstream>
 #include <iostream>
-#include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "CsvInput.h"
+#include "CsvFile.h"
 #include "ExampleRecording.h"
-#include "GridWriter.h"
+#include "InMemorySource.h"
 #include "Options.h"
 #include "ResampleJob.h"
+#include "StandardInputCopy.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -27,29 +28,22 @@ namespace {
 
 using namespace Karvel::Tamlib::Cli;
 
-double earliestTime(const std::vector<InputChannel>& channels) {
-    double earliest = std::numeric_limits<double>::infinity();
-    for (const InputChannel& channel : channels) {
-        if (channel.size() > 0) {
-            earliest = std::min(earliest, channel.timeOf(0));
-        }
-    }
-    return earliest;
-}
-
 int resample(const Options& options) {
-    const bool fromFile = !options.inputPath.empty();
-    std::vector<InputChannel> channels = fromFile
-                                             ? CsvInput::readFile(options.inputPath)
-                                             : ExampleRecording::generate(options.exampleSeconds);
-    // Absolute time stamps (an epoch, an hour into a test run) need the grid to start near
-    // them: the grid is seeded from the offsets, not from the data.
-    const double offsetSeconds =
-        options.offsetSeconds.value_or(fromFile ? earliestTime(channels) : 0.0);
-
-    std::vector<std::string> names;
-    for (const InputChannel& channel : channels) {
-        names.push_back(channel.name);
+    std::vector<InputChannel> example;
+    std::optional<StandardInputCopy> standardInput;
+    ResampleJob::PassOpener openPass;
+    if (options.inputPath.empty()) {
+        example = ExampleRecording::generate(options.exampleSeconds);
+        openPass = [&example] { return std::make_unique<InMemorySource>(example); };
+    } else if (options.inputPath == "-") {
+        standardInput.emplace();
+        openPass = [&standardInput] {
+            return std::make_unique<CsvFile>(standardInput->path(), "<stdin>");
+        };
+    } else {
+        openPass = [&options] {
+            return std::make_unique<CsvFile>(options.inputPath, options.inputPath);
+        };
     }
 
     std::ofstream file;
@@ -61,9 +55,8 @@ int resample(const Options& options) {
     }
     std::ostream& out = options.outputPath.empty() ? std::cout : file;
 
-    GridWriter writer(out, names);
-    ResampleJob job(options, offsetSeconds, std::move(channels));
-    job.run(writer, std::cerr);
+    ResampleJob job(options, openPass, !options.inputPath.empty());
+    job.run(out, std::cerr);
     out.flush();
     if (!out) {
         throw InputError("writing the output failed");
@@ -75,9 +68,12 @@ int resample(const Options& options) {
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
-    // The same bytes on every platform: no CR before each LF.
+    // The same bytes on every platform: no CR before each LF, and the input as it is.
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
 #endif
+    // Rows go out as they complete; a synchronised stream would flush far more often.
+    std::ios::sync_with_stdio(false);
     try {
         const Options options = Options::parse(std::vector<std::string>(argv + 1, argv + argc));
         switch (options.action) {

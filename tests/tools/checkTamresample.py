@@ -7,6 +7,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 TAMRESAMPLE = ""
@@ -250,11 +251,12 @@ class Errors(unittest.TestCase):
             ("number", header + "a,0.0,1\na,0.5,2\na,zero,3\n", ":4: "),
             ("field count", header + "a,0.0,1\na,0.5\n", ":3: "),
             ("time backwards", header + "a,0,1\nb,1,2\na,2,3\na,1.5,4\n", ":5: "),
+            ("wide time backwards", "time,a,b\n0,1,2\n1,3,\n0.5,,6\n", ":4: "),
             ("infinite time", header + "a,inf,1\n", ":2: "),
             ("header", "name,time,value\na,0,1\n", ":1: "),
             ("blank lines count", header + "\na,0,1\n\na,1,x\n", ":5: "),
             ("no rows", header, "no data rows"),
-            ("one alias-free stamp", header + "a,0,1\na,1,2\nb,0.5,3\n", "'b'", "aliasfree"),
+            ("one alias-free stamp", header + "a,0,1\nb,0.5,3\na,1,2\n", "'b'", "aliasfree"),
         ]
         with tempfile.TemporaryDirectory() as directory:
             for name, content, fragment, *method in cases:
@@ -265,6 +267,10 @@ class Errors(unittest.TestCase):
                     result = run("--method", (method or ["linear"])[0], path)
                     self.assertFailsWithOneLine(result, fragment, status=1)
                     self.assertEqual(result.stdout, "")
+
+    def test_rows_out_of_time_order_are_refused_by_line(self):
+        result = run("-", stdin="channel,time,value\na,0,1\na,1,2\nb,0.25,3\n")
+        self.assertFailsWithOneLine(result, ":4: time 0.25 lies before 1 on line 3", status=1)
 
     def test_unreadable_file(self):
         missing = os.path.join(DATA_DIR, "no-such-file.csv")
@@ -293,6 +299,50 @@ class Errors(unittest.TestCase):
             with self.subTest(arguments=arguments):
                 result = run("--method", "linear", *arguments)
                 self.assertFailsWithOneLine(result, fragment, status=1)
+
+
+class Streaming(unittest.TestCase):
+    def test_wide_output_read_back_gives_the_same_table(self):
+        # On its own grid, hold returns every sample: the wide reader must see the same cells.
+        linear = run("--method", "linear", "--rate", "4", os.path.join(DATA_DIR, "twoChannels.csv"))
+        again = run("--method", "hold", "--rate", "4", "-", stdin=linear.stdout)
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertEqual(again.stdout, LINEAR_ROWS)
+
+    @unittest.skipIf(os.environ.get("TAMRESAMPLE_SANITIZED"), "a sanitizer's own memory grows")
+    @unittest.skipUnless(os.path.exists("/proc/self/status"), "needs /proc")
+    def test_peak_memory_does_not_grow_with_the_recording(self):
+        def peak_kib(rows):
+            with tempfile.TemporaryDirectory() as directory:
+                path = os.path.join(directory, "long.csv")
+                with open(path, "w") as f:
+                    f.write("channel,time,value\n")
+                    f.writelines("a,%d.5,%d\nb,%d.75,1\n" % (k, k % 7, k) for k in range(rows))
+                child = subprocess.Popen([TAMRESAMPLE, "--rate", "2", "--output",
+                                          os.path.join(directory, "out.csv"), path])
+                # The program's own high-water mark, polled while it runs: the rusage of a
+                # child forked from this interpreter would count the interpreter's pages too.
+                peak = 0
+                while child.poll() is None:
+                    peak = max(peak, high_water_kib(child.pid))
+                    time.sleep(0.005)
+                self.assertEqual(child.returncode, 0)
+                return peak
+        # Holding the recording would cost some 30 bytes per row, 12 MiB more for the longer.
+        small, large = peak_kib(50_000), peak_kib(450_000)
+        self.assertGreater(small, 0)
+        self.assertLess(large - small, 2048, (small, large))
+
+
+def high_water_kib(pid):
+    try:
+        with open("/proc/%d/status" % pid) as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
 
 
 class Version(unittest.TestCase):
