@@ -1,37 +1,22 @@
-"""resample(): pandas and numpy data through the streaming resampler, block by block."""
+"""resample(): pandas and numpy data through the streaming core, block by block."""
 
 from __future__ import annotations
 
-import math
-from dataclasses import dataclass
-from typing import Callable, Dict, List, Mapping, Optional, Tuple, Union
+from typing import TYPE_CHECKING, Callable, List, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
-import pandas as pd
 from numpy.typing import NDArray
 
-from ._resampler import Resampler, alias_free_filter_length, method_code
+from ._engine import INF, Settings, check_times, run
+from ._grid import Axis, Grid
 
-ChannelInput = Union[pd.Series, Tuple[object, object]]
-Data = Union[pd.DataFrame, pd.Series, Mapping[object, ChannelInput]]
+if TYPE_CHECKING:
+    import pandas as pd
 
-
-@dataclass
-class _ChannelSet:
-    """Channels that share one time axis: they go through one resampler as one group."""
-
-    names: List[object]
-    times: NDArray[np.float64]  # seconds after the origin
-    values: NDArray[np.float64]  # (n, len(names))
-
-
-@dataclass
-class _Axis:
-    """How input times map to seconds: datetime (ns since the epoch) or plain seconds."""
-
-    is_datetime: bool
-    tz: object = None
-    name: object = None
+ChannelInput = Union["pd.Series", Tuple[object, object]]
+Data = Union["pd.DataFrame", "pd.Series", Mapping[object, ChannelInput]]
+# A set: its channel names, its raw times and one value array per channel.
+RawSet = Tuple[List[object], NDArray, List[NDArray[np.float64]]]
 
 
 def resample(
@@ -46,8 +31,8 @@ def resample(
     transition_percent: Optional[int] = None,
     attenuation_db: Optional[float] = None,
     block_size: int = 65536,
-    progress: Optional[Callable[[int], None]] = None,
-) -> pd.DataFrame:
+    progress: Optional[Callable[[float], None]] = None,
+) -> "pd.DataFrame":
     """Resample channels onto one common time grid.
 
     Parameters
@@ -70,16 +55,17 @@ def resample(
         Time tolerance in seconds for hold and linear; default a thousandth of an output period.
     input_rate : float or dict, optional
         Nominal input rate in Hz for the alias-free method, for all channels or per channel
-        name. By default one over the median sampling interval, rounded to whole hertz.
+        name. By default one over the median of the channel's first 4096 sampling intervals,
+        rounded to whole hertz.
     transition_percent, attenuation_db : optional
         Alias-free filter design: transition band in percent (10 to 100, default 16) and
         stop-band attenuation in dB (default 60).
     block_size : int
-        Samples per channel and block, and output samples per block. Memory held by the
-        resampler grows with this and with the longest gap between two samples of a channel,
-        not with the length of the input.
+        At most this many samples per channel set, and output periods, per library pass. The
+        resampler's memory grows with this, not with the length of the input.
     progress : callable, optional
-        Called after each block with the number of input samples it consumed.
+        Called as the run goes with the seconds of recording done since the last call; the
+        calls add up to the grid's span.
 
     Returns
     -------
@@ -104,8 +90,11 @@ def resample(
     Notes
     -----
     Each channel set runs through its own resampler in blocks, with the library's streaming
-    semantics: the values are those a C host gets feeding the same blocks. Channels of a
-    DataFrame without missing values share one time axis and one resampler.
+    semantics: the values are those a C host gets from the same samples, whatever the blocks.
+    Channels of a DataFrame without missing values share one time axis and one resampler, and
+    so do the channels of one group of a :class:`tamlib.io.ChannelData` (its ``groups``);
+    there a NaN value stays a value, which the library carries into the outputs next to it.
+    :func:`tamlib.resample_file` runs the same code on files, so its results are these bits.
 
     With ``method="aliasfree"`` a channel is taken as uniformly sampled at its nominal rate
     in whole hertz (the filter ratio uses whole hertz) from its first sample on, and its
@@ -120,265 +109,166 @@ def resample(
     >>> tamlib.resample(frame, rate=100.0)["a"].round(6).tolist()
     [0.0, 1.0, 2.0, 3.0, 4.0]
     """
-    code = method_code(method)
-    rate = float(rate)
-    if not (math.isfinite(rate) and rate > 0.0):
-        raise ValueError("rate must be a finite positive number of hertz.")
-    if int(block_size) < 2:
-        raise ValueError("block_size must be at least 2.")
-    axis, raw = _channels_of(data)
-    if not raw:
+    import pandas as pd
+
+    settings = Settings(method, rate, tolerance, input_rate, transition_percent, attenuation_db,
+                        block_size)
+    axis, sets = _channels_of(data, pd)
+    if not sets:
         raise ValueError("No channels to resample.")
+    axis.origin = _origin(sets, axis, start, pd)
+    relative = []
+    for names, times, values in sets:
+        seconds = axis.seconds(times)
+        check_times(seconds, -INF, lambda i, name=names[0]: f"Channel {name!r}, sample {i}")
+        relative.append((names, seconds, values))
+    reader = ArrayReader(relative, settings.block)
+    if end is None:
+        end_s = max(float(t[-1]) for _, t, _ in relative if t.size)
+    else:
+        end_s = float(axis.seconds(_as_times([end], axis, pd))[0])
+    grid = Grid(settings.rate)
+    sink = ArraySink(sum(len(names) for names in reader.sets))
+    count = run(reader, grid, sink, settings, end_s, progress).points
 
-    origin = _origin(raw, axis, start)
-    sets = [_ChannelSet(names, _seconds(t, origin, axis), v) for names, t, v in raw]
-    dt = 1.0 / rate
-    eps = tolerance if tolerance is not None and tolerance >= 0.0 else dt * 0.001
-    last = max((s.times[-1] for s in sets if s.times.size), default=0.0)
-    end_rel = last if end is None else _seconds(_as_times([end], axis), origin, axis)[0]
-    # The grid by repeated addition, as the library builds it from a first output time of 0.
-    # The sums drift from k / rate by their rounding, so the end is found in the grid itself.
-    steps = int(math.floor(end_rel * rate)) + 3 if end_rel >= 0.0 else 1
-    grid = np.add.accumulate(np.r_[0.0, np.full(steps - 1, dt)])
-    count = int(np.searchsorted(grid, end_rel + eps, side="right")) if end_rel >= 0.0 else 0
-    grid = grid[:count]
-
-    columns: Dict[object, NDArray[np.float64]] = {}
-    for channel_set in sets:
-        out = np.full((count, len(channel_set.names)), np.nan)
-        if count and channel_set.times.size:
-            if code == method_code("aliasfree"):
-                _run_alias_free(channel_set, out, grid, rate, input_rate, transition_percent,
-                                attenuation_db, block_size, progress)
-            else:
-                _run_hold_linear(channel_set, out, grid, rate, method, tolerance, eps,
-                                 block_size, progress)
-        for j, name in enumerate(channel_set.names):
-            columns[name] = out[:, j]
-
-    order = [name for names, _, _ in raw for name in names]
-    index = _index(grid, origin, axis)
-    return pd.DataFrame({name: columns[name] for name in order}, index=index)
+    names = [name for names in reader.sets for name in names]
+    columns = dict(zip(names, sink.columns(count)))
+    index = _index(pd, axis.stamps(grid.values(0, count)), axis)
+    return pd.DataFrame({name: columns[name] for name in _order(data, names, pd)}, index=index)
 
 
-# ---- the two ways through the library ----------------------------------------------------------
+class ArrayReader:
+    """Channel sets held in memory, delivered a block at a time (views, no copies)."""
+
+    def __init__(self, data: Sequence[RawSet], block: int) -> None:
+        self.data = data
+        self.sets = [names for names, _, _ in data]
+        self.block = block
+        self._next = [0] * len(data)
+        self._taken = [0] * len(data)
+
+    def horizon(self, k: int) -> float:
+        times = self.data[k][1]
+        i = self._next[k]
+        return float(times[i]) if i < times.size else INF
+
+    def advance(self, indices) -> None:
+        for k in indices:
+            self._next[k] = min(self._next[k] + self.block, self.data[k][1].size)
+
+    def take(self, k: int):
+        _, times, values = self.data[k]
+        i, j = self._taken[k], self._next[k]
+        self._taken[k] = j
+        return [(times[i:j], [v[i:j] for v in values])] if j > i else []
 
 
-def _blocks(times: NDArray[np.float64], block_size: int, window: float) -> List[Tuple[int, int]]:
-    """Block boundaries: at most block_size samples and, gaps aside, window seconds each."""
-    bounds = []
-    n = times.size
-    i = 0
-    while i < n:
-        j = min(n, i + block_size, int(np.searchsorted(times, times[i] + window, side="right")))
-        j = max(j, i + 1)
-        bounds.append((i, j))
-        i = j
-    return bounds
+class ArraySink:
+    """Outputs into columns that grow with the grid."""
 
+    def __init__(self, width: int) -> None:
+        self.out = np.full((1024, width), np.nan, order="F")
 
-def _largest_span(times: NDArray[np.float64], bounds, first: float) -> float:
-    ends = np.array([times[j - 1] for _, j in bounds])
-    starts = np.r_[min(first, times[0]), ends[:-1]]
-    return float(np.max(ends - starts))
+    def _grow(self, rows: int) -> None:
+        size = self.out.shape[0]
+        if rows > size:
+            grown = np.full((max(2 * size, rows), self.out.shape[1]), np.nan, order="F")
+            grown[:size] = self.out
+            self.out = grown
 
+    def put(self, column: int, rows, values) -> None:
+        self._grow(int(rows[-1]) + 1)
+        for k, v in enumerate(values):
+            self.out[rows, column + k] = v
 
-def _stream(resampler: Resampler, channels, channel_set: _ChannelSet, times, bounds,
-            progress) -> None:
-    for i, j in bounds:
-        stamps = times[i:j]
-        for k, channel in enumerate(channels):
-            resampler.add(channel, channel_set.values[i:j, k], stamps)
-        resampler.calculate()
-        if progress is not None:
-            progress((j - i) * len(channels))
+    def settled(self, row) -> None:
+        pass
 
+    def close(self, count: int) -> None:
+        self._grow(count)
 
-def _run_hold_linear(channel_set, out, grid, rate, method, tolerance, eps, block_size,
-                     progress) -> None:
-    times = channel_set.times
-    first = int(np.searchsorted(grid, times[0] - eps, side="left"))
-    last = int(np.searchsorted(grid, times[-1] + eps, side="right")) - 1
-    if first > last:
-        return
-    if grid[first] >= times[-1] - eps:
-        # The only grid point lies at the last sample, where both methods give its value. The
-        # library would first need a later sample or an end to produce it.
-        out[first:last + 1] = channel_set.values[-1]
-        return
-    dt = 1.0 / rate
-    bounds = _blocks(times, block_size, block_size / rate)
-    span = _largest_span(times, bounds, grid[first])
-    with Resampler(
-        method,
-        rate,
-        offset=float(grid[first]),
-        input_buffer=max(j - i for i, j in bounds) + 2,
-        output_buffer=int(math.ceil(span * rate)) + 16,
-        tolerance=tolerance,
-    ) as resampler:
-        names = channel_set.names
-        if len(names) == 1:
-            channels = [resampler.add_async_channel()]
-        else:
-            # One group for channels that share their time stamps; the rate only names it.
-            channels = [resampler.add_async_channel2(rate, 0.0, times.size) for _ in names]
-        resampler.initialize()
-        _stream(resampler, channels, channel_set, times, bounds, progress)
-        resampler.finish(times[-1] + 0.5 * dt)
-        for k, channel in enumerate(channels):
-            t, v = resampler.read(channel)
-            _place(out[:, k], grid, t, v, 0, first, last)
-
-
-def _nominal_rate(times: NDArray[np.float64], given, name: str) -> float:
-    if isinstance(given, Mapping):
-        given = given.get(name)
-    if given is not None:
-        return float(given)
-    if times.size < 2:
-        raise ValueError(f"Channel {name!r} needs two samples for an input rate; give input_rate.")
-    interval = float(np.median(np.diff(times)))
-    if not interval > 0.0:
-        raise ValueError(f"Channel {name!r} has no sampling interval; give input_rate.")
-    return float(max(1, round(1.0 / interval)))
-
-
-def _run_alias_free(channel_set, out, grid, rate, input_rate, transition_percent,
-                    attenuation_db, block_size, progress) -> None:
-    nominal = _nominal_rate(channel_set.times, input_rate, channel_set.names[0])
-    # The filter counts samples, not stamps: it takes sample k at k over the whole-hertz rate.
-    # Stamps that say otherwise would move the grid away from the outputs, so the channel gets
-    # exactly those, and its outputs go to the grid from the point nearest its first sample.
-    whole = int(nominal) if 1.0 <= nominal < 2.0**31 else 1
-    n = channel_set.times.size
-    times = np.arange(n, dtype=np.float64) / whole
-    dt = 1.0 / rate
-    if channel_set.times[0] > grid[-1] + 0.5 * dt:
-        return
-    anchor = int(_nearest(grid, channel_set.times[:1])[0])
-    percent = 16 if transition_percent is None else int(transition_percent)
-    attenuation = 60.0 if attenuation_db is None else float(attenuation_db)
-    taps = alias_free_filter_length(rate, nominal, percent, attenuation)
-    delay = int(math.ceil(taps * max(rate / whole, 1.0)))
-    bounds = _blocks(times, block_size, block_size / rate)
-    span = _largest_span(times, bounds, 0.0)
-    with Resampler(
-        "aliasfree",
-        rate,
-        0.0,
-        input_buffer=max(j - i for i, j in bounds) + 2,
-        output_buffer=int(math.ceil(span * rate)) + 2 * delay + 16,
-        transition_percent=transition_percent,
-        attenuation_db=attenuation_db,
-    ) as resampler:
-        channels = [resampler.add_async_channel2(nominal, 0.0, n) for _ in channel_set.names]
-        resampler.initialize()
-        _stream(resampler, channels, channel_set, times, bounds, progress)
-        resampler.finish(times[-1] + 0.5 * dt)
-        last_local = int(np.searchsorted(grid, times[-1] + 0.001 * dt, side="right")) - 1
-        last = min(grid.size - 1, anchor + last_local)
-        for k, channel in enumerate(channels):
-            t, v = resampler.read(channel)
-            _place(out[:, k], grid, t, v, anchor, anchor, last)
-
-
-def _place(column, grid, times, values, anchor, first, last) -> None:
-    """Write outputs into the column at their grid index, keeping first..last only."""
-    if times.size == 0 or grid.size == 0:
-        return
-    nearest = _nearest(grid, times)
-    index = anchor + nearest
-    keep = (index >= first) & (index <= last)
-    if grid.size > 1:
-        keep &= np.abs(grid[nearest] - times) <= 0.5 * (grid[1] - grid[0])
-    # A pass never revisits a grid point, so outputs are increasing; anything else is not ours.
-    keep &= np.r_[True, np.diff(times) > 0.0]
-    column[index[keep]] = values[keep]
-
-
-def _nearest(grid: NDArray[np.float64], times: NDArray[np.float64]) -> NDArray[np.int64]:
-    """Index of the grid point nearest to each time (the library's output times are grid
-    points, so this is the exact match for them)."""
-    if grid.size == 1:
-        return np.zeros(times.size, dtype=np.int64)
-    right = np.clip(np.searchsorted(grid, times), 1, grid.size - 1)
-    closer_left = (times - grid[right - 1]) < (grid[right] - times)
-    return (right - closer_left).astype(np.int64)
+    def columns(self, count: int) -> List[NDArray[np.float64]]:
+        return [self.out[:count, k] for k in range(self.out.shape[1])]
 
 
 # ---- input normalisation -----------------------------------------------------------------------
 
 
-def _channels_of(data: Data):
-    """(axis, [(names, raw times, values (n, k))]) for a DataFrame or a dict of channels."""
+def _channels_of(data: Data, pd) -> Tuple[Axis, List[RawSet]]:
+    """The time axis and the channel sets of a DataFrame, a Series or a dict of channels."""
     if isinstance(data, pd.DataFrame):
-        axis = _axis_of(data.index)
-        times = _as_times(data.index, axis)
-        complete, partial = [], []
+        axis = _axis_of(data.index, pd)
+        times = _as_times(data.index, axis, pd)
+        complete, sets = [], []
         for name in data.columns:
             column = _as_values(data[name], name)
-            (partial if np.isnan(column).any() else complete).append((name, column))
-        sets = []
+            if np.isnan(column).any():
+                ok = ~np.isnan(column)
+                sets.append(([name], times[ok], [column[ok]]))
+            else:
+                complete.append((name, column))
         if complete:
-            names = [name for name, _ in complete]
-            # Column-major, so each channel's block is contiguous and reaches the library as is.
-            values = np.asfortranarray(np.column_stack([c for _, c in complete]))
-            sets.append((names, times, values))
-        for name, column in partial:
-            ok = ~np.isnan(column)
-            sets.append(([name], times[ok], column[ok].reshape(-1, 1)))
-        for names, t, _ in sets:
-            _check_times(t, names[0])
+            sets.insert(0, ([n for n, _ in complete], times, [c for _, c in complete]))
         return axis, sets
     if isinstance(data, pd.Series):
-        return _channels_of({data.name if data.name is not None else 0: data})
-    if isinstance(data, Mapping):
-        axis = None
-        sets = []
-        for name, entry in data.items():
-            if isinstance(entry, pd.Series):
-                raw_times, raw_values = entry.index, entry.to_numpy()
-            else:
-                try:
-                    raw_times, raw_values = entry
-                except (TypeError, ValueError):
-                    raise ValueError(
-                        f"Channel {name!r} must be a Series or a (times, values) pair."
-                    ) from None
-            this_axis = _axis_of(raw_times)
-            if axis is None:
-                axis = this_axis
-            elif axis.is_datetime != this_axis.is_datetime:
-                raise ValueError("Channels mix datetime and float time stamps.")
-            times = _as_times(raw_times, axis)
-            values = _as_values(raw_values, name)
-            if values.shape[0] != times.shape[0]:
+        return _channels_of({data.name if data.name is not None else 0: data}, pd)
+    if not isinstance(data, Mapping):
+        raise ValueError("data must be a DataFrame, a Series or a dict of channels.")
+    axis = None
+    entries = {}
+    for name, entry in data.items():
+        if isinstance(entry, pd.Series):
+            raw_times, raw_values = entry.index, entry.to_numpy()
+        else:
+            try:
+                raw_times, raw_values = entry
+            except (TypeError, ValueError):
                 raise ValueError(
-                    f"Channel {name!r} has {times.shape[0]} time stamps and "
-                    f"{values.shape[0]} values."
-                )
+                    f"Channel {name!r} must be a Series or a (times, values) pair.") from None
+        this_axis = _axis_of(raw_times, pd)
+        if axis is None:
+            axis = this_axis
+        elif axis.is_datetime != this_axis.is_datetime:
+            raise ValueError("Channels mix datetime and float time stamps.")
+        times = _as_times(raw_times, axis, pd)
+        values = _as_values(raw_values, name)
+        if values.shape[0] != times.shape[0]:
+            raise ValueError(
+                f"Channel {name!r} has {times.shape[0]} time stamps and {values.shape[0]} values.")
+        entries[name] = (times, values)
+    # The channels of a file's group share their stamps and stay one set, NaN values included.
+    grouped = [g for g in getattr(data, "groups", ()) if len(g) > 1 and all(n in entries for n in g)]
+    in_group = {name for g in grouped for name in g}
+    sets = [(list(g), entries[g[0]][0], [entries[n][1] for n in g]) for g in grouped]
+    for name, (times, values) in entries.items():
+        if name not in in_group:
             ok = ~np.isnan(values)
-            times, values = times[ok], values[ok]
-            _check_times(times, name)
-            sets.append(([name], times, values.reshape(-1, 1)))
-        return axis or _Axis(False), sets
-    raise ValueError("data must be a DataFrame, a Series or a dict of channels.")
+            sets.append(([name], times[ok], [values[ok]]))
+    return axis or Axis(False), sets
 
 
-def _axis_of(index) -> _Axis:
+def _order(data: Data, names: List[object], pd) -> List[object]:
+    """Result columns in the order the input lists its channels."""
+    if isinstance(data, pd.DataFrame):
+        return list(data.columns)
+    if isinstance(data, Mapping):
+        return list(data.keys())
+    return names
+
+
+def _axis_of(index, pd) -> Axis:
     name = getattr(index, "name", None)
     if isinstance(index, pd.DatetimeIndex):
-        return _Axis(True, index.tz, name)
+        return Axis(True, tz=index.tz, name=name)
     array = np.asarray(index)
     if np.issubdtype(array.dtype, np.datetime64):
-        return _Axis(True, None, name)
+        return Axis(True, name=name)
     if array.dtype.kind in "biuf":
-        return _Axis(False, None, name)
+        return Axis(False, name=name)
     raise ValueError(f"Time stamps must be datetimes or seconds, not {array.dtype}.")
 
 
-def _as_times(raw, axis: _Axis) -> NDArray:
+def _as_times(raw, axis: Axis, pd) -> NDArray:
     """Datetimes as int64 ns since the epoch (UTC), plain times as float64 seconds."""
     if axis.is_datetime:
         index = pd.DatetimeIndex(raw)
@@ -401,34 +291,20 @@ def _as_values(raw, name) -> NDArray[np.float64]:
     return values
 
 
-def _check_times(times: NDArray, name) -> None:
-    if times.dtype.kind == "f" and not np.all(np.isfinite(times)):
-        raise ValueError(f"Channel {name!r} has time stamps that are not finite.")
-    if times.size > 1 and np.any(np.diff(times) < 0):
-        raise ValueError(f"Time stamps of channel {name!r} are not in increasing order.")
-
-
-def _origin(raw, axis: _Axis, start) -> Union[int, float]:
+def _origin(sets: List[RawSet], axis: Axis, start, pd):
     if start is not None:
-        return _as_times([start], axis)[0]
-    firsts = [t[0] for _, t, _ in raw if t.size]
+        return _as_times([start], axis, pd)[0]
+    firsts = [t[0] for _, t, _ in sets if t.size]
     if not firsts:
         raise ValueError("No channel has samples to resample.")
     return min(firsts)
 
 
-def _seconds(times: NDArray, origin, axis: _Axis) -> NDArray[np.float64]:
-    if axis.is_datetime:
-        return (times - np.int64(origin)).astype(np.float64) / 1e9
-    return times - origin
-
-
-def _index(grid: NDArray[np.float64], origin, axis: _Axis) -> pd.Index:
+def _index(pd, stamps: NDArray, axis: Axis):
     """The grid's times as the input gave them: the library's output times after the origin."""
     if axis.is_datetime:
-        ns = np.int64(origin) + np.rint(grid * 1e9).astype(np.int64)
-        index = pd.DatetimeIndex(ns.view("datetime64[ns]"), name=axis.name)
+        index = pd.DatetimeIndex(stamps.view("datetime64[ns]"), name=axis.name)
         if axis.tz is not None:
             index = index.tz_localize("UTC").tz_convert(axis.tz)
         return index
-    return pd.Index(grid + origin, name=axis.name)
+    return pd.Index(stamps, name=axis.name)

@@ -29,7 +29,8 @@ def recording(path, n=400):
 def test_single_recording_writes_result_and_plot(tmp_path):
     channels = recording(tmp_path / "rec.h5")
     done = run(tmp_path / "rec.h5", "--rate", 50, "--method", "hold", "--output",
-               tmp_path / "out.csv", "--plot", tmp_path / "out.png", "--window", 0.2, 1.2)
+               tmp_path / "out.csv", "--plot", tmp_path / "out.png", "--window", 0.2, 1.2,
+               "--block-size", 100)
     assert done.returncode == 0, done.stderr
     assert done.stderr == ""  # no progress bar: stderr is not a terminal
     assert "2 channels, 600 samples in" in done.stdout
@@ -44,8 +45,8 @@ def test_single_recording_writes_result_and_plot(tmp_path):
         np.testing.assert_array_equal(written[name][1], expected[name][1])
 
 
-def test_progress_bar_shows_on_a_terminal_for_long_inputs(tmp_path):
-    t = np.arange(250_000) / 10_000.0
+def test_progress_bar_counts_seconds_of_recording_on_a_terminal(tmp_path):
+    t = np.arange(300_000) / 10_000.0
     io.write(tmp_path / "long.h5", {"x": (t, np.sin(t))})
     controller, terminal = pty.openpty()
     try:
@@ -68,15 +69,17 @@ def test_progress_bar_shows_on_a_terminal_for_long_inputs(tmp_path):
         if terminal is not None:
             os.close(terminal)
     assert done.returncode == 0
-    assert re.search(rb"100%.*250k/250k", shown), shown[-300:]
+    assert re.search(rb"100%.*30.0/30.0 s of recording", shown), shown[-300:]
 
 
 def test_bad_input_ends_with_a_message_and_status_2(tmp_path):
     (tmp_path / "bad.csv").write_text("time,a\n0,1\n1,3\n0.5,2\n")
-    done = run(tmp_path / "bad.csv", "--rate", 10)
+    done = run(tmp_path / "bad.csv", "--rate", 10, "--output", tmp_path / "out.h5")
     assert done.returncode == 2
     assert done.stderr.strip() == (
-        "python3 -m tamlib: error: Time stamps of channel 'a' are not in increasing order.")
+        f"python3 -m tamlib: error: {tmp_path / 'bad.csv'}: line 4: time stamps are not in "
+        "increasing order (0.5 after 1.0).")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["bad.csv"]
 
 
 def test_batch_reports_each_file_and_fails_for_a_corrupt_one(tmp_path):

@@ -92,4 +92,4 @@ def test_unreadable_files_are_reported(tmp_path):
     with pytest.raises(ValueError, match="unknown file type"):
         io.read(tmp_path / "rec.txt")
     with pytest.raises(ValueError, match="cannot name an HDF5 group"):
-        io.write_hdf5(tmp_path / "x.h5", {"a/b": ([0.0], [1.0])})
+        io.write_hdf5(tmp_path / "x.h5", {"a/b/c": ([0.0], [1.0])})
