@@ -2,17 +2,17 @@
 
 A reader delivers the samples of each channel set (channels that share one time axis) in pieces,
 in time order; a sink takes the outputs at their grid index. The core steps through time: at
-each step the sets that hold everything else back read on, every set feeds what lies before the
-slowest one to a resampler of its own, one block per pass, and each pass's outputs go to the
-sink as they come. Memory therefore follows the block size and the channel count, not the
-length of the recording.
+each step the sets that hold everything else back read on, every set feeds what it got to a
+resampler of its own, one block per pass, and each pass's outputs go to the sink as they come.
+Memory therefore follows the block size and the channel count, not the length of the
+recording.
 
 A reader has ``sets`` (a list of channel-name lists), ``advance(indices)`` (deliver more of those
 sets; it may deliver others too), ``take(index)`` (the ``(times, [values per channel])`` pieces
 delivered since the last take, times in seconds after the origin) and ``horizon(index)`` (every
 sample of the set before this time has been delivered; +inf once it has all been). A sink has
-``put(column, indices, values)``, ``settled(row)`` (no row before it changes any more) and
-``close(count)``.
+``put(column, indices, values)`` and ``close(count)``; one whose ``ordered`` is true writes
+whole rows and gets ``settled(row)`` (no row before it changes any more) as the run goes.
 """
 
 from __future__ import annotations
@@ -31,8 +31,9 @@ from ._resampler import Resampler, alias_free_filter_length, method_code
 Piece = Tuple[NDArray[np.float64], List[NDArray[np.float64]]]
 INF = math.inf
 # The alias-free method takes a channel's nominal rate from the median of its first intervals:
-# a rule that needs no more of the channel than this, in memory and from files alike.
-NOMINAL_INTERVALS = 4096
+# a rule that needs no more of the channel than this, in memory and from files alike. tamresample
+# applies the same rule (tools/RegistrationRules.h); keep the two in step.
+NOMINAL_INTERVALS = 10000
 
 
 @dataclass
@@ -109,20 +110,28 @@ def run(reader, grid: Grid, sink, settings: Settings, end: float,
         runs.append(_Run(names, column, settings, grid, sink, count - 1))
         column += len(names)
     done = 0.0
+    ordered = getattr(sink, "ordered", False)
     while True:
         horizons = [reader.horizon(k) for k in range(len(runs))]
         slowest = min(horizons, default=INF)
         if slowest == INF:
             break
         reader.advance([k for k, h in enumerate(horizons) if h == slowest])
-        before = min(reader.horizon(k) for k in range(len(runs)))
+        horizons = [reader.horizon(k) for k in range(len(runs))]
+        before = min(horizons)
+        # Sets are independent, so each may feed all it has. A sink that writes whole rows
+        # gets every set only up to the slowest, so that the rows it holds back stay within
+        # one window of the fastest set, whatever the rates.
         for k, one in enumerate(runs):
             one.add(reader.take(k))
-            one.feed(before)
-        sink.settled(min(one.frontier(reader.horizon(k)) for k, one in enumerate(runs)))
-        if progress is not None and min(before, end) > done:
-            progress(min(before, end) - done)
-            done = min(before, end)
+            if one.pieces or horizons[k] == INF:
+                one.feed(before if ordered else INF, final=horizons[k] == INF)
+        if ordered:
+            sink.settled(min(one.frontier(h) for one, h in zip(runs, horizons)))
+        before = min(before, end)
+        if progress is not None and before > done:
+            progress(before - done)
+            done = before
     for k, one in enumerate(runs):
         one.add(reader.take(k))
     if not any(one.started for one in runs):
@@ -165,6 +174,7 @@ class _Run:
         self.previous = -INF
         self.placed = -1
         self.produced = 0
+        self.next_local: Optional[int] = None
         self.steps = settings.block
 
     # ---- input -----------------------------------------------------------------------------
@@ -180,17 +190,18 @@ class _Run:
             self.last_time = float(times[-1])
             self.last_values = [float(v[-1]) for v in values]
 
-    def feed(self, before: float) -> None:
-        """Feed every pending sample before `before` seconds, in blocks."""
-        if self.resampler is None and not self._begin(before == INF):
+    def feed(self, before: float = INF, final: bool = False) -> None:
+        """Feed the pending samples before `before` seconds, in blocks; `final` once the set
+        has delivered all."""
+        if self.resampler is None and not self._begin(final):
             return
         while self.pieces and self.pieces[0][0][0] < before:
             times, values = self.pieces.popleft()
-            j = times.size
             if times[-1] >= before:
                 j = int(np.searchsorted(times, before, side="left"))
                 self.pieces.appendleft((times[j:], [v[j:] for v in values]))
-            self._feed_piece(times[:j], [v[:j] for v in values])
+                times, values = times[:j], [v[:j] for v in values]
+            self._feed_piece(times, values)
 
     def _feed_piece(self, times: NDArray[np.float64], values: List[NDArray]) -> None:
         # At most a block of samples, and a block of output periods, per pass. The alias-free
@@ -245,7 +256,8 @@ class _Run:
         if not self.pieces:
             return False
         s, grid = self.settings, self.grid
-        ring = 2 * s.block + 2
+        # A pass adds at most a block, and leaves at most a filter's length unconsumed.
+        ring = s.block + 16
         if s.method != "aliasfree":
             self.lo = grid.search(self.first_time - s.eps)
             offset = float(grid.values(self.lo, self.lo + 1)[0])
@@ -298,13 +310,14 @@ class _Run:
         interval = float(np.median(np.diff(np.concatenate(stamps))))
         if not interval > 0.0:
             raise ValueError(f"Channel {name!r} has no sampling interval; give input_rate.")
-        return float(max(1, round(1.0 / interval)))
+        # Halves round away from zero, as in tamresample (Python's round() would go to even).
+        return float(max(1.0, math.floor(1.0 / interval + 0.5)))
 
     def finish(self, count: int) -> None:
         self.finished = True
         if not self.started:
             return
-        self.feed(INF)
+        self.feed(final=True)
         s, grid, r = self.settings, self.grid, self.resampler
         try:
             if s.method == "aliasfree":
@@ -320,9 +333,7 @@ class _Run:
                     # The only grid point lies at the last sample, where both methods give its
                     # value. The library would first need a later sample to produce it.
                     rows = np.arange(self.lo, self.hi + 1, dtype=np.int64)
-                    values = [np.full(rows.size, v) for v in self.last_values]
-                    self.sink.put(self.column, rows, values)
-                    self.produced += sum(rows.size for v in self.last_values if v == v)
+                    self._put(rows, [np.full(rows.size, v) for v in self.last_values])
                     return
             r.finish(newest + 0.5 * s.dt)
             self._place()
@@ -336,7 +347,30 @@ class _Run:
         times = outputs[0][0]
         if times.size == 0:
             return
+        values = [v for _, v in outputs]
+        # Every output takes the next master time, so a pass's outputs are consecutive grid
+        # points after the last one placed; checking both ends confirms it without a search.
+        first = self.next_local
+        if first is None or not (self._point(first) == times[0]
+                                 and self._point(first + times.size - 1) == times[-1]):
+            self._place_searched(times, values)
+            return
+        self.next_local = first + times.size
+        self.previous = float(times[-1])
+        row = self.anchor + first
+        a, b = max(0, self.lo - row), min(times.size, self.hi - row + 1)
+        if a >= b:
+            return
+        if a or b < times.size:
+            values = [v[a:b] for v in values]
+        self._put(np.arange(row + a, row + b, dtype=np.int64), values)
+
+    def _point(self, local: int) -> float:
+        return float(self.grid.values(local, local + 1)[0]) if local >= 0 else math.nan
+
+    def _place_searched(self, times: NDArray[np.float64], values) -> None:
         index, points = self.grid.nearest(times)
+        self.next_local = int(index[-1]) + 1
         index += self.anchor
         keep = (index >= self.lo) & (index <= self.hi)
         keep &= np.abs(points - times) <= 0.5 * self.settings.dt
@@ -344,14 +378,16 @@ class _Run:
         keep[0] &= times[0] > self.previous
         keep[1:] &= times[1:] > times[:-1]
         self.previous = float(times[-1])
-        values = [v for _, v in outputs]
         if not keep.all():
             index = index[keep]
             values = [v[keep] for v in values]
         if index.size:
-            self.sink.put(self.column, index, values)
-            self.placed = int(index[-1])
-            self.produced += sum(index.size - int(np.count_nonzero(np.isnan(v))) for v in values)
+            self._put(index, values)
+
+    def _put(self, rows: NDArray[np.int64], values) -> None:
+        self.sink.put(self.column, rows, values)
+        self.placed = int(rows[-1])
+        self.produced += sum(rows.size - int(np.count_nonzero(np.isnan(v))) for v in values)
 
     def frontier(self, horizon: float) -> float:
         """No row before this one changes any more through this set."""

@@ -213,8 +213,10 @@ class Hdf5Reader:
             return max(chunks[0], self.block // chunks[0] * chunks[0])
         return self.block
 
-    def start(self) -> None:
-        """Begin streaming, once the caller has set ``axis.origin``."""
+    def start(self, seconds: bool = True) -> None:
+        """Begin streaming, once the caller has set ``axis.origin``; with `seconds` false the
+        pieces keep the stored times (float seconds, or int64 ns since the epoch)."""
+        self._seconds = seconds
         for s in self._sets:
             if s.begin < s.end:
                 s.horizon = float(self.axis.seconds(np.array([s.first]))[0])
@@ -229,26 +231,30 @@ class Hdf5Reader:
             if i >= s.end:
                 continue
             j = min(s.end, i + self._window(s))
-            ahead = min(s.end, j + 1)
-            raw = self._read(s, s.time, i, ahead)
+            raw = self._read(s, s.time, i, min(s.end, j + 1))
             check_times(raw, s.previous, lambda m, s=s, i=i: self.where(s, i + m))
+            # The look-ahead stamp is read again as the first of the next window.
+            s.previous = raw[j - i - 1]
+            ahead = raw[-1:].copy() if j < s.end else None
             values = [self._read(s, d, i, j) for d in s.datasets.values()]
-            times = raw[:j - i]
+            times = self._converted(s, raw)[:j - i]
             if s.drops_nan:
                 keep = ~np.isnan(values[0])
                 if not keep.all():
                     times, values = times[keep], [values[0][keep]]
             s.pieces.append((times, values))
             s.next = j
-            s.horizon = float(self.axis.seconds(raw[-1:])[0]) if j < s.end else INF
-            # The look-ahead stamp is read again as the first of the next window.
-            s.previous = raw[j - i - 1] if j < s.end else raw[-1]
+            s.horizon = INF if ahead is None else float(self.axis.seconds(ahead)[0])
+
+    def _converted(self, s: _Set, raw: NDArray) -> NDArray:
+        if not self._seconds:
+            return raw
+        if s.datetime:
+            return self.axis.seconds(raw)
+        # The window is a fresh array of ours: shifting it in place spares a copy per window.
+        return np.subtract(raw, self.axis.origin, out=raw)
 
     def take(self, k: int):
-        return [(self.axis.seconds(t), v) for t, v in self.take_raw(k)]
-
-    def take_raw(self, k: int):
-        """As :meth:`take`, with the stored times: seconds, or int64 ns since the epoch."""
         s = self._sets[k]
         pieces, s.pieces = s.pieces, []
         return pieces

@@ -181,9 +181,6 @@ class ArraySink:
         for k, v in enumerate(values):
             self.out[rows, column + k] = v
 
-    def settled(self, row) -> None:
-        pass
-
     def close(self, count: int) -> None:
         self._grow(count)
 

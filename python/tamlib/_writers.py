@@ -1,8 +1,9 @@
 """Sinks of the streaming core that write files as the outputs come: HDF5, wide CSV, nothing.
 
 A sink has ``put(column, rows, values)`` (a set's outputs, one array per channel, at increasing
-grid rows), ``settled(row)`` (no row before it changes any more) and ``close(count)`` (the grid
-has `count` points). See :mod:`tamlib._engine`.
+grid rows) and ``close(count)`` (the grid has `count` points); one that writes whole rows says
+``ordered = True`` and gets ``settled(row)`` (no row before it changes any more). See
+:mod:`tamlib._engine`.
 """
 
 from __future__ import annotations
@@ -25,9 +26,6 @@ class NullSink:
     """Discards the outputs (a run that only checks and counts)."""
 
     def put(self, column: int, rows, values) -> None:
-        pass
-
-    def settled(self, row) -> None:
         pass
 
     def close(self, count: int) -> None:
@@ -127,9 +125,6 @@ class Hdf5Sink:
         for a, b in zip(np.r_[0, runs], np.r_[runs, rows.size]):
             self.put(column, rows[a:b], [v[a:b] for v in values])
 
-    def settled(self, row) -> None:
-        pass
-
     def close(self, count: int) -> None:
         for column in self.columns:
             column.flush()
@@ -145,6 +140,8 @@ class CsvSink:
 
     Rows where no channel has a value are left out, as in :func:`tamlib.io.write_csv`.
     """
+
+    ordered = True
 
     def __init__(self, stream, names: Sequence[str], axis: Axis, grid: Grid) -> None:
         import pandas as pd

@@ -185,12 +185,11 @@ def read_hdf5(path: PathLike) -> ChannelData:
     """
     data = ChannelData()
     with Hdf5Reader(path) as reader:
-        reader.axis.origin = np.int64(0) if reader.axis.is_datetime else 0.0
-        reader.start()
+        reader.start(seconds=False)
         for k, names in enumerate(reader.sets):
             while reader.horizon(k) != float("inf"):
                 reader.advance([k])
-            pieces = reader.take_raw(k)
+            pieces = reader.take(k)
             datetime = reader.datetimes[k]
             times = _joined([t for t, _ in pieces], np.int64 if datetime else np.float64)
             if datetime:
