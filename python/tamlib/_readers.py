@@ -341,9 +341,11 @@ class CsvReader:
         names: Dict[str, None] = {}
         chunks = self._parse(self.pd.read_csv, self.path, usecols=[0], chunksize=1 << 20,
                              **self._options)
-        for chunk in iter(lambda: self._parse(next, chunks, None), None):
+        while True:
+            chunk = self._parse(next, chunks, None)
+            if chunk is None:
+                return list(names)
             names.update(dict.fromkeys(chunk.iloc[:, 0].dropna().unique()))
-        return list(names)
 
     def _chunk(self):
         """The next chunk's samples as (channel index, raw times, values), or None at the end."""
@@ -368,8 +370,9 @@ class CsvReader:
                 keep = ~np.isnan(values)
                 samples.append((k, times[keep], values[keep]))
             return samples
-        values = self._values(chunk.iloc[:, 2], line, None)
         channels = chunk.iloc[:, 0].to_numpy()
+        values = self._numbers(chunk.iloc[:, 2], line,
+                               lambda i: f"channel {channels[i]!r}: value", "a number")
         keep = ~np.isnan(values)
         samples = []
         for name in (self.pd.unique(channels[keep]) if keep.any() else ()):
@@ -392,17 +395,19 @@ class CsvReader:
         return stamps.dt.tz_localize(None).to_numpy(dtype="datetime64[ns]").view(np.int64)
 
     def _values(self, column, line: int, name) -> NDArray:
-        label = "value" if name is None else f"channel {name!r}: value"
-        return self._numbers(column, line, label, "a number")
+        return self._numbers(column, line, lambda i: f"channel {name!r}: value", "a number")
 
-    def _numbers(self, column, line: int, label: str, expected: str) -> NDArray:
+    def _numbers(self, column, line: int, label, expected: str) -> NDArray:
+        """The column as doubles; `label` is text or gives it for the row of a bad cell."""
         if column.dtype.kind in "fiu":
             return column.to_numpy(dtype=np.float64)
         numbers = self.pd.to_numeric(column, errors="coerce")
         bad = np.flatnonzero((numbers.isna() & column.notna()).to_numpy())
         if bad.size:
-            raise ValueError(f"{self.path}: line {line + int(bad[0])}: {label} "
-                             f"{column.iloc[bad[0]]!r} is not {expected}.")
+            i = int(bad[0])
+            what = label(i) if callable(label) else label
+            raise ValueError(f"{self.path}: line {line + i}: {what} "
+                             f"{column.iloc[i]!r} is not {expected}.")
         return numbers.to_numpy(dtype=np.float64)
 
     def _first_stamp(self):

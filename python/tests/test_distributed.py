@@ -1,10 +1,12 @@
-"""tamlib.distributed.resample_files on a LocalCluster against a serial run."""
+"""tamlib.distributed on a LocalCluster against a serial run: many files, and one file split."""
 
+import h5py
 import numpy as np
 import pytest
 
+import tamlib
 from tamlib import io
-from tamlib.distributed import resample_files
+from tamlib.distributed import resample_files, resample_split
 
 distributed = pytest.importorskip("distributed")
 
@@ -67,3 +69,39 @@ def test_cluster_run_writes_the_serial_results_and_reports_the_corrupt_file(tmp_
     for row in ok.itertuples():
         spans = [t[-1] - t[0] for t, _ in io.read(row.file).values()]
         assert abs(row.samples_out - 250.0 * sum(spans)) <= 2
+
+
+@pytest.mark.parametrize("method", ["linear", "aliasfree"])
+def test_one_recording_split_by_group_equals_the_single_process_result(tmp_path, method):
+    rng = np.random.default_rng(8)
+    data = {}
+    for g in range(5):
+        n = 3000 + 250 * g
+        times = 0.02 * g + np.cumsum(rng.uniform(0.9e-3, 1.1e-3, n))
+        for name in ("x", "y")[: 1 + g % 2]:
+            data[f"g{g}/{name}"] = (times, np.sin(times * (g + 1)) + rng.normal(size=n))
+    source = tmp_path / "rec.h5"
+    io.write_hdf5(source, data)
+    options = dict(block_size=500)
+    tamlib.resample_file(source, tmp_path / "single.h5", 200.0, method, **options)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
+                                  dashboard_address=None) as cluster:
+        with distributed.Client(cluster) as client:
+            summary = resample_split(source, tmp_path / "split.h5", 200.0, method, client,
+                                     **options)
+    assert summary.channels == len(data)
+
+    def datasets(path):
+        found = {}
+        with h5py.File(path, "r") as f:
+            f.visititems(lambda name, d: found.setdefault(name, d[()])
+                         if isinstance(d, h5py.Dataset) else None)
+        return found
+
+    single, split = datasets(tmp_path / "single.h5"), datasets(tmp_path / "split.h5")
+    assert sorted(split) == sorted(single)
+    for name, values in single.items():
+        assert values.tobytes() == split[name].tobytes(), name
+    with h5py.File(tmp_path / "split.h5", "r") as f:
+        assert f["g1/x"].is_virtual
+    assert (tmp_path / "split.parts").is_dir()
