@@ -18,6 +18,7 @@ whole rows and gets ``settled(row)`` (no row before it changes any more) as the 
 from __future__ import annotations
 
 import math
+import threading
 from collections import deque
 from dataclasses import dataclass
 from typing import Callable, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
@@ -26,6 +27,7 @@ import numpy as np
 from numpy.typing import NDArray
 
 from ._grid import Grid
+from ._sets import side_by_side
 from ._resampler import Resampler, alias_free_filter_length, method_code
 
 Piece = Tuple[NDArray[np.float64], List[NDArray[np.float64]]]
@@ -34,6 +36,9 @@ INF = math.inf
 # a rule that needs no more of the channel than this, in memory and from files alike. tamresample
 # applies the same rule (tools/RegistrationRules.h); keep the two in step.
 NOMINAL_INTERVALS = 10000
+# Samples per channel set and window, and output periods per pass, unless told otherwise: the
+# results do not depend on it, and at this size the per-window costs have faded.
+BLOCK = 131072
 
 
 @dataclass
@@ -46,7 +51,7 @@ class Settings:
     input_rate: Union[None, float, Mapping[str, float]] = None
     transition_percent: Optional[int] = None
     attenuation_db: Optional[float] = None
-    block: int = 65536
+    block: int = BLOCK
 
     def __post_init__(self) -> None:
         method_code(self.method)
@@ -106,9 +111,32 @@ def run(reader, grid: Grid, sink, settings: Settings, end: float,
     """
     count = grid.search(end + settings.eps, "right") if end >= 0.0 else 0
     runs, column = [], 0
+    sink_lock = threading.Lock()
     for names in reader.sets:
-        runs.append(_Run(names, column, settings, grid, sink, count - 1))
+        runs.append(_Run(names, column, settings, grid, sink, sink_lock, count - 1))
         column += len(names)
+    if getattr(reader, "independent", False) and not getattr(sink, "ordered", False):
+        done = side_by_side(reader, runs, end, progress, count)
+    else:
+        done = _in_step(reader, runs, sink, end, progress)
+    for k, one in enumerate(runs):
+        one.add(reader.take(k))
+    if not any(one.started for one in runs):
+        raise ValueError("No channel has samples to resample.")
+    for one in runs:
+        if not one.finished:
+            one.finish(count)
+    if progress is not None and end > done:
+        progress(end - done)
+    sink.close(count)
+    return Totals(count, sum(one.fed * len(one.names) for one in runs),
+                  sum(one.produced for one in runs))
+
+
+def _in_step(reader, runs: List["_Run"], sink, end: float, progress) -> float:
+    """Read on the sets that hold the others back and feed what lies before the slowest, so
+    that the rows an ordered sink holds stay within one window of the fastest set. Returns
+    the seconds reported done."""
     done = 0.0
     ordered = getattr(sink, "ordered", False)
     while True:
@@ -119,9 +147,6 @@ def run(reader, grid: Grid, sink, settings: Settings, end: float,
         reader.advance([k for k, h in enumerate(horizons) if h == slowest])
         horizons = [reader.horizon(k) for k in range(len(runs))]
         before = min(horizons)
-        # Sets are independent, so each may feed all it has. A sink that writes whole rows
-        # gets every set only up to the slowest, so that the rows it holds back stay within
-        # one window of the fastest set, whatever the rates.
         for k, one in enumerate(runs):
             one.add(reader.take(k))
             if one.pieces or horizons[k] == INF:
@@ -132,26 +157,17 @@ def run(reader, grid: Grid, sink, settings: Settings, end: float,
         if progress is not None and before > done:
             progress(before - done)
             done = before
-    for k, one in enumerate(runs):
-        one.add(reader.take(k))
-    if not any(one.started for one in runs):
-        raise ValueError("No channel has samples to resample.")
-    for one in runs:
-        one.finish(count)
-    if progress is not None and end > done:
-        progress(end - done)
-    sink.close(count)
-    return Totals(count, sum(one.fed * len(one.names) for one in runs),
-                  sum(one.produced for one in runs))
+    return done
 
 
 class _Run:
     """One channel set through one resampler: its pending pieces and where its outputs go."""
 
     def __init__(self, names: Sequence[object], column: int, settings: Settings, grid: Grid,
-                 sink, bound: int) -> None:
+                 sink, sink_lock: threading.Lock, bound: int) -> None:
         self.names = list(names)
         self.column = column
+        self.sink_lock = sink_lock
         self.settings = settings
         self.grid = grid
         self.sink = sink
@@ -385,7 +401,8 @@ class _Run:
             self._put(index, values)
 
     def _put(self, rows: NDArray[np.int64], values) -> None:
-        self.sink.put(self.column, rows, values)
+        with self.sink_lock:
+            self.sink.put(self.column, rows, values)
         self.placed = int(rows[-1])
         self.produced += sum(rows.size - int(np.count_nonzero(np.isnan(v))) for v in values)
 

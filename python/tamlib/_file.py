@@ -12,7 +12,7 @@ from typing import Callable, Iterator, Mapping, Optional, Sequence, Union
 
 import numpy as np
 
-from ._engine import Settings, run
+from ._engine import BLOCK, Settings, run
 from ._grid import Axis, Grid
 from ._readers import open_reader
 from ._writers import CsvSink, Hdf5Sink, NullSink
@@ -60,7 +60,7 @@ def resample_file(
     input_rate: Union[None, float, Mapping[str, float]] = None,
     transition_percent: Optional[int] = None,
     attenuation_db: Optional[float] = None,
-    block_size: int = 65536,
+    block_size: int = BLOCK,
     compression: Optional[str] = None,
     progress=None,
 ) -> Summary:

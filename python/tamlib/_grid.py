@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import bisect
+import threading
 from collections import OrderedDict
 from typing import List, Tuple
 
@@ -25,8 +26,15 @@ class Grid:
         self.dt = 1.0 / rate
         self._starts: List[float] = [0.0]
         self._cache: "OrderedDict[int, NDArray[np.float64]]" = OrderedDict()
+        # Channel sets place their outputs from several threads; the chunks they get are
+        # never changed, only the list of starts and the cache are shared.
+        self._lock = threading.RLock()
 
     def chunk(self, c: int) -> NDArray[np.float64]:
+        with self._lock:
+            return self._chunk(c)
+
+    def _chunk(self, c: int) -> NDArray[np.float64]:
         values = self._cache.get(c)
         if values is not None:
             self._cache.move_to_end(c)
@@ -63,10 +71,12 @@ class Grid:
             return 0
         if x == float("inf"):
             raise ValueError("The grid has no end to search for.")
-        while self._starts[-1] <= x:
-            self.chunk(len(self._starts))
-        c = max(bisect.bisect_right(self._starts, x) - 1, 0)
-        return c * CHUNK + int(np.searchsorted(self.chunk(c), x, side=side))
+        with self._lock:
+            while self._starts[-1] <= x:
+                self._chunk(len(self._starts))
+            c = max(bisect.bisect_right(self._starts, x) - 1, 0)
+            values = self._chunk(c)
+        return c * CHUNK + int(np.searchsorted(values, x, side=side))
 
     def nearest(self, times: NDArray[np.float64]) -> Tuple[NDArray[np.int64], NDArray[np.float64]]:
         """Index of the grid point nearest to each of the increasing times, and that point."""

@@ -19,7 +19,7 @@ from typing import Dict, List, Optional, Sequence, Tuple
 import numpy as np
 from numpy.typing import NDArray
 
-from ._engine import INF, check_times
+from ._engine import BLOCK, INF, check_times
 from ._grid import Axis
 
 NS_SINCE_EPOCH = "ns since epoch"
@@ -67,7 +67,10 @@ class Hdf5Reader:
         Read only these groups (in file order).
     """
 
-    def __init__(self, path, block: int = 65536, groups: Optional[Sequence[str]] = None) -> None:
+    # Each set reads on its own, from any thread: the run may stream them side by side.
+    independent = True
+
+    def __init__(self, path, block: int = BLOCK, groups: Optional[Sequence[str]] = None) -> None:
         import h5py
 
         self.path = os.fspath(path)
@@ -293,7 +296,7 @@ class CsvReader:
     once first for its channel names, in order of appearance.
     """
 
-    def __init__(self, path, block: int = 65536) -> None:
+    def __init__(self, path, block: int = BLOCK) -> None:
         import pandas as pd
 
         self.pd = pd
@@ -476,7 +479,7 @@ class CsvReader:
         return [(self.axis.seconds(t), v) for t, v in pending]
 
 
-def open_reader(path, block: int = 65536, groups: Optional[Sequence[str]] = None):
+def open_reader(path, block: int = BLOCK, groups: Optional[Sequence[str]] = None):
     """A streaming reader for a .h5/.hdf5 or .csv recording, by its extension."""
     suffix = os.path.splitext(os.fspath(path))[1].lower()
     if suffix in (".h5", ".hdf5"):

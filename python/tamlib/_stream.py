@@ -7,7 +7,7 @@ from typing import TYPE_CHECKING, Callable, List, Mapping, Optional, Sequence, T
 import numpy as np
 from numpy.typing import NDArray
 
-from ._engine import INF, Settings, check_times, run
+from ._engine import BLOCK, INF, Settings, check_times, run
 from ._grid import Axis, Grid
 
 if TYPE_CHECKING:
@@ -30,7 +30,7 @@ def resample(
     input_rate: Union[None, float, Mapping[str, float]] = None,
     transition_percent: Optional[int] = None,
     attenuation_db: Optional[float] = None,
-    block_size: int = 65536,
+    block_size: int = BLOCK,
     progress: Optional[Callable[[float], None]] = None,
 ) -> "pd.DataFrame":
     """Resample channels onto one common time grid.
@@ -140,6 +140,9 @@ def resample(
 class ArrayReader:
     """Channel sets held in memory, delivered a block at a time (views, no copies)."""
 
+    # Each set reads on its own, from any thread: the run may stream them side by side.
+    independent = True
+
     def __init__(self, data: Sequence[RawSet], block: int) -> None:
         self.data = data
         self.sets = [names for names, _, _ in data]
@@ -234,7 +237,8 @@ def _channels_of(data: Data, pd) -> Tuple[Axis, List[RawSet]]:
                 f"Channel {name!r} has {times.shape[0]} time stamps and {values.shape[0]} values.")
         entries[name] = (times, values)
     # The channels of a file's group share their stamps and stay one set, NaN values included.
-    grouped = [g for g in getattr(data, "groups", ()) if len(g) > 1 and all(n in entries for n in g)]
+    grouped = [g for g in getattr(data, "groups", ())
+               if len(g) > 1 and all(n in entries for n in g)]
     in_group = {name for g in grouped for name in g}
     sets = [(list(g), entries[g[0]][0], [entries[n][1] for n in g]) for g in grouped]
     for name, (times, values) in entries.items():

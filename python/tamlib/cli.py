@@ -12,6 +12,7 @@ import sys
 from pathlib import Path
 from typing import List, Optional, Sequence
 
+from ._engine import BLOCK
 from ._file import resample_file
 from ._resampler import METHODS
 
@@ -25,8 +26,8 @@ def _common(parser: argparse.ArgumentParser) -> None:
                         help="output grid rate in Hz")
     parser.add_argument("--method", choices=sorted(METHODS), default="linear",
                         help="resampling method (default: linear)")
-    parser.add_argument("--block", type=int, default=65536, metavar="N",
-                        help="samples per channel group and window (default: 65536); memory "
+    parser.add_argument("--block", type=int, default=BLOCK, metavar="N",
+                        help=f"samples per channel group and window (default: {BLOCK}); memory "
                         "grows with it, not with the recording")
     parser.add_argument("--block-size", dest="block", type=int, default=argparse.SUPPRESS,
                         help=argparse.SUPPRESS)
