@@ -30,7 +30,7 @@ def test_single_recording_writes_result_and_plot(tmp_path):
     channels = recording(tmp_path / "rec.h5")
     done = run(tmp_path / "rec.h5", "--rate", 50, "--method", "hold", "--output",
                tmp_path / "out.csv", "--plot", tmp_path / "out.png", "--window", 0.2, 1.2,
-               "--block-size", 100)
+               "--block", 100)
     assert done.returncode == 0, done.stderr
     assert done.stderr == ""  # no progress bar: stderr is not a terminal
     assert "2 channels, 600 samples in" in done.stdout
