@@ -32,7 +32,7 @@ def side_by_side(reader, runs, end: float, progress, count: int) -> float:
     reached = [0.0] * len(runs)
     stop = threading.Event()
 
-    def stream(k: int, events=None) -> None:
+    def stream(k: int, window_done) -> None:
         one = runs[k]
         while True:
             if stop.is_set():
@@ -45,16 +45,15 @@ def side_by_side(reader, runs, end: float, progress, count: int) -> float:
             one.add(reader.take(k))
             if one.pieces or horizon == math.inf:
                 one.feed(final=horizon == math.inf)
-            reached[k] = min(horizon, end)
-            if events is not None:
-                events.put(None)
+            window_done(k, min(horizon, end))
         one.add(reader.take(k))
         one.finish(count)
 
     done = 0.0
 
-    def report() -> None:
+    def report(k: int, seconds: float) -> None:
         nonlocal done
+        reached[k] = seconds
         seconds = sum(reached) / len(runs) if runs else end
         if progress is not None and seconds > done:
             progress(seconds - done)
@@ -63,15 +62,15 @@ def side_by_side(reader, runs, end: float, progress, count: int) -> float:
     threads = min(len(runs), os.cpu_count() or 1, MAX_THREADS)
     if threads < 2:
         for k in range(len(runs)):
-            stream(k)
-            report()
+            stream(k, report)
         return done
-    # Each window done, and each set ended (its future), is an event for the calling thread.
+    # Each window done (its set and seconds) and each set ended (its future) is an event for
+    # the calling thread, which reports them one by one.
     events: "queue.SimpleQueue" = queue.SimpleQueue()
     with ThreadPoolExecutor(threads, thread_name_prefix="tamlib-set") as pool:
         futures = []
         for k in range(len(runs)):
-            futures.append(pool.submit(stream, k, events))
+            futures.append(pool.submit(stream, k, lambda *window: events.put(window)))
             futures[-1].add_done_callback(events.put)
         try:
             ended = 0
@@ -80,11 +79,12 @@ def side_by_side(reader, runs, end: float, progress, count: int) -> float:
                     event = events.get(timeout=_WAIT)
                 except queue.Empty:
                     continue
-                if event is not None:
-                    ended += 1
-                    if event.exception() is not None:
-                        break
-                report()
+                if isinstance(event, tuple):
+                    report(*event)
+                    continue
+                ended += 1
+                if event.exception() is not None:
+                    break
         finally:
             # Ctrl-C, a failing progress callback or a failing set: the others stop at their
             # next window, and the pool is left only when they have.
@@ -96,5 +96,4 @@ def side_by_side(reader, runs, end: float, progress, count: int) -> float:
     real = [e for e in errors if not isinstance(e, _Stopped)]
     if real:
         raise real[0]
-    report()
     return done
