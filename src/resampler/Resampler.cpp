@@ -113,6 +113,8 @@ void Resampler::recompute() {
         // written again.
         group->masterTimesRead = group->masterTimesReadIndex;
         group->hasProduced = false;
+        // The new rings hold nothing of the old: values and stamps count as level again.
+        group->stampsStored = 0;
         for (const auto& channel : group->channels) {
             channel->inputBuffer.swap(channelRings[channelRing++]);
             channel->inputCapacity = inputBufferSize;
@@ -120,6 +122,7 @@ void Resampler::recompute() {
             channel->outputCapacity = outputBufferSize;
             channel->inputWriteIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
             channel->outputReadIndex %= outputBufferSize;
+            channel->samplesStored = 0;
         }
     }
     masterTimesWriteIndex = 0;

@@ -14,6 +14,7 @@ void ResamplerChannel::recompute() {
     inputWriteIndex = 0;
     outputReadIndex = 0;
     samplesAdded = 0;
+    samplesStored = 0;
 }
 
 void ResamplerChannel::resizeBuffers(uint64_t inputSize, uint64_t outputSize) {
@@ -36,7 +37,11 @@ void ResamplerChannel::setArraySize(int32_t value) {
 }
 
 void ResamplerChannel::appendValues(const double* values, uint64_t count) {
-    samplesAdded += (isArray == 0) ? count : 1;
+    const uint64_t samples = (isArray == 0) ? count : 1;
+    samplesAdded += samples;
+    samplesStored = samplesStored > std::numeric_limits<uint64_t>::max() - samples
+                        ? std::numeric_limits<uint64_t>::max()
+                        : samplesStored + samples;
     // Only the newest inputCapacity values can survive; skipping the rest keeps the cursor where
     // writing them one by one would have left it.
     uint64_t first = 0;

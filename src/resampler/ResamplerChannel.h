@@ -33,6 +33,10 @@ public:
     uint64_t inputCapacity = 0;
     uint64_t outputCapacity = 0;
     uint64_t samplesAdded = 0;
+    // Samples whose values were written since the last reset or ring rebuild, counted as
+    // samplesAdded counts them; beside the group's stampsStored it tells whether the values ran
+    // ahead of their time stamps far enough to overwrite stamped samples.
+    uint64_t samplesStored = 0;
     double blockEndTimeInMiliseconds = std::numeric_limits<double>::infinity();
     // Set when an array registration was refused: the channel stays registered but takes part
     // in nothing, since its layout does not fit the rings.

@@ -20,6 +20,7 @@ void ResamplerChannelGroup::recompute() {
     sampleCount = 0;
     expectedOutputCount = 0;
     pendingCount = 0;
+    stampsStored = 0;
     inputWriteIndex = 0;
     outputTimesReadIndex = 0;
     masterTimesReadIndex = 0;
@@ -79,6 +80,34 @@ uint64_t ResamplerChannelGroup::inputSampleCapacity() const {
         capacity = std::min(capacity, channel->inputSampleCapacity());
     }
     return capacity;
+}
+
+uint64_t ResamplerChannelGroup::intactSampleCount() const {
+    uint64_t intact = inputSampleCapacity();
+    for (const auto& channel : channels) {
+        intact = std::min(intact, stampedSamplesHeld(*channel));
+    }
+    return intact;
+}
+
+bool ResamplerChannelGroup::valuesOverranStamps() const {
+    for (const auto& channel : channels) {
+        if (stampedSamplesHeld(*channel) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+uint64_t ResamplerChannelGroup::stampedSamplesHeld(const ResamplerChannel& channel) const {
+    if (channel.arraySize <= 0 || channel.samplesStored <= stampsStored) {
+        return std::numeric_limits<uint64_t>::max();
+    }
+    // Sample k's values are gone once samplesStored - k exceeds the samples the ring holds; the
+    // stamped samples still held are the newest, within that many of the newest value.
+    const uint64_t ahead = channel.samplesStored - stampsStored;
+    const uint64_t held = channel.inputSampleCapacity();
+    return ahead >= held ? 0 : held - ahead;
 }
 
 }  // namespace Karvel::Tamlib::Resampler

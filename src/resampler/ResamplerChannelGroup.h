@@ -33,6 +33,12 @@ public:
 
     // Whole samples that every channel and the time ring still hold.
     uint64_t inputSampleCapacity() const;
+    // Of the newest stamped samples, how many still have their time stamp and the values of
+    // every channel stored. Values added ahead of their stamps overwrite the oldest values, so
+    // this can be fewer than the capacity, or none.
+    uint64_t intactSampleCount() const;
+    // Whether some channel's values overwrote even the newest stamped sample's.
+    bool valuesOverranStamps() const;
 
     uint64_t inputReadIndex = 0;
     uint64_t inputWriteIndex = 0;
@@ -50,6 +56,8 @@ public:
     uint64_t inputBufferSize = 0;
     uint64_t outputBufferSize = 0;
     uint64_t pendingCount = 0;
+    // Time stamps stored since the last reset or ring rebuild (sample k's at slot k mod size).
+    uint64_t stampsStored = 0;
     uint64_t resampledCount = 0;
     int32_t method = Hold;
     std::vector<double> generatedTimes;
@@ -71,6 +79,9 @@ public:
 
 protected:
     void recompute() override;
+
+private:
+    uint64_t stampedSamplesHeld(const ResamplerChannel& channel) const;
 };
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -224,7 +224,8 @@ bool Resampler::waitedTooLong(const ResamplerChannelGroup& group) const {
 }
 
 void Resampler::fillGap(ResamplerChannelGroup& group) {
-    if (!group.hasStoredSample || group.inputBufferSize == 0) {
+    // Holding the newest stamp needs its values; values that ran a ring past it have none.
+    if (!group.hasStoredSample || group.inputBufferSize == 0 || group.valuesOverranStamps()) {
         return;
     }
     double limit = 0.0;

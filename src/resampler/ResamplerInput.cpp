@@ -140,6 +140,7 @@ void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& c
     }
     group.timeMasterChannel = &channel;
     group.pendingCount = saturatingAdd(group.pendingCount, count);
+    group.stampsStored = saturatingAdd(group.stampsStored, count);
     group.hasStoredSample = true;
     const uint64_t first = count > size ? count - size : 0;
     group.inputWriteIndex = (group.inputWriteIndex + first % size) % size;
@@ -163,6 +164,7 @@ void Resampler::storeGeneratedTimes(ResamplerChannelGroup& group, ResamplerChann
         const uint64_t size = group.inputBufferSize;
         group.timeMasterChannel = &channel;
         group.pendingCount = saturatingAdd(group.pendingCount, count);
+        group.stampsStored = saturatingAdd(group.stampsStored, count);
         group.hasStoredSample = group.hasStoredSample || count > 0;
         const uint64_t first = count > size ? count - size : 0;
         uint64_t slot = (group.inputWriteIndex + first % size) % size;
@@ -204,6 +206,7 @@ void Resampler::generateTimeStamps(ResamplerChannelGroup& group) {
         group.inputTimes[0] = group.initialOffset;
         group.inputWriteIndex = group.inputBufferSize > 1 ? 1 : 0;
         group.pendingCount = saturatingAdd(group.pendingCount, 1);
+        group.stampsStored = saturatingAdd(group.stampsStored, 1);
         group.hasStoredSample = true;
         for (const auto& channel : group.channels) {
             storeGeneratedTimes(group, *channel, group.initialOffset, m - 1);

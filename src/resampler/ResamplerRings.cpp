@@ -31,11 +31,12 @@ uint64_t Resampler::masterTimesAvailable(ResamplerChannelGroup& group) const {
 }
 
 void Resampler::skipOverwrittenInput(ResamplerChannelGroup& group) const {
-    const uint64_t capacity = group.inputSampleCapacity();
+    const uint64_t capacity = group.intactSampleCount();
     if (group.pendingCount <= capacity) {
         return;
     }
-    // Go on from the oldest sample whose values and time stamp are all still stored.
+    // Go on from the oldest sample whose values and time stamp are all still stored; with none
+    // the group waits for stamps that catch up with the values.
     const uint64_t size = group.inputBufferSize;
     group.inputReadIndex = (group.inputWriteIndex + size - capacity % size) % size;
     group.pendingCount = capacity;

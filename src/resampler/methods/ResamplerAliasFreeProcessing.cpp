@@ -64,11 +64,12 @@ double ResamplerAliasFree::polyphaseDotProduct(const ResamplerChannelGroup& grou
 }
 
 void ResamplerAliasFree::skipOverwrittenFilterInput(ResamplerChannelGroup& group, size_t entry) {
-    const uint64_t capacity = group.inputSampleCapacity();
+    const uint64_t capacity = group.intactSampleCount();
     if (group.pendingCount <= capacity) {
         return;
     }
-    // Go on from the oldest sample still stored, keeping the phase.
+    // Go on from the oldest sample whose value and time stamp are still stored, keeping the
+    // phase.
     const uint64_t skipped = group.pendingCount - capacity;
     inputIndices[entry] += static_cast<int64_t>(skipped);
     positions[entry] += skipped * interpolationFactors[entry];
