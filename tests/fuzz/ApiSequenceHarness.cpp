@@ -6,9 +6,11 @@
 // come mostly from palettes of troublesome values (NaN, the infinities, -0.0, 1e300, 2^63, sizes
 // near 2^64); a reader past the end of the input yields zeros, so every byte string is a valid
 // program.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -488,6 +490,102 @@ private:
         }
     }
 
+    // A linear resampler of its own on data whose values are their time stamps, so that every
+    // correct output equals its time, or lies below it where the newest value is held. Values
+    // run ahead of the stamps by random amounts, on small rings; a value paired with the stamp
+    // of an earlier sample lies above its time, and ends the run.
+    void pairingOracle() {
+        void* r = nullptr;
+        createResamplerLinear(&r);
+        const uint64_t rings[] = {1, 2, 3, 5, 8, 16, 40, 100, 416};
+        const double rate = in.byte() % 2 == 0 ? 100.0 : 1000.0;
+        const double step = kSteps[in.byte() % (countOf(kSteps) - 2)];  // no 0 or 0.1 steps
+        const double start = static_cast<double>(in.byte() % 8);
+        const size_t channels = in.byte() % 2 + 1;
+        const bool oneGroup = (in.byte() & 1) != 0;
+        attempt([&] { setSamplerate(r, rate); });
+        attempt([&] { setInputBufferSize(r, rings[in.byte() % countOf(rings)]); });
+        attempt([&] { setOutputBufferSize(r, uint64_t{1} << 15); });
+        std::vector<void*> handles(channels, nullptr);
+        for (void*& handle : handles) {
+            attempt([&] {
+                if (oneGroup) {
+                    addAsyncChannel2(r, &handle, rate, 0.0, 0);
+                } else {
+                    addAsyncChannel(r, &handle);
+                }
+            });
+        }
+        attempt([&] { initialize(r); });
+        const auto timeOf = [&](uint64_t k) { return start + static_cast<double>(k + 1) * step; };
+        uint64_t valuesAdded = 0;
+        uint64_t stampsAdded = 0;
+        const int blocks = in.byte() % 12 + 1;
+        std::vector<double> buffer;
+        for (int b = 0; b < blocks; ++b) {
+            const uint64_t newValues = in.byte() % 128;
+            for (uint64_t k = 0; k < newValues; ++k) {
+                buffer.push_back(timeOf(valuesAdded + k));
+            }
+            for (void* handle : handles) {
+                attempt([&] { addData(r, handle, buffer.data(), newValues); });
+            }
+            buffer.clear();
+            valuesAdded += newValues;
+            // Stamps only for samples whose values are in: the values may run ahead, never
+            // behind, so a slot that lost its value holds a later one.
+            const uint64_t newStamps =
+                std::min<uint64_t>(in.byte() % 128, valuesAdded - stampsAdded);
+            for (uint64_t k = 0; k < newStamps; ++k) {
+                buffer.push_back(timeOf(stampsAdded + k));
+            }
+            attempt([&] { addTimes(r, handles.front(), buffer.data(), newStamps); });
+            buffer.clear();
+            stampsAdded += newStamps;
+            if (b + 1 == blocks && (in.byte() & 1) != 0) {
+                attempt([&] { noMoreDataToAdd(r, 1000.0 * (timeOf(stampsAdded) + 0.5)); });
+            }
+            attempt([&] { calculate(r); });
+            if (oneGroup) {
+                // A group's output times are read once, with its first channel.
+                std::vector<double> times = readTimes(r, handles.front());
+                for (void* handle : handles) {
+                    checkIdentityOutputs(r, handle, times);
+                }
+            } else {
+                for (void* handle : handles) {
+                    checkIdentityOutputs(r, handle, readTimes(r, handle));
+                }
+            }
+        }
+        deleteResampler(r);
+    }
+
+    static std::vector<double> readTimes(void* r, void* channel) {
+        uint64_t count = 0;
+        attempt([&] { getResampledDataCount(r, channel, &count); });
+        std::vector<double> times(count);
+        for (uint64_t done = 0; done < count; done += 4096) {
+            const uint64_t n = std::min<uint64_t>(count - done, 4096);
+            attempt([&] { getResampledTimes2(r, channel, times.data() + done, n); });
+        }
+        return times;
+    }
+
+    static void checkIdentityOutputs(void* r, void* channel, const std::vector<double>& times) {
+        std::vector<double> values(times.size());
+        for (uint64_t done = 0; done < times.size(); done += 4096) {
+            const uint64_t n = std::min<uint64_t>(times.size() - done, 4096);
+            attempt([&] { getResampledData2(r, channel, values.data() + done, n); });
+        }
+        for (size_t k = 0; k < times.size(); ++k) {
+            // Rounding of the interpolation stays far below the smallest step, 0.25 ms.
+            if (values[k] > times[k] + 1e-9 * (1.0 + std::fabs(times[k]))) {
+                std::abort();
+            }
+        }
+    }
+
     void step() {
         const uint8_t opcode = in.byte();
         if (opcode % 40 == 0) {
@@ -499,6 +597,10 @@ private:
             Slot& slot = slots[in.byte() & 1];
             deleteResampler(slot.resampler);
             slot = Slot{};
+            return;
+        }
+        if (opcode % 40 == 39) {
+            pairingOracle();
             return;
         }
         if (opcode % 40 == 32) {
