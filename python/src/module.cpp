@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <stdexcept>
 
 #include "CoreResampler.h"
 #include "tamlib/resampler.h"
@@ -16,17 +17,24 @@ using tamlib_python::CoreResampler;
 
 namespace {
 
-// Every library failure is a C++ exception with a fixed message; Python gets it as ValueError so
-// that nothing a caller does can end the interpreter.
+// tamlib.Error and its subclass for resources, made when the module loads.
+PyObject* libraryError = nullptr;
+PyObject* resourceError = nullptr;
+
+// Every library failure is a C++ exception with a fixed message, so that nothing a caller does
+// can end the interpreter. A refused argument or call (a logic error) is a ValueError, as
+// Python has it; anything else the library meets is a tamlib.Error, memory a ResourceError.
 void translateLibraryErrors(std::exception_ptr failure) {
     try {
         if (failure) {
             std::rethrow_exception(failure);
         }
     } catch (const std::bad_alloc&) {
-        PyErr_SetString(PyExc_MemoryError, "Out of memory in the resampler.");
-    } catch (const std::exception& error) {
+        PyErr_SetString(resourceError, "Out of memory in the resampler.");
+    } catch (const std::logic_error& error) {
         PyErr_SetString(PyExc_ValueError, error.what());
+    } catch (const std::exception& error) {
+        PyErr_SetString(libraryError, error.what());
     }
 }
 
@@ -49,6 +57,16 @@ bool canAcceptChannel(int32_t method, int32_t isArray, uint64_t inputBufferSize,
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "Thin binding of the Tamlib Resampler C interface; use the tamlib package instead.";
+    libraryError = PyErr_NewExceptionWithDoc(
+        "tamlib.Error", "A failure of the library that is not a refused argument.", nullptr,
+        nullptr);
+    const py::tuple resourceBases =
+        py::make_tuple(py::handle(libraryError), py::handle(PyExc_MemoryError));
+    resourceError = PyErr_NewExceptionWithDoc("tamlib.ResourceError",
+                                              "The library ran out of memory or another resource.",
+                                              resourceBases.ptr(), nullptr);
+    m.attr("Error") = py::handle(libraryError);
+    m.attr("ResourceError") = py::handle(resourceError);
     py::register_exception_translator(&translateLibraryErrors);
 
     m.attr("METHOD_HOLD") = TAMLIB_METHOD_HOLD;

@@ -97,8 +97,9 @@ class Resampler:
     input_buffer, output_buffer : int, optional
         Ring sizes in samples (library default 1000 each). The input ring must hold what is
         added per channel between two passes, the output ring what one pass produces.
-    max_wait_ms : float, optional
-        How long a pass waits for a channel that lags its block end before holding its value.
+    max_wait : float, optional
+        How long, in seconds, a pass waits for a channel that lags its block end before holding
+        its value. ``max_wait_ms``, the same in milliseconds, is accepted too.
     tolerance : float, optional
         Time tolerance in seconds for hold and linear (default a thousandth of an output period).
     transition_percent : int, optional
@@ -140,12 +141,17 @@ class Resampler:
         *,
         input_buffer: Optional[int] = None,
         output_buffer: Optional[int] = None,
+        max_wait: Optional[float] = None,
         max_wait_ms: Optional[float] = None,
         tolerance: Optional[float] = None,
         transition_percent: Optional[int] = None,
         attenuation_db: Optional[float] = None,
         explicit_times: bool = False,
     ) -> None:
+        if max_wait is not None:
+            if max_wait_ms is not None:
+                raise ValueError("Give max_wait (s) or max_wait_ms, not both.")
+            max_wait_ms = 1000.0 * float(max_wait)
         self.method = method
         self._core = _core.CoreResampler(method_code(method))
         self._lock = threading.Lock()
@@ -211,6 +217,43 @@ class Resampler:
             channel = Channel(handle, group, kind)
             group.channels.append(channel)
             return channel
+
+    def add_channel(self, rate: Optional[float] = None, offset: float = 0.0, count: int = 0,
+                    array_size: Optional[int] = None, irregular: bool = False) -> Channel:
+        """Register a channel; the numbered methods below are the one-to-one C layer.
+
+        Parameters
+        ----------
+        rate : float, optional
+            Sampling rate in Hz. Without it the channel is time-stamped, in a group of its own.
+        offset : float
+            Time of the first sample in seconds (with a rate).
+        count : int
+            Samples expected in total, 0 if unknown (with a rate).
+        array_size : int, optional
+            Values per sample of a time-stamped array channel (hold only).
+        irregular : bool
+            With a rate: the channel brings a time stamp per sample and the rate is its nominal
+            one (the alias-free method needs it), instead of the rate giving the times.
+
+        Examples
+        --------
+        >>> import tamlib
+        >>> with tamlib.Resampler("hold", rate=100.0) as r:
+        ...     [r.add_channel(), r.add_channel(rate=50.0), r.add_channel(rate=50.0, irregular=True)]
+        [<tamlib.Channel async array_size=1>, <tamlib.Channel sync array_size=1>, <tamlib.Channel async array_size=1>]
+        """
+        if array_size is not None:
+            if rate is not None:
+                raise ValueError("An array channel is time-stamped: give no rate.")
+            return self.add_async_array_channel(array_size)
+        if rate is None:
+            if offset != 0.0 or count != 0:
+                raise ValueError("offset and count need a rate.")
+            return self.add_async_channel()
+        if irregular:
+            return self.add_async_channel2(rate, offset, count)
+        return self.add_sync_channel(rate, offset, count)
 
     def add_sync_channel(self, rate: float, offset: float = 0.0, sample_count: int = 0) -> Channel:
         """Register a channel sampled at `rate` Hz whose first sample lies at `offset` s.

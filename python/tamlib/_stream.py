@@ -32,6 +32,7 @@ def resample(
     attenuation_db: Optional[float] = None,
     block_size: int = BLOCK,
     progress: Optional[Callable[[float], None]] = None,
+    as_xarray: bool = False,
 ) -> "pd.DataFrame":
     """Resample channels onto one common time grid.
 
@@ -66,6 +67,9 @@ def resample(
     progress : callable, optional
         Called as the run goes with the seconds of recording done since the last call; the
         calls add up to the grid's span.
+    as_xarray : bool
+        Return an ``xarray.Dataset`` instead (see :func:`tamlib.to_xarray`), with the units of
+        a :class:`tamlib.io.ChannelData`.
 
     Returns
     -------
@@ -134,7 +138,35 @@ def resample(
     names = [name for names in reader.sets for name in names]
     columns = dict(zip(names, sink.columns(count)))
     index = _index(pd, axis.stamps(grid.values(0, count)), axis)
-    return pd.DataFrame({name: columns[name] for name in _order(data, names, pd)}, index=index)
+    frame = pd.DataFrame({name: columns[name] for name in _order(data, names, pd)}, index=index)
+    return to_xarray(frame, getattr(data, "units", None)) if as_xarray else frame
+
+
+def to_xarray(frame, units: Optional[Mapping[str, str]] = None):
+    """A result of :func:`resample` as an ``xarray.Dataset``.
+
+    One data variable per channel on the coordinate ``time`` (the frame's index), with the
+    channel's unit, where known, as its ``units`` attribute. xarray is imported only here.
+
+    Examples
+    --------
+    >>> import numpy as np, tamlib
+    >>> data = tamlib.io.ChannelData({"p": (np.arange(5) / 10, np.arange(5.0))}, units={"p": "bar"})
+    >>> ds = tamlib.resample(data, rate=20.0, as_xarray=True)
+    >>> ds["p"].attrs["units"], ds.sizes["time"]
+    ('bar', 9)
+    """
+    import xarray as xr
+
+    coordinate = frame.index.rename("time")
+    dataset = xr.Dataset({str(name): ("time", frame[name].to_numpy()) for name in frame.columns},
+                         coords={"time": coordinate.to_numpy()})
+    for name in frame.columns:
+        if units and name in units:
+            dataset[str(name)].attrs["units"] = str(units[name])
+    if frame.index.name is not None:
+        dataset["time"].attrs["long_name"] = str(frame.index.name)
+    return dataset
 
 
 class ArrayReader:
