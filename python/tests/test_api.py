@@ -1,5 +1,6 @@
 """The package's own surface: lazy modules, keyword registration, seconds, error classes, xarray."""
 
+import os
 import subprocess
 import sys
 
@@ -76,6 +77,8 @@ def test_refused_arguments_are_value_errors_and_exhaustion_a_resource_error():
     assert not issubclass(tamlib.Error, ValueError)
     with pytest.raises(ValueError, match="Transition bandwith"):
         tamlib.Resampler("aliasfree", 100.0, transition_percent=5)
+    if os.environ.get("TAMLIB_SANITIZED"):
+        return  # the address sanitizer ends the process on an impossible allocation
     with pytest.raises(tamlib.ResourceError):
         with tamlib.Resampler("hold", 10.0, input_buffer=2**40) as r:
             r.add_channel()
