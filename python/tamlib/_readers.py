@@ -23,6 +23,9 @@ from ._engine import BLOCK, INF, check_times
 from ._grid import Axis
 
 NS_SINCE_EPOCH = "ns since epoch"
+# What h5py raises for a damaged file, besides OSError: an unreadable link or object comes back
+# as any of these.
+_H5PY_ERRORS = (OSError, RuntimeError, KeyError, ValueError, TypeError)
 # Windows this small find a channel's first and last sample with a value in a few reads.
 _EDGE_WINDOW = 1024
 
@@ -102,7 +105,7 @@ class Hdf5Reader:
         wanted = None if only is None else set(only)
         try:
             members = list(self.file.items())
-        except (OSError, RuntimeError, KeyError) as error:
+        except _H5PY_ERRORS as error:
             raise OSError(f"{self.path}: cannot list the groups ({error})") from None
         for group_name, group in members:
             if wanted is not None and group_name not in wanted:
@@ -110,12 +113,12 @@ class Hdf5Reader:
             try:
                 if not isinstance(group, h5py.Group) or "time" not in group:
                     continue
-                found = self._group(h5py, group_name, group)
-            except (OSError, RuntimeError, KeyError) as error:
+                found = self._members(h5py, group)
+            except _H5PY_ERRORS as error:
                 raise OSError(f"{self.path}: group {group_name!r} cannot be read ({error})") \
                     from None
             if found is not None:
-                self._sets.append(found)
+                self._sets.append(self._group(group_name, *found))
         if not self._sets:
             raise ValueError(f"{self.path} holds no channel groups with time and value.")
         # Mixed axes read into memory; streaming needs one (see check_streamable).
@@ -133,13 +136,21 @@ class Hdf5Reader:
         self.first = min((f for f, _ in edges), default=None)
         self.last = max((t for _, t in edges), default=None)
 
-    def _group(self, h5py, group_name: str, group) -> Optional[_Set]:
+    @staticmethod
+    def _members(h5py, group):
+        """What a group holds, as h5py reads it: the time dataset, the value datasets, the time
+        unit and the value datasets' units; None when it holds no channel."""
         time = group["time"]
         datasets = {name: member for name, member in group.items()
                     if name != "time" and isinstance(member, h5py.Dataset)}
         if not isinstance(time, h5py.Dataset) or not datasets:
             return None
-        datetime = text(group.attrs.get("time_unit", "s")) == NS_SINCE_EPOCH
+        units = {d: values.attrs.get("unit", group.attrs.get("unit") if d == "value" else None)
+                 for d, values in datasets.items()}
+        return time, datasets, text(group.attrs.get("time_unit", "s")), units
+
+    def _group(self, group_name: str, time, datasets, time_unit: str, units) -> _Set:
+        datetime = time_unit == NS_SINCE_EPOCH
         first = channel_name(group_name, next(iter(datasets)))
         kinds = "iu" if datetime else "fiu"
         if time.ndim != 1 or time.dtype.kind not in kinds:
@@ -159,10 +170,8 @@ class Hdf5Reader:
                 raise ValueError(
                     f"{self.path}: channel {name!r}: {time.shape[0]} time stamps for "
                     f"{values.shape[0]} samples; sample {short} has no {missing}.")
-            unit = values.attrs.get("unit", group.attrs.get("unit") if dataset == "value"
-                                    else None)
-            if unit is not None:
-                self.units[name] = text(unit)
+            if units[dataset] is not None:
+                self.units[name] = text(units[dataset])
         return _Set(group_name, time, datasets, datetime)
 
     def _edges(self, s: _Set) -> None:
@@ -196,7 +205,7 @@ class Hdf5Reader:
     def _read(self, s: _Set, dataset, i: int, j: int) -> NDArray:
         try:
             part = dataset[i:j]
-        except (OSError, RuntimeError, KeyError, ValueError) as error:
+        except _H5PY_ERRORS as error:
             raise OSError(f"{self.where(s, i)} to {j - 1}: cannot be read ({error})") from None
         if part.shape[0] != j - i:
             raise OSError(f"{self.where(s, i)}: the file ends {j - i - part.shape[0]} samples "
