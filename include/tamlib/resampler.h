@@ -203,7 +203,14 @@ TAMLIB_API int getResampledTimes(void* resampler, void* channel, double* times, 
 
 /* Coefficients per polyphase branch of the alias-free filter for these rates (Hz), transition
  * band (%) and attenuation (dB). 0 when a rate is below 1 Hz, the percent is 0 or below, an
- * argument is not finite, or the estimate does not fit. */
+ * argument is not finite, or the estimate does not fit.
+ * Timing: the alias-free method aligns its filter's centre with an output sample. When the
+ * prototype has an even number of coefficients (Kaiser's estimate for the rates, percent and
+ * attenuation) and the decimation factor Q is above 1, the centre falls half a sample off and
+ * the method aligns the sample before it: its output at time t holds the input at
+ * t + 1 / (P * inputSamplerate), P and Q the rates in whole hertz reduced by their divisor.
+ * 1000 -> 250 Hz runs 1 ms early; 1000 -> 200 Hz and 2500 -> 1000 Hz are exact. The Python
+ * package's alias_free_delay gives this figure, and its resample compensates it. */
 TAMLIB_API int getAliasFreeFilterLength(double outputSamplerate, double inputSamplerate,
                                         int32_t transitionBandwithPercent,
                                         double sidelobeAttenuationInDB, uint32_t* length);

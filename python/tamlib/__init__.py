@@ -20,7 +20,7 @@ from importlib.metadata import PackageNotFoundError, version
 
 from ._core import Error, ResourceError
 from ._file import Summary, resample_file
-from ._resampler import METHODS, Channel, Resampler, alias_free_filter_length
+from ._resampler import METHODS, Channel, Resampler, alias_free_delay, alias_free_filter_length
 from ._stream import resample, to_xarray
 
 try:
@@ -29,8 +29,8 @@ except PackageNotFoundError:  # run from a build tree, not installed
     __version__ = "0+build"
 
 __all__ = ["METHODS", "Channel", "Error", "Resampler", "ResourceError", "Summary",
-           "alias_free_filter_length", "distributed", "io", "plot", "resample", "resample_file",
-           "to_xarray"]
+           "alias_free_delay", "alias_free_filter_length", "distributed", "io", "plot", "resample",
+           "resample_file", "to_xarray"]
 
 _LAZY = ("io", "distributed", "plot")
 

@@ -60,6 +60,7 @@ def resample_file(
     input_rate: Union[None, float, Mapping[str, float]] = None,
     transition_percent: Optional[int] = None,
     attenuation_db: Optional[float] = None,
+    max_gap: float = 4.0,
     block_size: int = BLOCK,
     compression: Optional[str] = None,
     progress=None,
@@ -84,7 +85,7 @@ def resample_file(
     rate : float
         Output grid rate in Hz.
     method : {"linear", "hold", "aliasfree"}
-    start, end, tolerance, input_rate, transition_percent, attenuation_db, block_size
+    start, end, tolerance, input_rate, transition_percent, attenuation_db, max_gap, block_size
         As for :func:`tamlib.resample`; `start` and `end` are seconds in the file's time axis,
         or date-times for stamps in ns since the epoch.
     compression : str, optional
@@ -108,7 +109,7 @@ def resample_file(
         For a file that cannot be read or written.
     """
     settings = Settings(method, rate, tolerance, input_rate, transition_percent,
-                        attenuation_db, block_size)
+                        attenuation_db, block_size, max_gap)
     return run_file(source, destination, settings, start=start, end=end,
                     compression=compression, progress=progress)
 

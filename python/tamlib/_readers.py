@@ -11,8 +11,6 @@ and the methods the core calls: ``horizon(k)``, ``advance(indices)`` and ``take(
 from __future__ import annotations
 
 import csv
-import io as _io
-import math
 import os
 from typing import Dict, List, Optional, Sequence, Tuple
 

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import threading
 from typing import Dict, List, Optional, Tuple
 
@@ -502,3 +503,53 @@ def alias_free_filter_length(
             float(output_rate), float(input_rate), int(transition_percent), float(attenuation_db)
         )
     )
+
+
+# Kaiser's estimate of the filter order, as the library designs it: 2 pi times 2.285.
+_KAISER_CONSTANT = 14.357078426905355
+
+
+def _rate_ratio(output_rate: float, input_rate: float) -> Tuple[int, int]:
+    """The library's P/Q: both rates truncated to whole hertz, reduced by their divisor."""
+    whole_out, whole_in = int(output_rate), int(input_rate)
+    divisor = math.gcd(whole_out, whole_in)
+    return whole_out // divisor, whole_in // divisor
+
+
+def _coefficient_count(output_rate: float, input_rate: float, transition_percent: int,
+                       attenuation_db: float) -> int:
+    """Coefficients of the library's prototype low-pass for these rates (0 if it designs none).
+
+    A copy of the library's length rule; test_timing pins it to getAliasFreeFilterLength."""
+    if int(output_rate) < 1 or int(input_rate) < 1:
+        return 0
+    up, _ = _rate_ratio(output_rate, input_rate)
+    order = ((up * input_rate) * (max(8.0, attenuation_db) - 7.95)) / (
+        (min(input_rate, output_rate) * (transition_percent / 100.0)) * _KAISER_CONSTANT)
+    return int(math.ceil(order) + 1.0)
+
+
+def alias_free_delay(
+    input_rate: float,
+    output_rate: float,
+    transition_percent: int = 16,
+    attenuation_db: float = 60.0,
+) -> float:
+    """The delay of the library's alias-free output for this rate pair, in seconds.
+
+    Output at time t holds the input at t - delay. The library puts the centre of its low-pass
+    on an output sample; an even coefficient count has its centre between two samples of the
+    upsampled stream, and the library then aligns the sample before it, so the output runs one
+    upsampled period early: the delay is -1 / (P * input_rate), P the interpolation factor,
+    unless the decimation factor is 1. Every other pair gives 0. The window's own asymmetry
+    adds under 1 % of an input period. :func:`tamlib.resample` compensates this; C hosts see it.
+    """
+    input_rate, output_rate = float(input_rate), float(output_rate)
+    if not (math.isfinite(input_rate) and math.isfinite(output_rate)):
+        raise ValueError("Rates must be finite numbers of hertz.")
+    count = _coefficient_count(output_rate, input_rate, int(transition_percent),
+                               float(attenuation_db))
+    up, down = _rate_ratio(output_rate, input_rate) if count else (1, 1)
+    if count % 2 or down == 1:
+        return 0.0
+    return -1.0 / (up * int(input_rate))

@@ -30,6 +30,7 @@ def resample(
     input_rate: Union[None, float, Mapping[str, float]] = None,
     transition_percent: Optional[int] = None,
     attenuation_db: Optional[float] = None,
+    max_gap: float = 4.0,
     block_size: int = BLOCK,
     progress: Optional[Callable[[float], None]] = None,
     as_xarray: bool = False,
@@ -56,11 +57,15 @@ def resample(
         Time tolerance in seconds for hold and linear; default a thousandth of an output period.
     input_rate : float or dict, optional
         Nominal input rate in Hz for the alias-free method, for all channels or per channel
-        name. By default one over the median of the channel's first 4096 sampling intervals,
+        name. By default one over the median of the channel's first 10000 sampling intervals,
         rounded to whole hertz.
     transition_percent, attenuation_db : optional
         Alias-free filter design: transition band in percent (10 to 100, default 16) and
         stop-band attenuation in dB (default 60).
+    max_gap : float
+        Alias-free only: an interval longer than this many nominal input periods (default 4)
+        is a gap. The filter stops before it and starts afresh after it; grid points inside
+        the gap, and within half a filter length of its edges, stay NaN.
     block_size : int
         At most this many samples per channel set, and output periods, per library pass. The
         resampler's memory grows with this, not with the length of the input.
@@ -116,7 +121,7 @@ def resample(
     import pandas as pd
 
     settings = Settings(method, rate, tolerance, input_rate, transition_percent, attenuation_db,
-                        block_size)
+                        block_size, max_gap)
     axis, sets = _channels_of(data, pd)
     if not sets:
         raise ValueError("No channels to resample.")
