@@ -39,6 +39,9 @@ def _common(parser: argparse.ArgumentParser) -> None:
                         help="aliasfree transition band in percent (default: 16)")
     parser.add_argument("--attenuation", type=float, default=None, metavar="DB",
                         help="aliasfree stop-band attenuation in dB (default: 60)")
+    parser.add_argument("--max-gap", type=float, default=4.0, metavar="PERIODS",
+                        help="aliasfree: intervals longer than this many input periods are gaps, "
+                             "left empty (default: 4)")
     parser.add_argument("--workers", type=int, default=None, metavar="N",
                         help="local Dask worker processes")
     parser.add_argument("--scheduler", metavar="ADDRESS",
@@ -86,7 +89,8 @@ def batch_parser() -> argparse.ArgumentParser:
 
 def _options(args: argparse.Namespace) -> dict:
     return dict(block_size=args.block, tolerance=args.tolerance, input_rate=args.input_rate,
-                transition_percent=args.transition, attenuation_db=args.attenuation)
+                transition_percent=args.transition, attenuation_db=args.attenuation,
+                max_gap=args.max_gap)
 
 
 def run_single(args: argparse.Namespace) -> int:
