@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
-#include <new>
 #include <optional>
 
 #include "dsp/CheckedConversion.h"
@@ -18,45 +16,26 @@ constexpr double pi = 3.141592653589793;
 constexpr double twoPi = 6.283185307179586;
 // 2 pi times 2.285, the constant of Kaiser's length estimate.
 constexpr double kaiserConstant = 14.357078426905355;
-constexpr std::align_val_t coefficientAlignment{32};
 
 }  // namespace
 
-void Filter::AlignedRelease::operator()(float* buffer) const {
-    ::operator delete(buffer, coefficientAlignment);
+double kaiserOrderEstimate(double attenuationDb, double sampleRateHz, double transitionWidthHz) {
+    return (sampleRateHz * (std::max(8.0, attenuationDb) - 7.95)) /
+           (transitionWidthHz * kaiserConstant);
 }
 
-Filter::AlignedBuffer Filter::allocateAligned(std::size_t count) {
-    if (count > std::numeric_limits<std::size_t>::max() / sizeof(float)) {
-        throw std::bad_array_new_length();
-    }
-    auto* values = static_cast<float*>(::operator new(count * sizeof(float), coefficientAlignment));
-    std::uninitialized_fill_n(values, count, 0.0f);
-    return AlignedBuffer(values);
-}
-
-void Filter::configure(int type, double transitionWidthHz, double sampleRateHz, double edge1Hz,
-                       double edge2Hz, int window, double attenuationDb) {
-    filterType = type;
+void Filter::configure(double transitionWidthHz, double sampleRateHz, double cutoffHz,
+                       double attenuationDb) {
     sampleRate = sampleRateHz;
-    cutoff1 = edge1Hz;
-    transitionWidth = transitionWidthHz;
-    windowKind = window;
-    designMethod = Windowed;
-    kaiserFromAttenuation = 1;
-    // A low-pass has one edge; its second stays 0 so that it never fails the Nyquist test.
-    if (type != Lowpass) {
-        cutoff2 = edge2Hz;
-    }
+    cutoff = cutoffHz;
     order = kaiserOrder(attenuationDb, sampleRateHz, transitionWidthHz);
     attenuation = attenuationDb;
-    normalise = true;
     update();
 }
 
 int32_t Filter::kaiserOrder(double attenuationDb, double sampleRateHz, double transitionWidthHz) {
-    const double estimate = std::ceil((std::max(8.0, std::fabs(attenuationDb)) - 7.95) *
-                                      sampleRateHz / (transitionWidthHz * kaiserConstant));
+    const double estimate =
+        std::ceil(kaiserOrderEstimate(std::fabs(attenuationDb), sampleRateHz, transitionWidthHz));
     // Through 64-bit unsigned and back to double before the 32-bit order. A value either
     // conversion cannot hold (NaN, negative, too large) becomes order 0, which recompute rejects.
     const std::optional<uint64_t> wide = truncateChecked<uint64_t>(estimate);
@@ -79,87 +58,64 @@ double Filter::kaiserBeta(double attenuationDb) {
 }
 
 bool Filter::isDesignable() const {
-    // Only the windowed Kaiser low-pass exists; any other request is refused rather than
-    // silently designed as one.
-    if (filterType != Lowpass || windowKind != Kaiser || designMethod != Windowed) {
-        return false;
-    }
     const double nyquist = sampleRate * 0.5;
-    return order > 0 && cutoff1 > 0.0 && nyquist > cutoff1 && nyquist > cutoff2;
+    return order > 0 && cutoff > 0.0 && nyquist > cutoff;
 }
 
 void Filter::recompute() {
+    coefficients.clear();
+    windowValues.clear();
+    status = FilterStatus::InvalidParameters;
     if (!isDesignable()) {
-        status = FilterStatus::InvalidParameters;
         return;
     }
-    coefficientCopy.clear();
-    windowValues.clear();
     designWindowed();
-    if (normalise) {
-        normaliseToUnitDcGain();
-    }
+    normaliseToUnitDcGain();
     status = FilterStatus::Ok;
 }
 
 void Filter::designWindowed() {
     const std::size_t count = static_cast<std::size_t>(order) + 1;
-    AlignedBuffer values = allocateAligned(count);
+    std::vector<float> values(count);
 
-    const double cutoff = cutoff1 / (sampleRate * 0.5);
+    const double relativeCutoff = cutoff / (sampleRate * 0.5);
     // For an odd order the centre lies half a sample before the middle of the window.
     const int64_t centre = order / 2;
     for (std::size_t n = 0; n < count; ++n) {
         const int64_t k = static_cast<int64_t>(n) - centre;
         if (k == 0) {
-            values[n] = static_cast<float>(cutoff);
+            values[n] = static_cast<float>(relativeCutoff);
         } else {
             const double piK = pi * static_cast<double>(k);
-            values[n] = static_cast<float>(std::sin(piK * cutoff) / piK);
+            values[n] = static_cast<float>(std::sin(piK * relativeCutoff) / piK);
         }
     }
 
     // The window length follows from the same estimate as the order, plus one.
-    auto window = std::make_unique<Window::Kaiser<float>>(count, kaiserBeta(attenuation));
-    windowValues = window->getCoefficients();
-    window.reset();
+    windowValues = Window::kaiserWindow(count, kaiserBeta(attenuation));
 
     // Single precision on purpose: the product's rounding is part of the result.
     for (std::size_t n = 0; n < count; ++n) {
         values[n] = windowValues[n] * values[n];
     }
 
-    // Replaced only once the design is complete, so a failure leaves the previous one intact.
-    coefficientBuffer = std::move(values);
-    designedLength = count;
-    designedSampleRate = sampleRate;
+    coefficients = std::move(values);
 }
 
 void Filter::normaliseToUnitDcGain() {
     const std::complex<double> dc = frequencyResponse(0.0);
     const float gain = static_cast<float>(std::hypot(dc.real(), dc.imag()));
-    for (std::size_t n = 0; n < designedLength; ++n) {
-        coefficientBuffer[n] = coefficientBuffer[n] / gain;
+    for (float& coefficient : coefficients) {
+        coefficient = coefficient / gain;
     }
-}
-
-std::vector<float> Filter::getCoefficients() {
-    coefficientCopy.clear();
-    if (coefficientBuffer) {
-        coefficientCopy.assign(coefficientBuffer.get(), coefficientBuffer.get() + designedLength);
-    }
-    return coefficientCopy;
 }
 
 std::complex<double> Filter::frequencyResponse(double frequency) const {
     double real = 0.0;
     double imaginary = 0.0;
-    if (!coefficientBuffer) {
-        return {real, imaginary};
-    }
-    const double omega = twoPi * frequency / designedSampleRate;
-    for (std::size_t n = 0; n < designedLength; ++n) {
-        const double coefficient = coefficientBuffer[n];
+    const double omega = twoPi * frequency / sampleRate;
+    for (std::size_t n = 0; n < coefficients.size(); ++n) {
+        const double coefficient = coefficients[n];
         const double phase = static_cast<double>(n) * omega;
         real += coefficient * std::cos(phase);
         imaginary += coefficient * std::sin(phase);

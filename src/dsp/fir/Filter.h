@@ -3,7 +3,6 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "dsp/DspObject.h"
@@ -12,27 +11,22 @@ namespace Karvel::Tamlib::Dsp::Fir {
 
 enum class FilterStatus : int32_t { Ok = 0, InvalidParameters = 1 };
 
+// Kaiser's estimate of a low-pass filter's order before rounding:
+// (max(8, A) - 7.95) * fs / (tw * 2 pi * 2.285). The designer and the alias-free length checks
+// all round this one value, so that their lengths agree bit for bit.
+double kaiserOrderEstimate(double attenuationDb, double sampleRateHz, double transitionWidthHz);
+
 // Linear-phase low-pass FIR designer: a windowed ideal response with a Kaiser window whose length
 // and shape follow from the stop-band attenuation, scaled to unit gain at 0 Hz.
 class Filter : public DspObject::DspObject {
 public:
-    enum FilterType : int32_t { Lowpass = 0 };
-    enum DesignMethod : int32_t { Windowed = 0 };
-    enum WindowKind : int32_t { Kaiser = 4 };
-
-    Filter() = default;
-    Filter(const Filter&) = delete;
-    Filter& operator=(const Filter&) = delete;
-    ~Filter() override = default;
-
     // Frequencies in Hz, attenuation in dB. Runs the design at once; a rejected design is
-    // reported by getStatus(), not by an exception.
-    void configure(int type, double transitionWidthHz, double sampleRateHz, double edge1Hz,
-                   double edge2Hz, int window, double attenuationDb);
+    // reported by getStatus() and leaves no coefficients, not an exception.
+    void configure(double transitionWidthHz, double sampleRateHz, double cutoffHz,
+                   double attenuationDb);
 
-    // The coefficients of the last successful design; empty before the first one.
-    std::vector<float> getCoefficients();
-    // H(f) of the last successful design, f in Hz; 0 before the first one.
+    const std::vector<float>& getCoefficients() const { return coefficients; }
+    // H(f) of the design, f in Hz; 0 without one.
     std::complex<double> frequencyResponse(double frequency) const;
 
     FilterStatus getStatus() const { return status; }
@@ -43,12 +37,6 @@ protected:
     void recompute() override;
 
 private:
-    struct AlignedRelease {
-        void operator()(float* buffer) const;
-    };
-    using AlignedBuffer = std::unique_ptr<float[], AlignedRelease>;
-
-    static AlignedBuffer allocateAligned(std::size_t count);
     static int32_t kaiserOrder(double attenuationDb, double sampleRateHz, double transitionWidthHz);
     static double kaiserBeta(double attenuationDb);
 
@@ -58,24 +46,12 @@ private:
 
     // Nothing is designed yet, which a status of Ok would misstate.
     FilterStatus status = FilterStatus::InvalidParameters;
-    int32_t windowKind = 0;
-    int32_t filterType = 0;
-    int32_t designMethod = 0;
-    int32_t kaiserFromAttenuation = 0;
     int32_t order = 0;
-    double transitionWidth = 0.0;
     double attenuation = 0.0;
-    double cutoff1 = 0.0;
-    double cutoff2 = 0.0;
+    double cutoff = 0.0;
     double sampleRate = 0.0;
-    std::vector<float> coefficientCopy;
+    std::vector<float> coefficients;
     std::vector<float> windowValues;
-    bool normalise = false;
-    AlignedBuffer coefficientBuffer;
-    // Length and sample rate of the design held in coefficientBuffer. A rejected design changes
-    // order and sampleRate without replacing the buffer, so the buffer's own are kept apart.
-    std::size_t designedLength = 0;
-    double designedSampleRate = 0.0;
 };
 
 }  // namespace Karvel::Tamlib::Dsp::Fir

@@ -4,15 +4,10 @@
 #include <numeric>
 
 #include "dsp/CheckedConversion.h"
+#include "dsp/fir/Filter.h"
 #include "resampler/methods/ResamplerAliasFree.h"
 
 namespace Karvel::Tamlib::Resampler {
-
-namespace {
-
-constexpr double kKaiserConstant = 14.357078426905355;  // 2 pi times 2.285
-
-}  // namespace
 
 std::optional<int32_t> ResamplerAliasFree::estimateFilterLength(double outputRate, double inputRate,
                                                                 int32_t percent,
@@ -32,9 +27,9 @@ std::optional<int32_t> ResamplerAliasFree::estimateFilterLength(double outputRat
     const int32_t up = *wholeOut / divisor;
     const int32_t down = *wholeIn / divisor;
 
-    const double x = ((static_cast<double>(up) * inputRate) * (std::max(8.0, attenuation) - 7.95)) /
-                     ((std::min(inputRate, outputRate) * (static_cast<double>(percent) / 100.0)) *
-                      kKaiserConstant);
+    const double x = Dsp::Fir::kaiserOrderEstimate(
+        attenuation, static_cast<double>(up) * inputRate,
+        std::min(inputRate, outputRate) * (static_cast<double>(percent) / 100.0));
     const auto length = Dsp::truncateChecked<int32_t>(std::ceil(x) + 1.0);
     if (!length) {
         return std::nullopt;

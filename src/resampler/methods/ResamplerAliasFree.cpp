@@ -14,7 +14,6 @@ using Dsp::Fir::Filter;
 
 namespace {
 
-constexpr double kKaiserConstant = 14.357078426905355;  // 2 pi times 2.285
 // Longest prototype a group may ask for (16 MiB of coefficients). Beyond it the design alone
 // takes many seconds and every input ring grows by millions of entries.
 constexpr double kMaxCoefficients = 4194304.0;
@@ -96,8 +95,8 @@ ResamplerChannelGroup* ResamplerAliasFree::createFilteredGroup(double rate, doub
         const double up = static_cast<double>(*wholeOut / std::gcd(*wholeOut, *wholeIn));
         const double width =
             (static_cast<double>(transitionBandwithPercent) / 100.0) * std::min(samplerate, rate);
-        const double length = (std::max(8.0, std::fabs(sidelobeAttenuationInDB)) - 7.95) *
-                              (rate * up) / (width * kKaiserConstant);
+        const double length =
+            Dsp::Fir::kaiserOrderEstimate(std::fabs(sidelobeAttenuationInDB), rate * up, width);
         if (!(length < kMaxCoefficients)) {
             throw std::invalid_argument("Channel not supported.");
         }
@@ -123,10 +122,8 @@ void ResamplerAliasFree::designFilter(const ResamplerChannelGroup& group) {
 
     const double lowerRate = std::min(outputRate, inputRate);
     Filter filter;
-    filter.configure(Filter::Lowpass,
-                     (static_cast<double>(transitionBandwithPercent) / 100.0) * lowerRate,
-                     inputRate * static_cast<double>(up), lowerRate * 0.5, 0.0, Filter::Kaiser,
-                     sidelobeAttenuationInDB);
+    filter.configure((static_cast<double>(transitionBandwithPercent) / 100.0) * lowerRate,
+                     inputRate * static_cast<double>(up), lowerRate * 0.5, sidelobeAttenuationInDB);
     std::vector<float> prototype = filter.getCoefficients();
     if (prototype.empty()) {
         throw std::invalid_argument("Channel not supported.");

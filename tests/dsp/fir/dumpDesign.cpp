@@ -23,8 +23,7 @@ int main(int argc, char** argv) {
     const double attenuationDb = std::strtod(argv[4], nullptr);
 
     Filter filter;
-    filter.configure(Filter::Lowpass, transitionHz, sampleRateHz, cutoffHz, 0.0, Filter::Kaiser,
-                     attenuationDb);
+    filter.configure(transitionHz, sampleRateHz, cutoffHz, attenuationDb);
     if (filter.getStatus() != FilterStatus::Ok) {
         std::fprintf(stderr, "design rejected\n");
         return 1;
