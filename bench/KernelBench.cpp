@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
     const Named cases[] = {
         {"2500to1000/16ch", {2, 5, 59, 16}},     {"1000to2000/16ch", {2, 1, 24, 16}},
         {"1024to1000/16ch", {125, 128, 24, 16}}, {"1000to100/16ch", {1, 10, 234, 16}},
-        {"2500to1000/1ch", {2, 5, 59, 1}}, {"2500to1000/3ch", {2, 5, 59, 3}},
-        {"2500to1000/4ch", {2, 5, 59, 4}}, {"2500to1000/8ch", {2, 5, 59, 8}},
+        {"2500to1000/1ch", {2, 5, 59, 1}},       {"2500to1000/3ch", {2, 5, 59, 3}},
+        {"2500to1000/4ch", {2, 5, 59, 4}},       {"2500to1000/8ch", {2, 5, 59, 8}},
     };
     for (const std::string& name : Karvel::Tamlib::Resampler::Kernels::supportedKernelNames()) {
         const PolyphaseKernel* kernel = kernelNamed(name);

@@ -29,14 +29,14 @@ int main(int argc, char** argv) {
     void* channel = nullptr;
     addSyncChannel(handle, &channel, std::strtod(argv[2], nullptr), 0.0, 0);
     const auto& resampler = *static_cast<ResamplerAliasFree*>(handle);
-    if (resampler.polyphaseCoefficients.empty()) {
+    if (resampler.filters.empty()) {
         std::fprintf(stderr, "no filter for these rates\n");
         deleteResampler(handle);
         return 1;
     }
-    std::printf("%u %u %llu\n", resampler.interpolationFactors[0], resampler.decimationFactors[0],
-                static_cast<unsigned long long>(resampler.tapsPerPhase[0]));
-    for (const float coefficient : resampler.polyphaseCoefficients[0]) {
+    std::printf("%u %u %llu\n", resampler.filters[0].up, resampler.filters[0].down,
+                static_cast<unsigned long long>(resampler.filters[0].taps));
+    for (const float coefficient : resampler.filters[0].coefficients) {
         std::printf("%.9g\n", static_cast<double>(coefficient));
     }
     deleteResampler(handle);

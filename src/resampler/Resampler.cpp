@@ -135,7 +135,7 @@ bool Resampler::isChannelUnsupported(const ResamplerChannel& /*channel*/) const 
     return false;
 }
 
-void Resampler::resampleGroup(ResamplerChannelGroup& /*group*/, int32_t /*groupIndex*/) {}
+void Resampler::resampleGroup(ResamplerChannelGroup& /*group*/) {}
 
 bool Resampler::isSynchronousWithOutput(const ResamplerChannelGroup& group) const {
     return timeBase == Implicit && group.timing == RateDefined && samplerate == group.samplerate;

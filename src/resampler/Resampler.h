@@ -51,7 +51,7 @@ public:
     virtual void initialize();
     virtual void calculate();
     virtual bool isChannelUnsupported(const ResamplerChannel& channel) const;
-    virtual void resampleGroup(ResamplerChannelGroup& group, int32_t groupIndex);
+    virtual void resampleGroup(ResamplerChannelGroup& group);
 
     // Input.
     void addData(ResamplerChannel& channel, const double* data, uint64_t count);

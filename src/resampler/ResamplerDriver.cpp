@@ -63,7 +63,7 @@ void Resampler::calculate() {
         if (isSynchronousWithOutput(group)) {
             copySynchronousGroup(group);
         } else {
-            resampleGroup(group, static_cast<int32_t>(i));
+            resampleGroup(group);
         }
         if (waitedTooLong(group)) {
             fillGap(group);

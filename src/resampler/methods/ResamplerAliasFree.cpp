@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numeric>
 #include <stdexcept>
+#include <utility>
 
 #include "dsp/CheckedConversion.h"
 #include "dsp/fir/Filter.h"
@@ -64,12 +65,13 @@ bool ResamplerAliasFree::isChannelUnsupported(const ResamplerChannel& channel) c
     return channel.isArray != 0;
 }
 
-std::optional<size_t> ResamplerAliasFree::filterEntryOf(const ResamplerChannelGroup& group) const {
+const PolyphaseFilter* ResamplerAliasFree::filterOf(const ResamplerChannelGroup& group) const {
     const auto found = filterEntries.find(&group);
-    if (found == filterEntries.end()) {
-        return std::nullopt;
-    }
-    return found->second;
+    return found == filterEntries.end() ? nullptr : &filters[found->second];
+}
+
+PolyphaseFilter* ResamplerAliasFree::filterOf(const ResamplerChannelGroup& group) {
+    return const_cast<PolyphaseFilter*>(std::as_const(*this).filterOf(group));
 }
 
 ResamplerChannelGroup* ResamplerAliasFree::createSyncGroup(double rate, double offset) {
@@ -121,10 +123,10 @@ void ResamplerAliasFree::designFilter(const ResamplerChannelGroup& group) {
     }
 
     const double lowerRate = std::min(outputRate, inputRate);
-    Filter filter;
-    filter.configure((static_cast<double>(transitionBandwithPercent) / 100.0) * lowerRate,
+    Filter design;
+    design.configure((static_cast<double>(transitionBandwithPercent) / 100.0) * lowerRate,
                      inputRate * static_cast<double>(up), lowerRate * 0.5, sidelobeAttenuationInDB);
-    std::vector<float> prototype = filter.getCoefficients();
+    std::vector<float> prototype = design.getCoefficients();
     if (prototype.empty()) {
         throw std::invalid_argument("Channel not supported.");
     }
@@ -145,31 +147,17 @@ void ResamplerAliasFree::designFilter(const ResamplerChannelGroup& group) {
         std::round(static_cast<double>(centre + pre) / static_cast<double>(down)));
     const uint64_t taps = padded.size() / static_cast<uint64_t>(up);
 
-    // Appended only once everything is computed, so a failure leaves no partial entry.
-    const size_t entry = interpolationFactors.size();
+    PolyphaseFilter filter;
+    filter.up = static_cast<uint32_t>(up);
+    filter.down = static_cast<uint32_t>(down);
+    filter.coefficients = std::move(padded);
+    filter.taps = taps;
+    filter.delayCount = delay;
+    // Added only once everything is computed, so a failure leaves no partial entry.
     filterEntries.reserve(filterEntries.size() + 1);
-    entryStates.reserve(entry + 1);
-    for (auto* list : {&phases, &interpolationFactors, &decimationFactors, &skippedOutputs}) {
-        list->reserve(entry + 1);
-    }
-    inputIndices.reserve(entry + 1);
-    positions.reserve(entry + 1);
-    tapsPerPhase.reserve(entry + 1);
-    delayCounts.reserve(entry + 1);
-    polyphaseCoefficients.reserve(entry + 1);
-
-    interpolationFactors.push_back(static_cast<uint32_t>(up));
-    decimationFactors.push_back(static_cast<uint32_t>(down));
-    polyphaseCoefficients.push_back(std::move(padded));
-    delayCounts.push_back(delay);
-    tapsPerPhase.push_back(taps);
+    filters.push_back(std::move(filter));
+    filterEntries.emplace(&group, filters.size() - 1);
     maxTapsPerPhase = std::max(maxTapsPerPhase, taps);
-    phases.push_back(0);
-    inputIndices.push_back(0);
-    positions.push_back(0);
-    skippedOutputs.push_back(0);
-    entryStates.emplace_back();
-    filterEntries.emplace(&group, entry);
 }
 
 void ResamplerAliasFree::initialize() {
@@ -183,27 +171,26 @@ void ResamplerAliasFree::initialize() {
     // Every window of T samples then fits beside what the host adds between two passes.
     setInputBufferSize(maxTapsPerPhase + inputBufferSize);
     primeGroups();
-    for (auto& state : entryStates) {
-        state.alignmentPending = true;
-        state.flushing = false;
+    for (PolyphaseFilter& filter : filters) {
+        filter.alignmentPending = true;
+        filter.flushing = false;
     }
     for (const auto& group : groups) {
         group->endOfDataDone = false;
     }
-    flushing = false;
     noMoreData = false;
 }
 
 void ResamplerAliasFree::primeGroups() {
     for (const auto& groupPointer : groups) {
         ResamplerChannelGroup& group = *groupPointer;
-        const auto entry = filterEntryOf(group);
-        if (!entry || group.samplerate == samplerate || tapsPerPhase[*entry] <= 1 ||
+        const PolyphaseFilter* const filter = filterOf(group);
+        if (filter == nullptr || group.samplerate == samplerate || filter->taps <= 1 ||
             group.inputBufferSize == 0) {
             continue;
         }
         // T - 1 zeros of history end at the group's offset, so the first real sample follows.
-        const uint64_t count = tapsPerPhase[*entry] - 1;
+        const uint64_t count = filter->taps - 1;
         const double dt = 1.0 / group.samplerate;
         const double start = group.initialOffset - static_cast<double>(count) * dt;
         for (const auto& channel : group.channels) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "resampler/Resampler.h"
+#include "resampler/methods/PolyphaseFilter.h"
 #include "resampler/methods/kernels/KernelDispatch.h"
 
 namespace Karvel::Tamlib::Resampler {
@@ -25,7 +26,7 @@ public:
     ResamplerChannel* addAsyncChannel() override;
     void initialize() override;
     bool isChannelUnsupported(const ResamplerChannel& channel) const override;
-    void resampleGroup(ResamplerChannelGroup& group, int32_t groupIndex) override;
+    void resampleGroup(ResamplerChannelGroup& group) override;
 
     // Taps per branch that a group of this input rate would need, without the parity
     // correction of the design. 0 when a rate is below 1 Hz; no value for arguments that give
@@ -38,21 +39,13 @@ public:
                                  double outputRate, double inputRate, int32_t percent,
                                  double attenuation);
 
-    // The filter entry of a group, or none for a group that is copied through.
-    std::optional<size_t> filterEntryOf(const ResamplerChannelGroup& group) const;
+    // The filter of a group, or none for a group that is copied through.
+    PolyphaseFilter* filterOf(const ResamplerChannelGroup& group);
+    const PolyphaseFilter* filterOf(const ResamplerChannelGroup& group) const;
 
-    // One entry per filtered group, in the order the groups were created.
-    std::vector<uint32_t> interpolationFactors;
-    std::vector<uint32_t> decimationFactors;
-    std::vector<std::vector<float>> polyphaseCoefficients;
-    std::vector<uint32_t> phases;
-    std::vector<int64_t> inputIndices;
-    std::vector<uint64_t> positions;
-    std::vector<uint64_t> tapsPerPhase;
-    std::vector<int32_t> delayCounts;
+    // One filter per filtered group, in the order the groups were created.
+    std::vector<PolyphaseFilter> filters;
     uint64_t maxTapsPerPhase = 0;
-    std::vector<uint32_t> skippedOutputs;
-    bool flushing = false;
 
 protected:
     ResamplerChannelGroup* createSyncGroup(double rate, double offset) override;
@@ -60,40 +53,32 @@ protected:
     void finishPass() override;
 
 private:
-    // Per-entry state of the stream beyond the filter itself: each group is aligned, flushed
-    // and caught up on its own, so that it behaves as it would alone in a resampler.
-    struct EntryState {
-        uint64_t deficit = 0;  // input consumed by alignment before it arrived
-        bool alignmentPending = true;
-        bool flushing = false;
-    };
-
     ResamplerChannelGroup* createFilteredGroup(double rate, double offset, int32_t timing);
     void designFilter(const ResamplerChannelGroup& group);
     void primeGroups();
 
-    void advancePosition(ResamplerChannelGroup& group, size_t entry);
-    double polyphaseDotProduct(const ResamplerChannelGroup& group, size_t entry,
+    void advancePosition(ResamplerChannelGroup& group, PolyphaseFilter& filter);
+    double polyphaseDotProduct(const ResamplerChannelGroup& group, const PolyphaseFilter& filter,
                                const ResamplerChannel& channel) const;
-    void padForFlush(ResamplerChannelGroup& group, size_t entry);
-    void alignStart(ResamplerChannelGroup& group, size_t entry);
-    void produceFiltered(ResamplerChannelGroup& group, size_t entry);
-    void skipOverwrittenFilterInput(ResamplerChannelGroup& group, size_t entry);
-    void consumePending(ResamplerChannelGroup& group, size_t entry, uint64_t count);
-    void settleDeficit(ResamplerChannelGroup& group, size_t entry);
-    void growInputRings(ResamplerChannelGroup& group, size_t entry, uint64_t needed);
-    uint64_t storedTotal(const ResamplerChannelGroup& group, size_t entry) const;
+    void padForFlush(ResamplerChannelGroup& group, PolyphaseFilter& filter);
+    void alignStart(ResamplerChannelGroup& group, PolyphaseFilter& filter);
+    void produceFiltered(ResamplerChannelGroup& group, PolyphaseFilter& filter);
+    void skipOverwrittenFilterInput(ResamplerChannelGroup& group, PolyphaseFilter& filter);
+    void consumePending(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t count);
+    void settleDeficit(ResamplerChannelGroup& group, PolyphaseFilter& filter);
+    void growInputRings(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t needed);
+    uint64_t storedTotal(const ResamplerChannelGroup& group, const PolyphaseFilter& filter) const;
 
-    std::vector<EntryState> entryStates;
     std::unordered_map<const ResamplerChannelGroup*, size_t> filterEntries;
 
     // Batched production: a run of outputs of every channel at once, from an interleaved copy
     // of the window rows, by the kernel chosen when the resampler was made.
-    void prepareBatches(const ResamplerChannelGroup& group, size_t entry);
-    uint64_t batchOutputLimit(const ResamplerChannelGroup& group, size_t entry) const;
+    void prepareBatches(const ResamplerChannelGroup& group, PolyphaseFilter& filter);
+    uint64_t batchOutputLimit(const ResamplerChannelGroup& group,
+                              const PolyphaseFilter& filter) const;
     uint64_t historyStride(const ResamplerChannelGroup& group) const;
-    void produceOneOutput(ResamplerChannelGroup& group, size_t entry);
-    uint64_t produceBatch(ResamplerChannelGroup& group, size_t entry, uint64_t limit);
+    void produceOneOutput(ResamplerChannelGroup& group, PolyphaseFilter& filter);
+    uint64_t produceBatch(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t limit);
     double* alignedHistory();
     double* copyChannelHistory(const ResamplerChannelGroup& group, const ResamplerChannel& channel,
                                uint64_t firstSample, uint64_t rows);
@@ -103,13 +88,9 @@ private:
                             uint64_t count);
     void writeBatchValues(ResamplerChannelGroup& group, uint64_t count, uint64_t stride);
     void writeBatchTimes(ResamplerChannelGroup& group, uint64_t count);
-    void advancePositionBy(ResamplerChannelGroup& group, size_t entry, uint64_t outputs);
+    void advancePositionBy(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t outputs);
 
     const Kernels::PolyphaseKernel* kernel = &Kernels::selectKernel();
-    // Per filter entry: the branches widened and reversed, P rows of T taps.
-    std::vector<std::vector<double>> widenedBranches;
-    // Per filter entry: the branches regrouped for the kernel's tiles, empty where too large.
-    std::vector<std::vector<double>> tileBranches;
     // Scratch of the batches, shared by all groups; it only grows, up to the largest group.
     std::vector<double> historyRows;
     std::vector<double> batchResults;

@@ -22,23 +22,19 @@ uint64_t ResamplerAliasFree::historyStride(const ResamplerChannelGroup& group) c
 }
 
 uint64_t ResamplerAliasFree::batchOutputLimit(const ResamplerChannelGroup& group,
-                                              size_t entry) const {
-    return Kernels::batchOutputs(interpolationFactors[entry], decimationFactors[entry],
-                                 tapsPerPhase[entry], historyStride(group));
+                                              const PolyphaseFilter& filter) const {
+    return Kernels::batchOutputs(filter.up, filter.down, filter.taps, historyStride(group));
 }
 
-void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size_t entry) {
-    if (widenedBranches.size() <= entry) {
-        widenedBranches.resize(entry + 1);
-        tileBranches.resize(entry + 1);
-    }
-    std::vector<double>& branches = widenedBranches[entry];
-    const uint64_t taps = tapsPerPhase[entry];
-    const uint64_t up = interpolationFactors[entry];
+void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
+                                        PolyphaseFilter& filter) {
+    std::vector<double>& branches = filter.widened;
+    const uint64_t taps = filter.taps;
+    const uint64_t up = filter.up;
     if (branches.empty()) {
         // Tap j of branch p meets the j-th oldest sample of the window: c[p + P * (T - 1 - j)].
         // Widening a float to double is exact, so the products do not change.
-        const std::vector<float>& coefficients = polyphaseCoefficients[entry];
+        const std::vector<float>& coefficients = filter.coefficients;
         branches.resize(up * taps);
         for (uint64_t p = 0; p < up; ++p) {
             for (uint64_t j = 0; j < taps; ++j) {
@@ -50,16 +46,16 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size
     // kilobytes it would crowd the history out of the cache, and the tiles take the branches.
     constexpr uint64_t kMaxTileTable = 1 << 16;
     const uint64_t tile = kernel->tileOutputs;
-    if (tileBranches[entry].empty() && historyStride(group) > 1 && tile > 0 &&
+    if (filter.tiles.empty() && historyStride(group) > 1 && tile > 0 &&
         up * taps <= kMaxTileTable / tile) {
-        tileBranches[entry].resize(up * taps * tile);
-        Kernels::buildTileBranches(branches.data(), up, decimationFactors[entry], taps, tile,
-                                   tileBranches[entry].data());
+        filter.tiles.resize(up * taps * tile);
+        Kernels::buildTileBranches(branches.data(), up, filter.down, taps, tile,
+                                   filter.tiles.data());
     }
     // Sized on the first pass for the largest batch the group can make, so later passes only
     // reuse them.
-    const uint64_t outputs = batchOutputLimit(group, entry);
-    const uint64_t down = decimationFactors[entry];
+    const uint64_t outputs = batchOutputLimit(group, filter);
+    const uint64_t down = filter.down;
     const uint64_t rows = ((outputs - 1) * down + up - 1) / up + 1 + taps;
     const uint64_t stride = historyStride(group);
     constexpr uint64_t kAlignmentSlack = 8;
@@ -89,13 +85,13 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group, size
     }
 }
 
-uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t entry,
+uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, PolyphaseFilter& filter,
                                           uint64_t limit) {
-    const uint64_t taps = tapsPerPhase[entry];
-    const uint64_t up = interpolationFactors[entry];
-    const uint64_t down = decimationFactors[entry];
-    const auto firstSample = static_cast<uint64_t>(inputIndices[entry]);
-    limit = std::min(limit, batchOutputLimit(group, entry));
+    const uint64_t taps = filter.taps;
+    const uint64_t up = filter.up;
+    const uint64_t down = filter.down;
+    const auto firstSample = static_cast<uint64_t>(filter.inputIndex);
+    limit = std::min(limit, batchOutputLimit(group, filter));
 
     // The phases and windows of the next outputs, as advancePosition would step through them,
     // as long as each window is stored.
@@ -105,7 +101,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
     }
     // Output n starts its window at row (phase + n * Q) div P, which must leave T rows stored.
     // The last row is capped at what `limit` outputs can reach, so the products stay small.
-    const uint64_t phase0 = phases[entry];
+    const uint64_t phase0 = filter.phase;
     const uint64_t lastRow = std::min(stored - taps, (limit * down) / up + 1);
     const uint64_t count = std::min(limit, ((lastRow + 1) * up - 1 - phase0) / down + 1);
     uint64_t row = 0;
@@ -126,9 +122,9 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
     }
     const uint64_t stride = historyStride(group);
     Kernels::PolyphaseBatch batch;
-    batch.branches = widenedBranches[entry].data();
+    batch.branches = filter.widened.data();
     batch.taps = taps;
-    batch.tileBranches = tileBranches[entry].empty() ? nullptr : tileBranches[entry].data();
+    batch.tileBranches = filter.tiles.empty() ? nullptr : filter.tiles.data();
     batch.up = static_cast<uint32_t>(up);
     batch.down = static_cast<uint32_t>(down);
     const uint64_t rows = batchRows[count - 1] + taps;
@@ -167,9 +163,9 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, size_t e
         }
     }
     writeBatchTimes(group, count);
-    advancePositionBy(group, entry, count);
-    if (entryStates[entry].flushing) {
-        delayCounts[entry] -= static_cast<int32_t>(count);
+    advancePositionBy(group, filter, count);
+    if (filter.flushing) {
+        filter.delayCount -= static_cast<int32_t>(count);
     }
     return count;
 }
@@ -262,19 +258,19 @@ void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t 
     group.hasProduced = group.hasProduced || count > 0;
 }
 
-void ResamplerAliasFree::advancePositionBy(ResamplerChannelGroup& group, size_t entry,
+void ResamplerAliasFree::advancePositionBy(ResamplerChannelGroup& group, PolyphaseFilter& filter,
                                            uint64_t outputs) {
     // Moves by `outputs` output periods at once; the consumed input adds up as it would one
     // period at a time.
-    const auto up = static_cast<int64_t>(interpolationFactors[entry]);
-    positions[entry] += outputs * decimationFactors[entry];
-    const auto position = static_cast<int64_t>(positions[entry]);
-    phases[entry] = static_cast<uint32_t>(position % up);
-    const int64_t previous = inputIndices[entry];
-    inputIndices[entry] = position / up;
-    const int64_t moved = inputIndices[entry] - previous;
+    const auto up = static_cast<int64_t>(filter.up);
+    filter.position += outputs * filter.down;
+    const auto position = static_cast<int64_t>(filter.position);
+    filter.phase = static_cast<uint32_t>(position % up);
+    const int64_t previous = filter.inputIndex;
+    filter.inputIndex = position / up;
+    const int64_t moved = filter.inputIndex - previous;
     if (moved > 0) {
-        consumePending(group, entry, static_cast<uint64_t>(moved));
+        consumePending(group, filter, static_cast<uint64_t>(moved));
     }
 }
 

@@ -14,43 +14,43 @@ constexpr double kAlignmentStepLimit = 16777216.0;
 
 }  // namespace
 
-uint64_t ResamplerAliasFree::storedTotal(const ResamplerChannelGroup& group, size_t entry) const {
-    return static_cast<uint64_t>(inputIndices[entry]) + group.pendingCount -
-           entryStates[entry].deficit;
+uint64_t ResamplerAliasFree::storedTotal(const ResamplerChannelGroup& group,
+                                         const PolyphaseFilter& filter) const {
+    return static_cast<uint64_t>(filter.inputIndex) + group.pendingCount - filter.deficit;
 }
 
-void ResamplerAliasFree::consumePending(ResamplerChannelGroup& group, size_t entry,
+void ResamplerAliasFree::consumePending(ResamplerChannelGroup& group, PolyphaseFilter& filter,
                                         uint64_t count) {
     // Input the window has passed but that has not arrived yet is owed by the next input.
     const uint64_t taken = std::min(group.pendingCount, count);
     group.pendingCount -= taken;
-    entryStates[entry].deficit += count - taken;
+    filter.deficit += count - taken;
 }
 
-void ResamplerAliasFree::settleDeficit(ResamplerChannelGroup& group, size_t entry) {
-    uint64_t& deficit = entryStates[entry].deficit;
+void ResamplerAliasFree::settleDeficit(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
+    uint64_t& deficit = filter.deficit;
     const uint64_t taken = std::min(group.pendingCount, deficit);
     group.pendingCount -= taken;
     deficit -= taken;
 }
 
-void ResamplerAliasFree::advancePosition(ResamplerChannelGroup& group, size_t entry) {
-    advancePositionBy(group, entry, 1);
+void ResamplerAliasFree::advancePosition(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
+    advancePositionBy(group, filter, 1);
 }
 
-double ResamplerAliasFree::polyphaseDotProduct(const ResamplerChannelGroup& group, size_t entry,
+double ResamplerAliasFree::polyphaseDotProduct(const ResamplerChannelGroup& group,
+                                               const PolyphaseFilter& filter,
                                                const ResamplerChannel& channel) const {
-    const uint64_t taps = tapsPerPhase[entry];
+    const uint64_t taps = filter.taps;
     if (taps == 0) {
         return 0.0;
     }
     const uint64_t size = group.inputBufferSize;
-    uint64_t slot = static_cast<uint64_t>(inputIndices[entry]) % size;
-    const uint64_t up = interpolationFactors[entry];
+    uint64_t slot = static_cast<uint64_t>(filter.inputIndex) % size;
+    const uint64_t up = filter.up;
     // The oldest sample meets the last coefficient of the branch; summed oldest to newest, one
     // addition after another: the order fixes the last bit.
-    const float* coefficient =
-        polyphaseCoefficients[entry].data() + phases[entry] + up * (taps - 1);
+    const float* coefficient = filter.coefficients.data() + filter.phase + up * (taps - 1);
     const double* values = channel.inputBuffer.data();
     double sum = 0.0;
     for (uint64_t j = 0; j < taps; ++j) {
@@ -63,7 +63,8 @@ double ResamplerAliasFree::polyphaseDotProduct(const ResamplerChannelGroup& grou
     return sum;
 }
 
-void ResamplerAliasFree::skipOverwrittenFilterInput(ResamplerChannelGroup& group, size_t entry) {
+void ResamplerAliasFree::skipOverwrittenFilterInput(ResamplerChannelGroup& group,
+                                                    PolyphaseFilter& filter) {
     const uint64_t capacity = group.intactSampleCount();
     if (group.pendingCount <= capacity) {
         return;
@@ -71,42 +72,41 @@ void ResamplerAliasFree::skipOverwrittenFilterInput(ResamplerChannelGroup& group
     // Go on from the oldest sample whose value and time stamp are still stored, keeping the
     // phase.
     const uint64_t skipped = group.pendingCount - capacity;
-    inputIndices[entry] += static_cast<int64_t>(skipped);
-    positions[entry] += skipped * interpolationFactors[entry];
+    filter.inputIndex += static_cast<int64_t>(skipped);
+    filter.position += skipped * filter.up;
     group.pendingCount = capacity;
 }
 
-void ResamplerAliasFree::alignStart(ResamplerChannelGroup& group, size_t entry) {
-    EntryState& state = entryStates[entry];
-    if (!state.alignmentPending || masterTimesAvailable(group) == 0) {
+void ResamplerAliasFree::alignStart(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
+    if (!filter.alignmentPending || masterTimesAvailable(group) == 0) {
         return;
     }
-    state.alignmentPending = false;
+    filter.alignmentPending = false;
     // The group moves ahead by the output periods, summed from 0, that reach its first master
     // time; no output is produced.
     const double firstTime = masterTimes[group.masterTimesReadIndex];
     const double dt = 1.0 / samplerate;
     // Positions stay below 2^62, far beyond any stream, so no jump can wrap them.
     const uint64_t positionRoom =
-        (uint64_t{1} << 62) - std::min(positions[entry], uint64_t{1} << 62);
-    const double reachable = static_cast<double>(positionRoom / decimationFactors[entry]);
+        (uint64_t{1} << 62) - std::min(filter.position, uint64_t{1} << 62);
+    const double reachable = static_cast<double>(positionRoom / filter.down);
     const double periods = firstTime / dt;
     double reached = 0.0;
     if (periods > kAlignmentStepLimit) {
         if (!(periods < reachable)) {
             // A first time this far out is never reached by any input: the group waits for
             // input it will not get rather than counting periods for ever.
-            advancePositionBy(group, entry, static_cast<uint64_t>(reachable));
+            advancePositionBy(group, filter, static_cast<uint64_t>(reachable));
             return;
         }
         const auto steps = static_cast<uint64_t>(std::floor(periods) - 16.0);
-        advancePositionBy(group, entry, steps);
+        advancePositionBy(group, filter, steps);
         reached = static_cast<double>(steps) * dt;
     }
     // Summed one period at a time from where the jump left off. A period below the resolution
     // of the first time (an output rate changed after start) would never get there.
     for (uint64_t step = 0; firstTime > reached && step < 2 * uint64_t{16777216}; ++step) {
-        advancePosition(group, entry);
+        advancePosition(group, filter);
         const double next = reached + dt;
         if (next == reached) {
             break;
@@ -115,64 +115,64 @@ void ResamplerAliasFree::alignStart(ResamplerChannelGroup& group, size_t entry) 
     }
 }
 
-void ResamplerAliasFree::produceFiltered(ResamplerChannelGroup& group, size_t entry) {
-    const EntryState& state = entryStates[entry];
-    const uint64_t taps = tapsPerPhase[entry];
+void ResamplerAliasFree::produceFiltered(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
+    const uint64_t taps = filter.taps;
     const bool batched = kernel->channelLanes != nullptr && taps > 0;
     if (batched) {
-        prepareBatches(group, entry);
+        prepareBatches(group, filter);
     }
     uint64_t available = masterTimesAvailable(group);
     while (group.pendingCount >= taps) {
-        if (state.flushing && delayCounts[entry] < 1) {
+        if (filter.flushing && filter.delayCount < 1) {
             break;
         }
         // Warm-up: outputs before the response centre meets the first sample are dropped and
         // belong to no master time.
-        if (delayCounts[entry] > static_cast<int32_t>(skippedOutputs[entry])) {
-            ++skippedOutputs[entry];
-            advancePosition(group, entry);
+        if (filter.delayCount > static_cast<int32_t>(filter.skippedOutputs)) {
+            ++filter.skippedOutputs;
+            advancePosition(group, filter);
             continue;
         }
         if (available == 0) {
             break;
         }
         if (!batched) {
-            produceOneOutput(group, entry);
+            produceOneOutput(group, filter);
             --available;
             continue;
         }
         uint64_t limit = available;
-        if (state.flushing) {
-            limit = std::min(limit, static_cast<uint64_t>(delayCounts[entry]));
+        if (filter.flushing) {
+            limit = std::min(limit, static_cast<uint64_t>(filter.delayCount));
         }
-        uint64_t produced = produceBatch(group, entry, limit);
+        uint64_t produced = produceBatch(group, filter, limit);
         if (produced == 0) {
             // More pending than the ring holds can leave no window for a batch; the reference
             // path reads the ring as it is.
-            produceOneOutput(group, entry);
+            produceOneOutput(group, filter);
             produced = 1;
         }
         available -= produced;
     }
 }
 
-void ResamplerAliasFree::produceOneOutput(ResamplerChannelGroup& group, size_t entry) {
+void ResamplerAliasFree::produceOneOutput(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
     const double time = masterTimes[group.masterTimesReadIndex];
     for (const auto& channel : group.channels) {
-        channel->outputBuffer[group.outputWriteIndex] = polyphaseDotProduct(group, entry, *channel);
+        channel->outputBuffer[group.outputWriteIndex] =
+            polyphaseDotProduct(group, filter, *channel);
     }
     produceOutput(group, time);
-    advancePosition(group, entry);
-    if (entryStates[entry].flushing) {
-        --delayCounts[entry];
+    advancePosition(group, filter);
+    if (filter.flushing) {
+        --filter.delayCount;
     }
 }
 
-void ResamplerAliasFree::growInputRings(ResamplerChannelGroup& group, size_t entry,
+void ResamplerAliasFree::growInputRings(ResamplerChannelGroup& group, PolyphaseFilter& filter,
                                         uint64_t needed) {
     const uint64_t oldSize = group.inputBufferSize;
-    const uint64_t stored = storedTotal(group, entry);
+    const uint64_t stored = storedTotal(group, filter);
     const uint64_t kept = std::min(oldSize, stored);
     std::vector<double> times(needed, 0.0);
     std::vector<std::vector<double>> values(group.channels.size(), std::vector<double>(needed));
@@ -193,14 +193,14 @@ void ResamplerAliasFree::growInputRings(ResamplerChannelGroup& group, size_t ent
     }
 }
 
-void ResamplerAliasFree::padForFlush(ResamplerChannelGroup& group, size_t entry) {
-    const uint64_t taps = tapsPerPhase[entry];
+void ResamplerAliasFree::padForFlush(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
+    const uint64_t taps = filter.taps;
     // The padded stamps must not overwrite input the window has still to read.
-    const uint64_t stored = storedTotal(group, entry);
-    const auto first = static_cast<uint64_t>(inputIndices[entry]);
+    const uint64_t stored = storedTotal(group, filter);
+    const auto first = static_cast<uint64_t>(filter.inputIndex);
     const uint64_t unread = stored > first ? stored - first : 0;
     if (unread + taps + 1 > group.inputBufferSize) {
-        growInputRings(group, entry, unread + taps + 1);
+        growInputRings(group, filter, unread + taps + 1);
     }
     const double newest = group.newestInputTime();
     const std::vector<double> zeros(taps, 0.0);
@@ -210,38 +210,36 @@ void ResamplerAliasFree::padForFlush(ResamplerChannelGroup& group, size_t entry)
     }
 }
 
-void ResamplerAliasFree::resampleGroup(ResamplerChannelGroup& group, int32_t /*groupIndex*/) {
-    const auto entry = filterEntryOf(group);
-    if (!entry) {
+void ResamplerAliasFree::resampleGroup(ResamplerChannelGroup& group) {
+    PolyphaseFilter* const filter = filterOf(group);
+    if (filter == nullptr) {
         copySynchronousGroup(group);
         return;
     }
-    EntryState& state = entryStates[*entry];
-    settleDeficit(group, *entry);
-    skipOverwrittenFilterInput(group, *entry);
-    alignStart(group, *entry);
-    produceFiltered(group, *entry);
+    settleDeficit(group, *filter);
+    skipOverwrittenFilterInput(group, *filter);
+    alignStart(group, *filter);
+    produceFiltered(group, *filter);
 
-    if (!state.flushing && noMoreData && timeBase == Implicit) {
-        state.flushing = true;
-        flushing = true;
+    if (!filter->flushing && noMoreData && timeBase == Implicit) {
+        filter->flushing = true;
         masterTimesStartPending = false;
         group.endOfDataDone = true;
         // A group without delay has nothing in its tail: its flush ends at once.
-        if (delayCounts[*entry] >= 1) {
-            padForFlush(group, *entry);
-            produceFiltered(group, *entry);
+        if (filter->delayCount >= 1) {
+            padForFlush(group, *filter);
+            produceFiltered(group, *filter);
         }
     }
 }
 
 void ResamplerAliasFree::finishPass() {
     // End of data is over once every filtered group has flushed its tail.
-    if (!noMoreData || entryStates.empty()) {
+    if (!noMoreData || filters.empty()) {
         return;
     }
-    for (const auto& state : entryStates) {
-        if (!state.flushing) {
+    for (const PolyphaseFilter& filter : filters) {
+        if (!filter.flushing) {
             return;
         }
     }

@@ -100,7 +100,7 @@ ResamplerHold::ResamplerHold() {
 
 ResamplerHold::~ResamplerHold() = default;
 
-void ResamplerHold::resampleGroup(ResamplerChannelGroup& group, int32_t /*groupIndex*/) {
+void ResamplerHold::resampleGroup(ResamplerChannelGroup& group) {
     HoldBatch batch(group, group.outputWriteIndex, gather);
     walkMasterTimes(group, [&batch](double /*time*/, uint64_t inputSlot) { batch.add(inputSlot); });
     batch.flush();

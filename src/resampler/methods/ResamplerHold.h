@@ -11,7 +11,7 @@ public:
     ResamplerHold();
     ~ResamplerHold() override;
 
-    void resampleGroup(ResamplerChannelGroup& group, int32_t groupIndex) override;
+    void resampleGroup(ResamplerChannelGroup& group) override;
 
 private:
     // The copy of held samples, by the instruction set chosen when the resampler was made.

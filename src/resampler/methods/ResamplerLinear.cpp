@@ -60,7 +60,7 @@ bool ResamplerLinear::isChannelUnsupported(const ResamplerChannel& channel) cons
     return channel.isArray != 0;
 }
 
-void ResamplerLinear::resampleGroup(ResamplerChannelGroup& group, int32_t /*groupIndex*/) {
+void ResamplerLinear::resampleGroup(ResamplerChannelGroup& group) {
     LinearBatch batch(group);
     const uint64_t size = group.inputBufferSize;
     const uint64_t outputSize = group.outputBufferSize;

@@ -12,7 +12,7 @@ public:
     ~ResamplerLinear() override;
 
     bool isChannelUnsupported(const ResamplerChannel& channel) const override;
-    void resampleGroup(ResamplerChannelGroup& group, int32_t groupIndex) override;
+    void resampleGroup(ResamplerChannelGroup& group) override;
 };
 
 }  // namespace Karvel::Tamlib::Resampler

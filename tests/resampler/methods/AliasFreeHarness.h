@@ -21,6 +21,7 @@
 
 namespace AliasFreeTest {
 
+using Karvel::Tamlib::Resampler::PolyphaseFilter;
 using Karvel::Tamlib::Resampler::Resampler;
 using Karvel::Tamlib::Resampler::ResamplerAliasFree;
 using Karvel::Tamlib::Resampler::ResamplerChannel;
@@ -34,13 +35,13 @@ public:
     AliasFreeResampler() : ResamplerFixture(TAMLIB_METHOD_ALIAS_FREE) {}
 
     ResamplerAliasFree& object() const { return static_cast<ResamplerAliasFree&>(core()); }
-    // The filter entry of the channel's group; throws for a group that is copied through.
-    size_t entryOf(void* channel) const {
-        const std::optional<size_t> entry = object().filterEntryOf(groupOf(channel));
-        if (!entry) {
-            throw std::logic_error("group has no filter entry");
+    // The filter of the channel's group; throws for a group that is copied through.
+    PolyphaseFilter& filterOf(void* channel) const {
+        PolyphaseFilter* const filter = object().filterOf(groupOf(channel));
+        if (filter == nullptr) {
+            throw std::logic_error("group has no filter");
         }
-        return *entry;
+        return *filter;
     }
 };
 

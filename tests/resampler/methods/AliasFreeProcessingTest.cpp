@@ -13,6 +13,7 @@ namespace {
 
 using AliasFreeTest::AliasFreeResampler;
 using AliasFreeTest::ChannelOutput;
+using AliasFreeTest::PolyphaseFilter;
 using AliasFreeTest::randomSignal;
 using AliasFreeTest::ResamplerAliasFree;
 using AliasFreeTest::ResamplerChannelGroup;
@@ -46,19 +47,18 @@ TEST(AliasFreeProcessing, WorkedSequenceFrom2500To1000) {
     void* handle = resampler.resampler();
     void* channel = resampler.syncChannel(2500.0);
     initialize(handle);
-    const size_t entry = resampler.entryOf(channel);
-    auto& af = resampler.object();
+    const PolyphaseFilter& filter = resampler.filterOf(channel);
     const ResamplerChannelGroup& group = resampler.groupOf(channel);
-    const std::vector<float>& c = af.polyphaseCoefficients[entry];
+    const std::vector<float>& c = filter.coefficients;
 
     // 58 zeros and one real sample fill one window: one warm-up pass moves it by 5 / 2 to
     // input index 2, and the 57 samples left no longer fill it.
     addValue(handle, channel, 1.0);
     calculate(handle);
     EXPECT_EQ(resampler.count(channel), 0u);
-    EXPECT_EQ(af.skippedOutputs[entry], 1u);
-    EXPECT_EQ(af.positions[entry], 5u);
-    EXPECT_EQ(af.inputIndices[entry], 2);
+    EXPECT_EQ(filter.skippedOutputs, 1u);
+    EXPECT_EQ(filter.position, 5u);
+    EXPECT_EQ(filter.inputIndex, 2);
     EXPECT_EQ(group.pendingCount, 57u);
 
     // The warm-up goes on in the next pass. Its 12th step starts at position 55, index 27, and
@@ -68,10 +68,10 @@ TEST(AliasFreeProcessing, WorkedSequenceFrom2500To1000) {
     addData(handle, channel, zeros.data(), zeros.size());
     calculate(handle);
     EXPECT_EQ(resampler.count(channel), 0u);
-    EXPECT_EQ(af.skippedOutputs[entry], 12u);
-    EXPECT_EQ(af.positions[entry], 60u);
-    EXPECT_EQ(af.inputIndices[entry], 30);
-    EXPECT_EQ(af.phases[entry], 0u);
+    EXPECT_EQ(filter.skippedOutputs, 12u);
+    EXPECT_EQ(filter.position, 60u);
+    EXPECT_EQ(filter.inputIndex, 30);
+    EXPECT_EQ(filter.phase, 0u);
     EXPECT_EQ(group.pendingCount, 58u);
 
     // From here one sample per pass; positions 65, 70, 75, 80 give input indices 32, 35, 37,
@@ -87,9 +87,9 @@ TEST(AliasFreeProcessing, WorkedSequenceFrom2500To1000) {
         const size_t m = output.values.size() - 1;
         if (output.passCounts.back() == 1 && m < 6) {
             SCOPED_TRACE("output " + std::to_string(m));
-            EXPECT_EQ(af.positions[entry], 65u + 5u * m);
-            EXPECT_EQ(static_cast<uint64_t>(af.inputIndices[entry]), expectedIndices[m]);
-            EXPECT_EQ(af.phases[entry], expectedPhases[m]);
+            EXPECT_EQ(filter.position, 65u + 5u * m);
+            EXPECT_EQ(static_cast<uint64_t>(filter.inputIndex), expectedIndices[m]);
+            EXPECT_EQ(filter.phase, expectedPhases[m]);
         }
     }
     ASSERT_EQ(output.values.size(), 15u);
@@ -106,13 +106,13 @@ TEST(AliasFreeProcessing, WorkedSequenceFrom2500To1000) {
 // front and the T flushed zeros behind; tap j meets c[p mod P + P * (T - 1 - j)]. The taps are
 // added oldest first, one after another, which fixes every bit of the result. Evaluated here
 // straight from that rule, without rings, batches or channels side by side.
-std::vector<double> directOutputs(const ResamplerAliasFree& af, size_t entry, uint64_t delay,
+std::vector<double> directOutputs(const PolyphaseFilter& filter, uint64_t delay,
                                   const std::vector<double>& signal, size_t count,
                                   bool newestFirst = false) {
-    const uint64_t up = af.interpolationFactors[entry];
-    const uint64_t down = af.decimationFactors[entry];
-    const uint64_t taps = af.tapsPerPhase[entry];
-    const std::vector<float>& c = af.polyphaseCoefficients[entry];
+    const uint64_t up = filter.up;
+    const uint64_t down = filter.down;
+    const uint64_t taps = filter.taps;
+    const std::vector<float>& c = filter.coefficients;
     std::vector<double> x(taps - 1, 0.0);
     x.insert(x.end(), signal.begin(), signal.end());
     x.insert(x.end(), taps, 0.0);
@@ -159,8 +159,8 @@ TEST(AliasFreeProcessing, EachOutputSumsItsWindowOldestFirst) {
             channels.push_back(resampler.syncChannel(row.inputRate));
         }
         initialize(resampler.resampler());
-        const size_t entry = resampler.entryOf(channels[0]);
-        const auto delay = static_cast<uint64_t>(resampler.object().delayCounts[entry]);
+        const PolyphaseFilter& filter = resampler.filterOf(channels[0]);
+        const auto delay = static_cast<uint64_t>(filter.delayCount);
         for (size_t k = 0; k < signals.size(); ++k) {
             streamer.add(channels[k], signals[k]);
         }
@@ -172,12 +172,12 @@ TEST(AliasFreeProcessing, EachOutputSumsItsWindowOldestFirst) {
             const std::vector<double>& actual = streamer[k].output.values;
             ASSERT_GT(actual.size(), 900u);
             const std::vector<double> expected =
-                directOutputs(resampler.object(), entry, delay, signals[k], actual.size());
+                directOutputs(filter, delay, signals[k], actual.size());
             for (size_t m = 0; m < actual.size(); ++m) {
                 ASSERT_EQ(actual[m], expected[m]) << "output " << m;
             }
             const std::vector<double> reversed =
-                directOutputs(resampler.object(), entry, delay, signals[k], actual.size(), true);
+                directOutputs(filter, delay, signals[k], actual.size(), true);
             orderMatters += reversed != expected ? 1 : 0;
         }
         // Otherwise the data could not tell a reordered sum from the right one.
@@ -409,9 +409,9 @@ TEST(AliasFreeProcessing, StartAlignmentBeyondStoredInputIsCaughtUp) {
     for (double reached = 0.0; 0.5 > reached; reached = reached + 0.001) {
         ++periods;
     }
-    const size_t entry = pieces.resampler.entryOf(pieces.channel);
-    EXPECT_EQ(pieces.resampler.object().positions[entry], 5 * periods);
-    EXPECT_EQ(static_cast<size_t>(pieces.resampler.object().inputIndices[entry]), 5 * periods / 2);
+    const PolyphaseFilter& filter = pieces.resampler.filterOf(pieces.channel);
+    EXPECT_EQ(filter.position, 5 * periods);
+    EXPECT_EQ(static_cast<size_t>(filter.inputIndex), 5 * periods / 2);
     EXPECT_EQ(pieces.resampler.groupOf(pieces.channel).pendingCount, 0u);
     for (size_t until = 390; until < values.size(); until += 290) {
         pieces.streamer->advanceTo({until});
@@ -453,9 +453,9 @@ TEST(AliasFreeProcessing, ZeroDelayFilterStartsAtTheFirstSample) {
     setSidelobeAttenuationInDB(handle, 1.0);
     void* channel = resampler.syncChannel(1000.0);
     initialize(handle);
-    const size_t entry = resampler.entryOf(channel);
-    ASSERT_EQ(resampler.object().tapsPerPhase[entry], 1u);
-    ASSERT_EQ(resampler.object().delayCounts[entry], 0);
+    const PolyphaseFilter& filter = resampler.filterOf(channel);
+    ASSERT_EQ(filter.taps, 1u);
+    ASSERT_EQ(filter.delayCount, 0);
     EXPECT_EQ(resampler.groupOf(channel).pendingCount, 0u);
 
     const double inversePi = 1.0 / 3.141592653589793;

@@ -13,6 +13,7 @@
 namespace {
 
 using AliasFreeTest::AliasFreeResampler;
+using AliasFreeTest::PolyphaseFilter;
 using AliasFreeTest::ResamplerChannelGroup;
 using TamlibTest::invalidArgumentMessage;
 
@@ -52,16 +53,16 @@ TEST(AliasFreeSetup, GroupFilterMatchesWorkedDesigns) {
         AliasFreeResampler resampler;
         setSamplerate(resampler.resampler(), row.outputRate);
         void* channel = resampler.syncChannel(row.inputRate);
-        const size_t entry = resampler.entryOf(channel);
+        const PolyphaseFilter& filter = resampler.filterOf(channel);
         const auto& af = resampler.object();
 
-        EXPECT_EQ(af.interpolationFactors[entry], row.up);
-        EXPECT_EQ(af.decimationFactors[entry], row.down);
-        EXPECT_EQ(af.tapsPerPhase[entry], row.taps);
+        EXPECT_EQ(filter.up, row.up);
+        EXPECT_EQ(filter.down, row.down);
+        EXPECT_EQ(filter.taps, row.taps);
         EXPECT_EQ(af.maxTapsPerPhase, row.taps);
-        EXPECT_EQ(af.delayCounts[entry], row.delay);
+        EXPECT_EQ(filter.delayCount, row.delay);
 
-        const std::vector<float>& c = af.polyphaseCoefficients[entry];
+        const std::vector<float>& c = filter.coefficients;
         ASSERT_EQ(c.size(), row.pre + row.length + row.tail);
         ASSERT_EQ(c.size(), row.taps * row.up);
         const auto isNonzero = [](float value) { return value != 0.0f; };
@@ -101,15 +102,14 @@ TEST(AliasFreeSetup, OnlyGroupsWithARealRatioGetAFilterEntry) {
     void* secondFiltered = resampler.syncChannel(3000.0);
     const auto& af = resampler.object();
 
-    EXPECT_FALSE(af.filterEntryOf(resampler.groupOf(atOutputRate)));
-    EXPECT_FALSE(af.filterEntryOf(resampler.groupOf(asyncAtOutputRate)));
-    EXPECT_FALSE(af.filterEntryOf(resampler.groupOf(truncatesToOutputRate)));
-    // Entries are numbered over the filtered groups only, in creation order.
-    EXPECT_EQ(af.filterEntryOf(resampler.groupOf(filtered)), 0u);
-    EXPECT_EQ(af.filterEntryOf(resampler.groupOf(asyncFiltered)), 1u);
-    EXPECT_EQ(af.filterEntryOf(resampler.groupOf(secondFiltered)), 2u);
-    EXPECT_EQ(af.interpolationFactors.size(), 3u);
-    EXPECT_EQ(af.polyphaseCoefficients.size(), 3u);
+    EXPECT_EQ(af.filterOf(resampler.groupOf(atOutputRate)), nullptr);
+    EXPECT_EQ(af.filterOf(resampler.groupOf(asyncAtOutputRate)), nullptr);
+    EXPECT_EQ(af.filterOf(resampler.groupOf(truncatesToOutputRate)), nullptr);
+    // Only the filtered groups have a filter, in creation order.
+    EXPECT_EQ(af.filterOf(resampler.groupOf(filtered)), &af.filters[0]);
+    EXPECT_EQ(af.filterOf(resampler.groupOf(asyncFiltered)), &af.filters[1]);
+    EXPECT_EQ(af.filterOf(resampler.groupOf(secondFiltered)), &af.filters[2]);
+    EXPECT_EQ(af.filters.size(), 3u);
     EXPECT_EQ(af.maxTapsPerPhase, 71u);
 }
 
@@ -150,15 +150,14 @@ TEST(AliasFreeSetup, RateBelowOneHertzIsRefusedWithoutTrace) {
                   }),
                   "Channel not supported.");
         EXPECT_TRUE(resampler.object().groups.empty());
-        EXPECT_TRUE(resampler.object().interpolationFactors.empty());
-        EXPECT_TRUE(resampler.object().delayCounts.empty());
+        EXPECT_TRUE(resampler.object().filters.empty());
     }
 
     // A synchronous group at an output rate below 1 Hz needs no ratio: it is copied through.
     AliasFreeResampler slow;
     setSamplerate(slow.resampler(), 0.5);
     void* channel = slow.syncChannel(0.5);
-    EXPECT_FALSE(slow.object().filterEntryOf(slow.groupOf(channel)));
+    EXPECT_EQ(slow.object().filterOf(slow.groupOf(channel)), nullptr);
 }
 
 TEST(AliasFreeSetup, RefusedRegistrationsAndTimeBase) {
@@ -178,7 +177,7 @@ TEST(AliasFreeSetup, RefusedRegistrationsAndTimeBase) {
     EXPECT_EQ(resampler.object().timeBase, TAMLIB_TIMEBASE_IMPLICIT);
     // Still implicit: a channel at the output rate is copied through.
     void* atOutputRate = resampler.syncChannel(1000.0);
-    EXPECT_FALSE(resampler.object().filterEntryOf(resampler.groupOf(atOutputRate)));
+    EXPECT_EQ(resampler.object().filterOf(resampler.groupOf(atOutputRate)), nullptr);
 
     // Another value is stored; the group then is not synchronous with the output.
     EXPECT_EQ(invalidArgumentMessage([&] { setTimeBase(resamplerHandle, 2); }), "");

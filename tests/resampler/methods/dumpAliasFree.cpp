@@ -13,6 +13,7 @@
 #include "resampler/methods/ResamplerAliasFree.h"
 #include "tamlib/resampler.h"
 
+using Karvel::Tamlib::Resampler::PolyphaseFilter;
 using Karvel::Tamlib::Resampler::Resampler;
 using Karvel::Tamlib::Resampler::ResamplerAliasFree;
 using Karvel::Tamlib::Resampler::ResamplerChannel;
@@ -66,11 +67,11 @@ void dump(const Case& run, uint64_t seed) {
     void* channel = nullptr;
     addSyncChannel(resampler, &channel, run.inputRate, 0.0, static_cast<int64_t>(run.inputs));
     initialize(resampler);
-    const auto& af = static_cast<ResamplerAliasFree&>(*static_cast<Resampler*>(resampler));
-    const size_t entry =
-        *af.filterEntryOf(*af.findGroupOfChannel(static_cast<ResamplerChannel*>(channel)));
+    auto& af = static_cast<ResamplerAliasFree&>(*static_cast<Resampler*>(resampler));
+    const PolyphaseFilter& filter =
+        *af.filterOf(*af.findGroupOfChannel(static_cast<ResamplerChannel*>(channel)));
     // Read before the flush counts it down.
-    const int32_t delay = af.delayCounts[entry];
+    const int32_t delay = filter.delayCount;
 
     const std::vector<double> input = randomSignal(run.inputs, seed);
     std::vector<double> times;
@@ -88,10 +89,10 @@ void dump(const Case& run, uint64_t seed) {
     std::printf("case %s\n", run.label);
     std::printf("outputRate %.17g\n", run.outputRate);
     std::printf("initialOffset %.17g\n", run.initialOffset);
-    std::printf("up %u\ndown %u\n", af.interpolationFactors[entry], af.decimationFactors[entry]);
-    std::printf("taps %llu\n", static_cast<unsigned long long>(af.tapsPerPhase[entry]));
+    std::printf("up %u\ndown %u\n", filter.up, filter.down);
+    std::printf("taps %llu\n", static_cast<unsigned long long>(filter.taps));
     std::printf("delay %d\n", delay);
-    const std::vector<float>& coefficients = af.polyphaseCoefficients[entry];
+    const std::vector<float>& coefficients = filter.coefficients;
     std::printf("coefficients %zu\n", coefficients.size());
     for (const float coefficient : coefficients) {
         std::printf("%.17g\n", static_cast<double>(coefficient));
