@@ -15,7 +15,7 @@ public:
 
 private:
     // The copy of held samples, by the instruction set chosen when the resampler was made.
-    Kernels::GatherFunction gather = Kernels::selectKernel().gather;
+    Kernels::GatherFunction gather = Kernels::selectGather();
 };
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -19,6 +19,7 @@ namespace {
 using Karvel::Tamlib::Resampler::Kernels::buildTileBranches;
 using Karvel::Tamlib::Resampler::Kernels::PolyphaseBatch;
 using Karvel::Tamlib::Resampler::Kernels::PolyphaseKernel;
+using Karvel::Tamlib::Resampler::Kernels::selectGather;
 using Karvel::Tamlib::Resampler::Kernels::selectKernel;
 using Karvel::Tamlib::Resampler::Kernels::supportedKernelNames;
 
@@ -378,7 +379,7 @@ TEST(KernelEqualityTest, GatherCopiesEverySlot) {
         SCOPED_TRACE(name);
         KernelOverride override(name);
         std::vector<double> target(slots.size(), -1.0);
-        selectKernel().gather(source.data(), sourceSize, slots.data(), slots.size(), target.data());
+        selectGather()(source.data(), sourceSize, slots.data(), slots.size(), target.data());
         for (size_t k = 0; k < slots.size(); ++k) {
             ASSERT_EQ(target[k], source[slots[k]]) << "output " << k << " slot " << slots[k];
         }

@@ -11,6 +11,7 @@ struct Candidate {
     const char* name;
     const PolyphaseKernel& (*kernel)();
     bool (*supported)();
+    GatherFunction gather;
 };
 
 bool always() {
@@ -31,13 +32,28 @@ bool cpuHasAvx512() {
 
 // Narrowest first; the last supported one is the default.
 const Candidate kCandidates[] = {
-    {"scalar", referenceKernel, always},
+    {"scalar", referenceKernel, always, gatherElements},
 #if defined(TAMLIB_X86_KERNELS)
-    {"sse2", sse2Kernel, always},
-    {"avx2", avx2Kernel, cpuHasAvx2},
-    {"avx512", avx512Kernel, cpuHasAvx512},
+    {"sse2", sse2Kernel, always, gatherElements},
+    {"avx2", avx2Kernel, cpuHasAvx2, gatherElements},
+    {"avx512", avx512Kernel, cpuHasAvx512, avx512Gather},
 #endif
 };
+
+const Candidate& selectCandidate() {
+    const char* requested = std::getenv("TAMLIB_KERNEL");
+    const Candidate* chosen = &kCandidates[0];
+    for (const Candidate& candidate : kCandidates) {
+        if (!candidate.supported()) {
+            continue;
+        }
+        if (requested != nullptr && std::strcmp(requested, candidate.name) == 0) {
+            return candidate;
+        }
+        chosen = &candidate;
+    }
+    return *chosen;
+}
 
 }  // namespace
 
@@ -52,18 +68,18 @@ std::vector<std::string> supportedKernelNames() {
 }
 
 const PolyphaseKernel& selectKernel() {
-    const char* requested = std::getenv("TAMLIB_KERNEL");
-    const Candidate* chosen = &kCandidates[0];
-    for (const Candidate& candidate : kCandidates) {
-        if (!candidate.supported()) {
-            continue;
-        }
-        if (requested != nullptr && std::strcmp(requested, candidate.name) == 0) {
-            return candidate.kernel();
-        }
-        chosen = &candidate;
+    return selectCandidate().kernel();
+}
+
+GatherFunction selectGather() {
+    return selectCandidate().gather;
+}
+
+void gatherElements(const double* source, uint64_t /*sourceSize*/, const uint64_t* slots,
+                    uint64_t count, double* target) {
+    for (uint64_t k = 0; k < count; ++k) {
+        target[k] = source[slots[k]];
     }
-    return chosen->kernel();
 }
 
 }  // namespace Karvel::Tamlib::Resampler::Kernels

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "resampler/methods/kernels/HoldGather.h"
 #include "resampler/methods/kernels/PolyphaseKernel.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {

@@ -43,9 +43,6 @@ using BatchFunction = void (*)(const PolyphaseBatch&);
 // `rows` samples of `channels` arrays into rows of `stride` doubles, the padding columns zeroed.
 using InterleaveFunction = void (*)(const double* const* sources, uint64_t channels, uint64_t rows,
                                     double* history, uint64_t stride);
-// target[k] = source[slots[k]] for k < count; every slot lies below sourceSize.
-using GatherFunction = void (*)(const double* source, uint64_t sourceSize, const uint64_t* slots,
-                                uint64_t count, double* target);
 // `rows` rows of `stride` doubles back into `channels` arrays, one sample per row.
 using DeinterleaveFunction = void (*)(const double* rowsIn, uint64_t stride, uint64_t rows,
                                       double* const* targets, uint64_t channels);
@@ -66,8 +63,6 @@ struct PolyphaseKernel {
     BatchFunction singleChannel;
     InterleaveFunction interleave;
     DeinterleaveFunction deinterleave;
-    // The copy of the hold method: one input sample per output, by slot.
-    GatherFunction gather;
 };
 
 const PolyphaseKernel& referenceKernel();
@@ -83,10 +78,6 @@ uint64_t batchOutputs(uint64_t up, uint64_t down, uint64_t taps, uint64_t stride
 // P * T * K doubles in all.
 void buildTileBranches(const double* branches, uint64_t up, uint64_t down, uint64_t taps,
                        uint64_t outputs, double* table);
-
-// The gather one element at a time, for the kernels without a vector one.
-void gatherElements(const double* source, uint64_t sourceSize, const uint64_t* slots,
-                    uint64_t count, double* target);
 
 // Several outputs of one channel as interleaved scalar chains; serves every instruction set
 // where no vector layout fits the phase pattern.

@@ -46,8 +46,7 @@ constexpr PolyphaseKernel kernel{"avx2",
                                  avx2ChannelLanes,
                                  avx2SingleChannel,
                                  interleaveLanes<Avx2>,
-                                 deinterleaveLanes<Avx2>,
-                                 gatherElements};
+                                 deinterleaveLanes<Avx2>};
 
 }  // namespace
 

@@ -58,6 +58,16 @@ void avx512SingleChannel(const PolyphaseBatch& batch) {
     singleChannel<Avx512>(batch);
 }
 
+constexpr PolyphaseKernel kernel{"avx512",
+                                 Avx512::width,
+                                 8,
+                                 avx512ChannelLanes,
+                                 avx512SingleChannel,
+                                 interleaveLanes<Avx512>,
+                                 deinterleaveLanes<Avx512>};
+
+}  // namespace
+
 // Eight outputs at a time whose slots lie within 16 samples of the first: two loads and one
 // two-source permute instead of eight scalar loads. Held inputs advance by a sample or two per
 // output, so nearly every run of eight qualifies; the others go one by one.
@@ -84,17 +94,6 @@ void avx512Gather(const double* source, uint64_t sourceSize, const uint64_t* slo
         target[k] = source[slots[k]];
     }
 }
-
-constexpr PolyphaseKernel kernel{"avx512",
-                                 Avx512::width,
-                                 8,
-                                 avx512ChannelLanes,
-                                 avx512SingleChannel,
-                                 interleaveLanes<Avx512>,
-                                 deinterleaveLanes<Avx512>,
-                                 avx512Gather};
-
-}  // namespace
 
 const PolyphaseKernel& avx512Kernel() {
     return kernel;

@@ -66,18 +66,10 @@ void buildTileBranches(const double* branches, uint64_t up, uint64_t down, uint6
     }
 }
 
-void gatherElements(const double* source, uint64_t /*sourceSize*/, const uint64_t* slots,
-                    uint64_t count, double* target) {
-    for (uint64_t k = 0; k < count; ++k) {
-        target[k] = source[slots[k]];
-    }
-}
-
 const PolyphaseKernel& referenceKernel() {
     // No batch functions: the group is computed one output and one channel at a time, straight
     // from the channels' input rings.
-    static const PolyphaseKernel kernel{"scalar", 0,       0,       nullptr,
-                                        nullptr,  nullptr, nullptr, gatherElements};
+    static const PolyphaseKernel kernel{"scalar", 0, 0, nullptr, nullptr, nullptr, nullptr};
     return kernel;
 }
 

@@ -39,8 +39,7 @@ constexpr PolyphaseKernel kernel{"sse2",
                                  sse2ChannelLanes,
                                  sse2SingleChannel,
                                  interleaveLanes<Sse2>,
-                                 deinterleaveLanes<Sse2>,
-                                 gatherElements};
+                                 deinterleaveLanes<Sse2>};
 
 }  // namespace
 
