@@ -2,11 +2,13 @@
 // leave as C++ exceptions; nothing is caught here.
 #include "tamlib/resampler.h"
 
+#include "resampler/ChannelAcceptance.h"
 #include "resampler/Resampler.h"
 #include "resampler/methods/ResamplerAliasFree.h"
 #include "resampler/methods/ResamplerHold.h"
 #include "resampler/methods/ResamplerLinear.h"
 
+using Karvel::Tamlib::Resampler::canAcceptChannel;
 using Karvel::Tamlib::Resampler::Resampler;
 using Karvel::Tamlib::Resampler::ResamplerAliasFree;
 using Karvel::Tamlib::Resampler::ResamplerChannel;
@@ -226,9 +228,8 @@ int canResamplerAcceptChannel(int32_t method, int32_t isArray, uint64_t inputBuf
                               double outputSamplerate, double inputSamplerate,
                               int32_t transitionBandwithPercent, double sidelobeAttenuationInDB,
                               uint32_t* result) {
-    *result = ResamplerAliasFree::canAcceptChannel(
-                  method, isArray, inputBufferSize, outputSamplerate, inputSamplerate,
-                  transitionBandwithPercent, sidelobeAttenuationInDB)
+    *result = canAcceptChannel(method, isArray, inputBufferSize, outputSamplerate, inputSamplerate,
+                               transitionBandwithPercent, sidelobeAttenuationInDB)
                   ? 0
                   : 1;
     return 0;

@@ -14,6 +14,9 @@
 
 namespace Karvel::Tamlib::Resampler {
 
+enum ResamplerMethod : int32_t { Hold = 0, Linear = 1, AliasFree = 2 };
+enum TimeBase : int32_t { Implicit = 0, Explicit = 1 };
+
 // The object behind a resampler handle: output settings, the master-time ring and the channel
 // groups. The three method classes override the per-group step and a few set-up operations.
 class Resampler : public Dsp::DspObject::DspObject {
@@ -141,120 +144,14 @@ protected:
     // Copies the arraySize values of one input sample into one output sample of the channel.
     static void copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample);
 
-    // The walk shared by the hold and linear steps: for each master time the group can take,
-    // the input is advanced to the sample at or before it, then writeValues(time, inputSlot)
-    // is called for the next output slot, in order from the group's outputWriteIndex on. The
-    // output times are written once the walk ends.
+    // The walk shared by the hold and linear steps (methods/MasterTimeWalk.h): for each master
+    // time the group can take, the input is advanced to the sample at or before it, then
+    // writeValues(time, inputSlot) is called for the next output slot, in order from the
+    // group's outputWriteIndex on. The output times are written once the walk ends.
     template <typename WriteValues>
     void walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues);
 
     std::unordered_map<const ResamplerChannel*, ResamplerChannelGroup*> channelGroups;
 };
-
-template <typename WriteValues>
-void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues) {
-    skipOverwrittenInput(group);
-    if (group.pendingCount < 2) {
-        return;
-    }
-    uint64_t available = masterTimesAvailable(group);
-    if (available == 0) {
-        return;
-    }
-    const double newest = newestMasterTime();
-    double time = masterTimes[group.masterTimesReadIndex];
-    if (!(newest > time)) {
-        return;
-    }
-    // The ring positions live in locals for the walk and go back to the group at its end, so
-    // that no step waits on a store to the group.
-    const double tolerance = epsilon;
-    const uint64_t inputSize = group.inputBufferSize;
-    const uint64_t masterSize = outputBufferSize;
-    const uint64_t outputSize = group.outputBufferSize;
-    const double* inputTimes = group.inputTimes.data();
-    const double* master = masterTimes.data();
-    uint64_t read = group.inputReadIndex;
-    uint64_t pending = group.pendingCount;
-    const uint64_t firstMaster = group.masterTimesReadIndex;
-    uint64_t masterIndex = firstMaster;
-    uint64_t produced = 0;
-    // A sample belongs to an output at `time` when it lies not more than epsilon after it; the
-    // input is consumed while its next sample belongs.
-    const auto belongs = [tolerance](double sampleTime, double time) {
-        return tolerance >= std::abs(sampleTime - time) || time > sampleTime;
-    };
-    for (;;) {
-        // A stretch in which neither ring wraps: the input may step up to `end`, the end of the
-        // ring or the newest sample that keeps a stored successor, without further checks.
-        const double* const first = inputTimes + read;
-        const double* const end = inputTimes + std::min(inputSize - 1, read + (pending - 1));
-        const double* t = first;
-        const uint64_t run = std::min(available, masterSize - masterIndex);
-        const double* times = master + masterIndex;
-        uint64_t n = 0;
-        bool stalled = false;
-        bool finished = false;
-        for (; n < run; ++n) {
-            time = times[n];
-            while (t < end && belongs(t[1], time)) {
-                ++t;
-            }
-            if (t == end) {
-                stalled = true;
-                break;
-            }
-            writeValues(time, static_cast<uint64_t>(t - inputTimes));
-            if (!(newest > time)) {
-                ++n;
-                finished = true;
-                break;
-            }
-        }
-        const auto stepped = static_cast<uint64_t>(t - first);
-        read += stepped;
-        pending -= stepped;
-        produced += n;
-        available -= n;
-        masterIndex += n;
-        masterIndex = masterIndex >= masterSize ? 0 : masterIndex;
-        if (finished || available == 0) {
-            break;
-        }
-        if (!stalled) {
-            continue;
-        }
-        // At the end of the stretch: the output of this time goes on one step at a time,
-        // wrapping around the input ring, until its sample is found or the input runs out.
-        time = master[masterIndex];
-        while (pending >= 2) {
-            const uint64_t next = read + 1 >= inputSize ? 0 : read + 1;
-            if (!belongs(inputTimes[next], time)) {
-                break;
-            }
-            read = next;
-            --pending;
-        }
-        if (pending < 2) {
-            break;
-        }
-        writeValues(time, read);
-        masterIndex = masterIndex + 1 >= masterSize ? 0 : masterIndex + 1;
-        ++produced;
-        --available;
-        if (!(newest > time) || available == 0) {
-            break;
-        }
-    }
-    copyRingRuns(masterTimes.data(), masterSize, firstMaster, group.outputTimes.data(), outputSize,
-                 group.outputWriteIndex, produced);
-    group.inputReadIndex = read;
-    group.pendingCount = pending;
-    group.masterTimesReadIndex = masterIndex;
-    group.outputWriteIndex = (group.outputWriteIndex + produced % outputSize) % outputSize;
-    group.masterTimesRead += produced;
-    group.resampledCount += produced;
-    group.hasProduced = group.hasProduced || produced > 0;
-}
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -61,10 +61,6 @@ void ResamplerChannelGroup::setTiming(const int32_t& value) {
     update();
 }
 
-void ResamplerChannelGroup::setMethod(const int32_t& value) {
-    method = value;
-}
-
 void ResamplerChannelGroup::setName(const std::string& value) {
     name = value;
     update();

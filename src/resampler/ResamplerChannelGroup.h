@@ -11,8 +11,6 @@
 namespace Karvel::Tamlib::Resampler {
 
 enum GroupTiming : int32_t { RateDefined = 0, Timestamped = 1 };
-enum ResamplerMethod : int32_t { Hold = 0, Linear = 1, AliasFree = 2 };
-enum TimeBase : int32_t { Implicit = 0, Explicit = 1 };
 
 // Channels that share one time axis: input stamps, read position, output times.
 class ResamplerChannelGroup : public Dsp::DspObject::DspObject {
@@ -24,7 +22,6 @@ public:
     void setSamplerate(double value);
     void setInitialOffset(double value);
     void setTiming(const int32_t& value);
-    void setMethod(const int32_t& value);
     void setName(const std::string& value);
 
     // Newest stored input time stamp (the slot before the write cursor).
@@ -59,7 +56,6 @@ public:
     // Time stamps stored since the last reset or ring rebuild (sample k's at slot k mod size).
     uint64_t stampsStored = 0;
     uint64_t resampledCount = 0;
-    int32_t method = Hold;
     std::vector<double> generatedTimes;
     std::vector<std::shared_ptr<ResamplerChannel>> channels;
     std::vector<double> inputTimes;

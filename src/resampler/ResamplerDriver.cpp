@@ -1,3 +1,6 @@
+// The calculate pass: prepare the groups, extend the master times, run each group's step, fill
+// gaps. Rate-defined groups get their time stamps from generateTimeStamps, which stays in
+// ResamplerInput.cpp beside storeGeneratedTimes, the ring write it shares with addData.
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>

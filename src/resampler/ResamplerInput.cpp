@@ -134,7 +134,7 @@ void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& c
         }
         return;
     }
-    if (group.timing == Timestamped && group.method != AliasFree && group.inputWriteIndex != 0 &&
+    if (group.timing == Timestamped && method != AliasFree && group.inputWriteIndex != 0 &&
         group.inputTimes[group.inputWriteIndex - 1] > times[0]) {
         throw std::invalid_argument("Invalid timestamps.");
     }

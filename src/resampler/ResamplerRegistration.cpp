@@ -52,7 +52,6 @@ ResamplerChannelGroup* Resampler::createRatedGroup(double rate, double offset, i
     group.setSamplerate(rate);
     group.setInitialOffset(offset);
     group.setTiming(timing);
-    group.setMethod(method);
     update();
     return &group;
 }
@@ -69,7 +68,6 @@ ResamplerChannelGroup* Resampler::createAsyncGroup() {
     groups.push_back(std::make_shared<ResamplerChannelGroup>());
     ResamplerChannelGroup& group = *groups.back();
     group.setTiming(Timestamped);
-    group.setMethod(method);
     update();
     return &group;
 }

@@ -103,7 +103,6 @@ TEST(RegistrationTest, NewGroupStoresTimingAndDeclarationsJoinedOnesDoNot) {
     EXPECT_EQ(syncGroup.samplerate, 100.0);
     EXPECT_EQ(syncGroup.initialOffset, 0.5);
     EXPECT_EQ(syncGroup.sampleCount, 42);
-    EXPECT_EQ(syncGroup.method, TAMLIB_METHOD_LINEAR);
 
     const ResamplerChannelGroup& rangedGroup = fixture.groupOf(joined);
     EXPECT_EQ(&rangedGroup, &fixture.groupOf(ranged));

@@ -35,9 +35,6 @@ public:
                                                        int32_t percent, double attenuation);
     static uint32_t filterLengthEstimate(double outputRate, double inputRate, int32_t percent,
                                          double attenuation);
-    static bool canAcceptChannel(int32_t method, int32_t isArray, uint64_t inputBufferSize,
-                                 double outputRate, double inputRate, int32_t percent,
-                                 double attenuation);
 
     // The filter of a group, or none for a group that is copied through.
     PolyphaseFilter* filterOf(const ResamplerChannelGroup& group);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "resampler/methods/MasterTimeWalk.h"
+
 namespace Karvel::Tamlib::Resampler {
 
 namespace {

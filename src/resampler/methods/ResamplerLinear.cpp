@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "resampler/methods/MasterTimeWalk.h"
+
 namespace Karvel::Tamlib::Resampler {
 
 namespace {
