@@ -136,11 +136,6 @@ protected:
     uint64_t masterTimesAvailable(ResamplerChannelGroup& group) const;
     void skipOverwrittenInput(ResamplerChannelGroup& group) const;
     void produceOutput(ResamplerChannelGroup& group, double time) const;
-    // count doubles from one ring into another, each starting at its slot and wrapping at its
-    // size (both slots within their rings).
-    static void copyRingRuns(const double* source, uint64_t sourceSize, uint64_t sourceStart,
-                             double* target, uint64_t targetSize, uint64_t targetStart,
-                             uint64_t count);
     // Copies the arraySize values of one input sample into one output sample of the channel.
     static void copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample);
 

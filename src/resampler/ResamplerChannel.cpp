@@ -1,7 +1,8 @@
 #include "resampler/ResamplerChannel.h"
 
-#include <algorithm>
-#include <cstring>
+#include <limits>
+
+#include "resampler/Ring.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -49,16 +50,8 @@ void ResamplerChannel::appendValues(const double* values, uint64_t count) {
         first = count - inputCapacity;
         inputWriteIndex = (inputWriteIndex + first % inputCapacity) % inputCapacity;
     }
-    // Two contiguous runs at most: up to the end of the ring, then from its start.
-    while (first < count) {
-        const uint64_t run = std::min(count - first, inputCapacity - inputWriteIndex);
-        std::memcpy(inputBuffer.data() + inputWriteIndex, values + first, run * sizeof(double));
-        first += run;
-        inputWriteIndex += run;
-        if (inputWriteIndex >= inputCapacity) {
-            inputWriteIndex = 0;
-        }
-    }
+    inputWriteIndex = Ring::copyIn(inputBuffer.data(), inputCapacity, inputWriteIndex,
+                                   values + first, count - first);
 }
 
 uint64_t ResamplerChannel::inputSampleCapacity() const {

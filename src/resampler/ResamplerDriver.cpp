@@ -7,6 +7,7 @@
 
 #include "dsp/CheckedConversion.h"
 #include "resampler/Resampler.h"
+#include "resampler/Ring.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -187,8 +188,9 @@ void Resampler::copySynchronousGroup(ResamplerChannelGroup& group) {
     for (const auto& channel : group.channels) {
         if (channel->arraySize == 1 && channel->inputCapacity == inputSize &&
             channel->outputCapacity == outputSize) {
-            copyRingRuns(channel->inputBuffer.data(), inputSize, group.inputReadIndex,
-                         channel->outputBuffer.data(), outputSize, group.outputWriteIndex, count);
+            Ring::copyAcross(channel->inputBuffer.data(), inputSize, group.inputReadIndex,
+                             channel->outputBuffer.data(), outputSize, group.outputWriteIndex,
+                             count);
             continue;
         }
         uint64_t input = group.inputReadIndex;
@@ -199,8 +201,8 @@ void Resampler::copySynchronousGroup(ResamplerChannelGroup& group) {
             output = output + 1 >= outputSize ? 0 : output + 1;
         }
     }
-    copyRingRuns(masterTimes.data(), outputBufferSize, group.masterTimesReadIndex,
-                 group.outputTimes.data(), outputSize, group.outputWriteIndex, count);
+    Ring::copyAcross(masterTimes.data(), outputBufferSize, group.masterTimesReadIndex,
+                     group.outputTimes.data(), outputSize, group.outputWriteIndex, count);
     group.inputReadIndex = (group.inputReadIndex + count % inputSize) % inputSize;
     group.pendingCount -= count;
     group.masterTimesReadIndex =

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "resampler/Resampler.h"
+#include "resampler/Ring.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -118,16 +119,17 @@ void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& c
         // Every stamp but the first of the block must repeat what the time master stored: stamp
         // k against slot (write index - count + k) mod size, compared in contiguous runs.
         const double* stored = group.inputTimes.data();
-        uint64_t slot = (group.inputWriteIndex + size - count % size) % size;
         bool matching = true;
-        for (uint64_t k = 1; k < count;) {
-            slot = slot + 1 >= size ? 0 : slot + 1;
-            const uint64_t run = std::min(count - k, size - slot);
-            for (uint64_t i = 0; i < run; ++i) {
-                matching &= std::abs(times[k + i] - stored[slot + i]) <= kMachineEpsilon;
-            }
-            k += run;
-            slot += run - 1;
+        if (count > 1) {
+            const uint64_t second =
+                Ring::advance(group.inputWriteIndex + size - count % size, 1, size);
+            Ring::forEachRun(
+                size, second, count - 1, [&](uint64_t slot, uint64_t done, uint64_t run) {
+                    for (uint64_t i = 0; i < run; ++i) {
+                        matching &=
+                            std::abs(times[1 + done + i] - stored[slot + i]) <= kMachineEpsilon;
+                    }
+                });
         }
         if (!matching) {
             throw std::invalid_argument("Timestamps do not match.");
@@ -167,16 +169,12 @@ void Resampler::storeGeneratedTimes(ResamplerChannelGroup& group, ResamplerChann
         group.stampsStored = saturatingAdd(group.stampsStored, count);
         group.hasStoredSample = group.hasStoredSample || count > 0;
         const uint64_t first = count > size ? count - size : 0;
-        uint64_t slot = (group.inputWriteIndex + first % size) % size;
         double* stamps = group.inputTimes.data();
-        // Contiguous runs up to the end of the ring, then from its start.
-        for (uint64_t k = first; k < count;) {
-            const uint64_t run = std::min(count - k, size - slot);
-            writeStampRun(stamps + slot, k, run, dt, t0);
-            k += run;
-            slot = slot + run >= size ? 0 : slot + run;
-        }
-        group.inputWriteIndex = slot;
+        group.inputWriteIndex =
+            Ring::forEachRun(size, Ring::advance(group.inputWriteIndex, first, size), count - first,
+                             [&](uint64_t slot, uint64_t done, uint64_t run) {
+                                 writeStampRun(stamps + slot, first + done, run, dt, t0);
+                             });
         return;
     }
     group.generatedTimes.resize(count);

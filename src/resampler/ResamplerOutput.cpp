@@ -1,8 +1,8 @@
-#include <algorithm>
-#include <cstring>
+#include <limits>
 #include <stdexcept>
 
 #include "resampler/Resampler.h"
+#include "resampler/Ring.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -15,14 +15,8 @@ void Resampler::getResampledData2(ResamplerChannel& channel, double* data, uint6
     }
     const uint64_t capacity = channel.outputCapacity;
     const auto width = static_cast<uint64_t>(channel.arraySize);
-    uint64_t slot = (width * channel.outputReadIndex + capacity) % capacity;
-    // Contiguous runs up to the end of the ring, then from its start.
-    for (uint64_t k = 0; k < count * width;) {
-        const uint64_t run = std::min(count * width - k, capacity - slot);
-        std::memcpy(data + k, channel.outputBuffer.data() + slot, run * sizeof(double));
-        k += run;
-        slot = slot + run >= capacity ? 0 : slot + run;
-    }
+    const uint64_t slot = (width * channel.outputReadIndex + capacity) % capacity;
+    Ring::copyOut(channel.outputBuffer.data(), capacity, slot, data, count * width);
     channel.outputReadIndex = (capacity + count + channel.outputReadIndex) % capacity;
 }
 
@@ -35,15 +29,8 @@ void Resampler::getResampledTimes2(const ResamplerChannel* channel, double* time
     if (count >= group->outputBufferSize) {
         throw std::invalid_argument("Too many samples requested.");
     }
-    const uint64_t size = group->outputBufferSize;
-    uint64_t slot = group->outputTimesReadIndex;
-    for (uint64_t k = 0; k < count;) {
-        const uint64_t run = std::min(count - k, size - slot);
-        std::memcpy(times + k, group->outputTimes.data() + slot, run * sizeof(double));
-        k += run;
-        slot = slot + run >= size ? 0 : slot + run;
-    }
-    group->outputTimesReadIndex = slot;
+    group->outputTimesReadIndex = Ring::copyOut(group->outputTimes.data(), group->outputBufferSize,
+                                                group->outputTimesReadIndex, times, count);
 }
 
 uint64_t Resampler::getResampledDataCount(const ResamplerChannel* channel) const {

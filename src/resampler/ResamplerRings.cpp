@@ -55,18 +55,6 @@ void Resampler::produceOutput(ResamplerChannelGroup& group, double time) const {
     group.hasProduced = true;
 }
 
-void Resampler::copyRingRuns(const double* source, uint64_t sourceSize, uint64_t sourceStart,
-                             double* target, uint64_t targetSize, uint64_t targetStart,
-                             uint64_t count) {
-    while (count > 0) {
-        const uint64_t run = std::min({count, sourceSize - sourceStart, targetSize - targetStart});
-        std::memcpy(target + targetStart, source + sourceStart, run * sizeof(double));
-        count -= run;
-        sourceStart = sourceStart + run >= sourceSize ? 0 : sourceStart + run;
-        targetStart = targetStart + run >= targetSize ? 0 : targetStart + run;
-    }
-}
-
 void Resampler::copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample) {
     if (channel.arraySize == 1) {
         // The slots are already within the rings but for a channel whose rings differ in size.

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "resampler/Resampler.h"
+#include "resampler/Ring.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -103,8 +104,8 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
             break;
         }
     }
-    copyRingRuns(masterTimes.data(), masterSize, firstMaster, group.outputTimes.data(), outputSize,
-                 group.outputWriteIndex, produced);
+    Ring::copyAcross(masterTimes.data(), masterSize, firstMaster, group.outputTimes.data(),
+                     outputSize, group.outputWriteIndex, produced);
     group.inputReadIndex = read;
     group.pendingCount = pending;
     group.masterTimesReadIndex = masterIndex;

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "resampler/Ring.h"
 #include "resampler/methods/ResamplerAliasFree.h"
 
 // Batched production of a filtered group: a run of outputs of every channel at once, from an
@@ -184,11 +185,7 @@ double* ResamplerAliasFree::copyChannelHistory(const ResamplerChannelGroup& grou
     // rows never exceeds the stored samples, which the ring holds, so it wraps at most once.
     double* history = alignedHistory();
     const uint64_t size = group.inputBufferSize;
-    const uint64_t start = firstSample % size;
-    const uint64_t firstRun = std::min(rows, size - start);
-    const double* ring = channel.inputBuffer.data();
-    std::memcpy(history, ring + start, firstRun * sizeof(double));
-    std::memcpy(history + firstRun, ring, (rows - firstRun) * sizeof(double));
+    Ring::copyOut(channel.inputBuffer.data(), size, firstSample % size, history, rows);
     return history;
 }
 
@@ -197,62 +194,45 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
                                               uint64_t stride) {
     double* history = alignedHistory();
     const uint64_t size = group.inputBufferSize;
-    const uint64_t start = firstSample % size;
-    const uint64_t firstRun = std::min(rows, size - start);
     const uint64_t channels = group.channels.size();
-    for (uint64_t c = 0; c < channels; ++c) {
-        channelCursors[c] = group.channels[c]->inputBuffer.data() + start;
-    }
-    kernel->interleave(channelCursors.data(), channels, firstRun, history, stride);
-    if (rows > firstRun) {
-        for (uint64_t c = 0; c < channels; ++c) {
-            channelCursors[c] = group.channels[c]->inputBuffer.data();
-        }
-        kernel->interleave(channelCursors.data(), channels, rows - firstRun,
-                           history + firstRun * stride, stride);
-    }
+    Ring::forEachRun(size, firstSample % size, rows,
+                     [&](uint64_t slot, uint64_t done, uint64_t run) {
+                         for (uint64_t c = 0; c < channels; ++c) {
+                             channelCursors[c] = group.channels[c]->inputBuffer.data() + slot;
+                         }
+                         kernel->interleave(channelCursors.data(), channels, run,
+                                            history + done * stride, stride);
+                     });
     return history;
 }
 
 void ResamplerAliasFree::writeChannelValues(const ResamplerChannelGroup& group,
                                             ResamplerChannel& channel, uint64_t count) {
-    const uint64_t size = group.outputBufferSize;
-    const uint64_t start = group.outputWriteIndex;
-    const uint64_t firstRun = std::min(count, size - start);
-    const double* results = batchResults.data();
-    double* ring = channel.outputBuffer.data();
-    std::memcpy(ring + start, results, firstRun * sizeof(double));
-    std::memcpy(ring, results + firstRun, (count - firstRun) * sizeof(double));
+    Ring::copyIn(channel.outputBuffer.data(), group.outputBufferSize, group.outputWriteIndex,
+                 batchResults.data(), count);
 }
 
 void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t count,
                                           uint64_t stride) {
-    const uint64_t size = group.outputBufferSize;
-    const uint64_t start = group.outputWriteIndex;
-    const uint64_t firstRun = std::min(count, size - start);
     const double* results = batchResults.data();
     const uint64_t channels = group.channels.size();
-    for (uint64_t c = 0; c < channels; ++c) {
-        channelOutputs[c] = group.channels[c]->outputBuffer.data() + start;
-    }
-    kernel->deinterleave(results, stride, firstRun, channelOutputs.data(), channels);
-    if (count > firstRun) {
-        for (uint64_t c = 0; c < channels; ++c) {
-            channelOutputs[c] = group.channels[c]->outputBuffer.data();
-        }
-        kernel->deinterleave(results + firstRun * stride, stride, count - firstRun,
-                             channelOutputs.data(), channels);
-    }
+    Ring::forEachRun(group.outputBufferSize, group.outputWriteIndex, count,
+                     [&](uint64_t slot, uint64_t done, uint64_t run) {
+                         for (uint64_t c = 0; c < channels; ++c) {
+                             channelOutputs[c] = group.channels[c]->outputBuffer.data() + slot;
+                         }
+                         kernel->deinterleave(results + done * stride, stride, run,
+                                              channelOutputs.data(), channels);
+                     });
 }
 
 void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t count) {
     // As produceOutput once per output: each output takes the next master time.
     const uint64_t size = group.outputBufferSize;
-    copyRingRuns(masterTimes.data(), outputBufferSize, group.masterTimesReadIndex,
-                 group.outputTimes.data(), size, group.outputWriteIndex, count);
-    group.masterTimesReadIndex =
-        (group.masterTimesReadIndex + count % outputBufferSize) % outputBufferSize;
-    group.outputWriteIndex = (group.outputWriteIndex + count % size) % size;
+    Ring::copyAcross(masterTimes.data(), outputBufferSize, group.masterTimesReadIndex,
+                     group.outputTimes.data(), size, group.outputWriteIndex, count);
+    group.masterTimesReadIndex = Ring::advance(group.masterTimesReadIndex, count, outputBufferSize);
+    group.outputWriteIndex = Ring::advance(group.outputWriteIndex, count, size);
     group.masterTimesRead += count;
     group.resampledCount += count;
     group.hasProduced = group.hasProduced || count > 0;
