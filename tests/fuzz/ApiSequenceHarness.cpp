@@ -33,112 +33,33 @@ constexpr uint64_t kMaxHostBuffer = uint64_t{1} << 20;
 // allocation (which the address sanitizer turns into an abort rather than std::bad_alloc).
 constexpr uint64_t kImpossibleRing = uint64_t{1} << 60;
 
-const double kDoubles[] = {0.0,
-                           -0.0,
-                           1.0,
-                           -1.0,
-                           0.5,
-                           2.0,
-                           3.0,
-                           10.0,
-                           100.0,
-                           333.3,
-                           500.0,
-                           999.9999999,
-                           1000.0,
-                           1000.0000001,
-                           2000.0,
-                           2500.0,
-                           44100.0,
-                           1e6,
-                           1e9,
-                           0.001,
-                           0.0004,
-                           1e-9,
-                           1e-300,
-                           5e-324,
-                           2.2250738585072014e-308,
-                           1e300,
-                           -1e300,
-                           std::numeric_limits<double>::max(),
-                           -std::numeric_limits<double>::max(),
-                           kInf,
-                           -kInf,
-                           kNaN,
-                           -kNaN,
-                           9223372036854775808.0,   // 2^63
-                           -9223372036854775808.0,  // -2^63
-                           18446744073709551616.0,  // 2^64
-                           2147483647.0,
-                           2147483648.0,
-                           4294967296.0,
-                           0.9999,
-                           1e15,
-                           -0.5,
-                           2147483647000.0,
-                           1.0 / 3.0};
+// Inputs select entries by index: order and length are part of the input format.
+// clang-format off
+const double kDoubles[] = {
+    0.0, -0.0, 1.0, -1.0, 0.5, 2.0, 3.0, 10.0, 100.0, 333.3, 500.0,
+    999.9999999, 1000.0, 1000.0000001, 2000.0, 2500.0, 44100.0, 1e6, 1e9,
+    0.001, 0.0004, 1e-9, 1e-300, 5e-324, 2.2250738585072014e-308, 1e300, -1e300,
+    std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
+    kInf, -kInf, kNaN, -kNaN,
+    9223372036854775808.0, -9223372036854775808.0, 18446744073709551616.0,  // 2^63, -2^63, 2^64
+    2147483647.0, 2147483648.0, 4294967296.0, 0.9999, 1e15, -0.5, 2147483647000.0, 1.0 / 3.0};
 
-const uint64_t kSizes[] = {0,
-                           1,
-                           2,
-                           3,
-                           4,
-                           5,
-                           7,
-                           8,
-                           16,
-                           17,
-                           60,
-                           64,
-                           100,
-                           255,
-                           1000,
-                           1024,
-                           4095,
-                           4096,
-                           kImpossibleRing,
-                           kImpossibleRing + 1,
-                           uint64_t{1} << 61,
-                           uint64_t{1} << 62,
-                           (uint64_t{1} << 63) - 1,
-                           uint64_t{1} << 63,
-                           (uint64_t{1} << 63) + 1,
-                           std::numeric_limits<uint64_t>::max() - 1000,
-                           std::numeric_limits<uint64_t>::max() - 3,
-                           std::numeric_limits<uint64_t>::max() - 2,
-                           std::numeric_limits<uint64_t>::max() - 1,
-                           std::numeric_limits<uint64_t>::max()};
+const uint64_t kSizes[] = {
+    0, 1, 2, 3, 4, 5, 7, 8, 16, 17, 60, 64, 100, 255, 1000, 1024, 4095, 4096,
+    kImpossibleRing, kImpossibleRing + 1, uint64_t{1} << 61, uint64_t{1} << 62,
+    (uint64_t{1} << 63) - 1, uint64_t{1} << 63, (uint64_t{1} << 63) + 1,
+    std::numeric_limits<uint64_t>::max() - 1000, std::numeric_limits<uint64_t>::max() - 3,
+    std::numeric_limits<uint64_t>::max() - 2, std::numeric_limits<uint64_t>::max() - 1,
+    std::numeric_limits<uint64_t>::max()};
 
-const int32_t kInt32s[] = {0,
-                           1,
-                           -1,
-                           2,
-                           3,
-                           5,
-                           9,
-                           10,
-                           16,
-                           50,
-                           99,
-                           100,
-                           101,
-                           1000,
-                           400,
-                           4096,
-                           65536,
-                           -100,
-                           std::numeric_limits<int32_t>::max(),
-                           std::numeric_limits<int32_t>::min()};
+const int32_t kInt32s[] = {
+    0, 1, -1, 2, 3, 5, 9, 10, 16, 50, 99, 100, 101, 1000, 400, 4096, 65536, -100,
+    std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()};
 
-const int64_t kInt64s[] = {0,
-                           1,
-                           -1,
-                           10,
-                           1000,
-                           100000,
-                           int64_t{1} << 53,
-                           std::numeric_limits<int64_t>::max(),
-                           std::numeric_limits<int64_t>::min()};
+const int64_t kInt64s[] = {
+    0, 1, -1, 10, 1000, 100000, int64_t{1} << 53,
+    std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()};
+// clang-format on
 
 // Plausible steps between time stamps of a streamed block, in seconds.
 const double kSteps[] = {0.001, 0.0004, 0.002, 0.01, 0.00025, 1.0 / 3000.0, 0.0, 0.1};
@@ -603,7 +524,7 @@ private:
 
     // Which slot a call acts on. Live calls read a slot byte and do nothing when that slot holds
     // no resampler; None calls read no slot byte and ignore the slot they are handed.
-    enum class Target { None, Any, Live };
+    enum Target { None, Any, Live };
 
     struct Op {
         Target target;
@@ -617,14 +538,23 @@ private:
         attempt([&] { std::apply(call, args); });
     }
 
-    template <typename T>
-    void callSetter(Slot& slot, int (*setter)(void*, T)) {
-        withArgs<T>([&](T value) { setter(slot.resampler, value); });
+    // A call on the resampler alone, its other arguments read by their types.
+    template <typename... Args>
+    void callOn(Slot& slot, int (*export_)(void*, Args...)) {
+        withArgs<Args...>([&](Args... args) { export_(slot.resampler, args...); });
     }
 
-    template <auto Setter>
-    static void set(Session& s, Slot& slot) {
-        s.callSetter(slot, Setter);
+    template <auto Export>
+    static void call(Session& s, Slot& slot) {
+        s.callOn(slot, Export);
+    }
+
+    // Count queries on any channel, null and foreign ones included.
+    template <auto... Queries>
+    static void count(Session& s, Slot& slot) {
+        void* channel = s.anyChannel();
+        uint64_t count = 0;
+        (attempt([&] { Queries(slot.resampler, channel, &count); }), ...);
     }
 
     // A channel registration with its arguments from the input; an array channel's width is
@@ -652,34 +582,34 @@ private:
         // One entry per opcode, in opcode order: the opcode byte modulo the table's length picks
         // the entry, and each entry reads the bytes of its arguments after it.
         static const Op ops[] = {
-            {Target::Any, [](Session& s, Slot& slot) { s.create(slot, s.in.byte()); }},
-            {Target::Any,
+            {Any, [](Session& s, Slot& slot) { s.create(slot, s.in.byte()); }},
+            {Any,
              [](Session&, Slot& slot) {
                  deleteResampler(slot.resampler);
                  slot = Slot{};
              }},
-            {Target::Live, set<setSamplerate>},
-            {Target::Live, set<setInputBufferSize>},
-            {Target::Live,
+            {Live, call<setSamplerate>},
+            {Live, call<setInputBufferSize>},
+            {Live,
              [](Session& s, Slot& slot) {
                  s.withArgs<uint64_t>([&](uint64_t size) {
                      setOutputBufferSize(slot.resampler, size);
                      slot.outputBufferSize = size;
                  });
              }},
-            {Target::Live, set<setMaxWaitTimeInMs>},
-            {Target::Live, set<setCustomEpsilon>},
-            {Target::Live, set<setInitialOffset>},
-            {Target::Live, set<setTimeBase>},
-            {Target::Live, set<setSidelobeAttenuationInDB>},
-            {Target::Live, set<setTransitionBandwithPercent>},
-            {Target::Live, add<addSyncChannel, ChannelKind::Sync>},
-            {Target::Live, add<addSyncChannel2, ChannelKind::Sync>},
-            {Target::Live, add<addAsyncChannel, ChannelKind::Async>},
-            {Target::Live, add<addAsyncChannel2, ChannelKind::Async>},
-            {Target::Live, add<addAsyncChannel3, ChannelKind::Async>},
-            {Target::Live, add<addAsyncArrayChannel, ChannelKind::Array>},
-            {Target::Live,
+            {Live, call<setMaxWaitTimeInMs>},
+            {Live, call<setCustomEpsilon>},
+            {Live, call<setInitialOffset>},
+            {Live, call<setTimeBase>},
+            {Live, call<setSidelobeAttenuationInDB>},
+            {Live, call<setTransitionBandwithPercent>},
+            {Live, add<addSyncChannel, ChannelKind::Sync>},
+            {Live, add<addSyncChannel2, ChannelKind::Sync>},
+            {Live, add<addAsyncChannel, ChannelKind::Async>},
+            {Live, add<addAsyncChannel2, ChannelKind::Async>},
+            {Live, add<addAsyncChannel3, ChannelKind::Async>},
+            {Live, add<addAsyncArrayChannel, ChannelKind::Array>},
+            {Live,
              [](Session& s, Slot& slot) {
                  Channel* channel = s.ownChannel(slot);
                  const uint64_t count = s.in.hostCount();
@@ -688,7 +618,7 @@ private:
                      attempt([&] { addData(slot.resampler, channel->handle, data.data(), count); });
                  }
              }},
-            {Target::Live,
+            {Live,
              [](Session& s, Slot& slot) {
                  Channel* channel = s.ownChannel(slot);
                  const double value = s.in.anyDouble();
@@ -696,7 +626,7 @@ private:
                      attempt([&] { addValue(slot.resampler, channel->handle, value); });
                  }
              }},
-            {Target::Live,
+            {Live,
              [](Session& s, Slot& slot) {
                  void* channel = s.anyChannel();
                  const uint64_t count = s.in.hostCount();
@@ -705,7 +635,7 @@ private:
                      attempt([&] { addTimes(slot.resampler, channel, stamps.data(), count); });
                  }
              }},
-            {Target::Live,
+            {Live,
              [](Session& s, Slot& slot) {
                  void* channel = s.anyChannel();
                  const std::vector<double> stamps = s.times(slot, 1);
@@ -713,13 +643,13 @@ private:
                      attempt([&] { addTime(slot.resampler, channel, stamps[0]); });
                  }
              }},
-            {Target::Live,
+            {Live,
              [](Session& s, Slot& slot) {
                  const uint64_t count = s.in.hostCount();
                  const std::vector<double> stamps = s.times(slot, count);
                  attempt([&] { addMasterTimes(slot.resampler, stamps.data(), count); });
              }},
-            {Target::Live,
+            {Live,
              [](Session& s, Slot& slot) {
                  Channel* channel = s.ownChannel(slot);
                  const double value = s.in.anyDouble();
@@ -727,12 +657,10 @@ private:
                      attempt([&] { addBlockEndTimeInMiliseconds(channel->handle, value); });
                  }
              }},
-            {Target::Live, set<noMoreDataToAdd>},
-            {Target::Live,
-             [](Session&, Slot& slot) { attempt([&] { initialize(slot.resampler); }); }},
-            {Target::Live,
-             [](Session&, Slot& slot) { attempt([&] { calculate(slot.resampler); }); }},
-            {Target::Live,
+            {Live, call<noMoreDataToAdd>},
+            {Live, call<initialize>},
+            {Live, call<calculate>},
+            {Live,
              [](Session& s, Slot& slot) {
                  Channel* channel = s.ownChannel(slot);
                  const uint64_t count = s.in.outputCount();
@@ -740,30 +668,19 @@ private:
                      s.readData(slot, *channel, count);
                  }
              }},
-            {Target::Live,
+            {Live,
              [](Session& s, Slot& slot) {
                  void* channel = s.anyChannel();
                  s.readTimes(slot, channel, s.in.outputCount());
              }},
-            {Target::Live,
-             [](Session& s, Slot& slot) {
-                 void* channel = s.anyChannel();
-                 uint64_t count = 0;
-                 attempt([&] { getResampledDataCount(slot.resampler, channel, &count); });
-                 attempt([&] { getResampledTimesCount(slot.resampler, channel, &count); });
-             }},
-            {Target::Live,
-             [](Session& s, Slot& slot) {
-                 void* channel = s.anyChannel();
-                 uint64_t count = 0;
-                 attempt([&] { calculateDataCountOfChannel(slot.resampler, channel, &count); });
-             }},
-            {Target::Live,
+            {Live, count<getResampledDataCount, getResampledTimesCount>},
+            {Live, count<calculateDataCountOfChannel>},
+            {Live,
              [](Session&, Slot& slot) {
                  uint64_t count = 0;
                  attempt([&] { getAllDataCount(slot.resampler, &count); });
              }},
-            {Target::Live,
+            {Live,
              [](Session& s, Slot& slot) {
                  void* channel = s.anyChannel();
                  double scratch[1] = {0.0};
@@ -774,14 +691,14 @@ private:
                      getResampledTimes(slot.resampler, channel, scratch, s.in.outputCount());
                  });
              }},
-            {Target::None,
+            {None,
              [](Session& s, Slot&) {
                  s.withArgs<double, double, int32_t, double>([](auto... args) {
                      uint32_t length = 0;
                      getAliasFreeFilterLength(args..., &length);
                  });
              }},
-            {Target::None,
+            {None,
              [](Session& s, Slot&) {
                  s.withArgs<int32_t, int32_t, uint64_t, double, double, int32_t, double>(
                      [](auto... args) {
@@ -789,17 +706,17 @@ private:
                          canResamplerAcceptChannel(args..., &result);
                      });
              }},
-            {Target::Live, [](Session& s, Slot& slot) { s.stream(slot); }},
-            {Target::Live, [](Session& s, Slot& slot) { s.stream(slot); }},
-            {Target::Live, [](Session& s, Slot& slot) { s.stream(slot); }},
-            {Target::Live, [](Session& s, Slot& slot) { s.readAll(slot); }},
-            {Target::Live, [](Session& s, Slot& slot) { s.setUp(slot); }},
-            {Target::None, [](Session& s, Slot&) { s.pairingOracle(); }},
+            {Live, [](Session& s, Slot& slot) { s.stream(slot); }},
+            {Live, [](Session& s, Slot& slot) { s.stream(slot); }},
+            {Live, [](Session& s, Slot& slot) { s.stream(slot); }},
+            {Live, [](Session& s, Slot& slot) { s.readAll(slot); }},
+            {Live, [](Session& s, Slot& slot) { s.setUp(slot); }},
+            {None, [](Session& s, Slot&) { s.pairingOracle(); }},
         };
         static_assert(countOf(ops) == 40, "corpus files are written for 40 opcodes");
         const Op& op = ops[in.byte() % countOf(ops)];
-        Slot& slot = op.target == Target::None ? slots[0] : slots[in.byte() & 1];
-        if (op.target != Target::Live || slot.resampler != nullptr) {
+        Slot& slot = op.target == None ? slots[0] : slots[in.byte() & 1];
+        if (op.target != Live || slot.resampler != nullptr) {
             op.run(*this, slot);
         }
     }
