@@ -14,6 +14,8 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "tamlib/resampler.h"
@@ -31,112 +33,33 @@ constexpr uint64_t kMaxHostBuffer = uint64_t{1} << 20;
 // allocation (which the address sanitizer turns into an abort rather than std::bad_alloc).
 constexpr uint64_t kImpossibleRing = uint64_t{1} << 60;
 
-const double kDoubles[] = {0.0,
-                           -0.0,
-                           1.0,
-                           -1.0,
-                           0.5,
-                           2.0,
-                           3.0,
-                           10.0,
-                           100.0,
-                           333.3,
-                           500.0,
-                           999.9999999,
-                           1000.0,
-                           1000.0000001,
-                           2000.0,
-                           2500.0,
-                           44100.0,
-                           1e6,
-                           1e9,
-                           0.001,
-                           0.0004,
-                           1e-9,
-                           1e-300,
-                           5e-324,
-                           2.2250738585072014e-308,
-                           1e300,
-                           -1e300,
-                           std::numeric_limits<double>::max(),
-                           -std::numeric_limits<double>::max(),
-                           kInf,
-                           -kInf,
-                           kNaN,
-                           -kNaN,
-                           9223372036854775808.0,   // 2^63
-                           -9223372036854775808.0,  // -2^63
-                           18446744073709551616.0,  // 2^64
-                           2147483647.0,
-                           2147483648.0,
-                           4294967296.0,
-                           0.9999,
-                           1e15,
-                           -0.5,
-                           2147483647000.0,
-                           1.0 / 3.0};
+// Inputs select entries by index: order and length are part of the input format.
+// clang-format off
+const double kDoubles[] = {
+    0.0, -0.0, 1.0, -1.0, 0.5, 2.0, 3.0, 10.0, 100.0, 333.3, 500.0,
+    999.9999999, 1000.0, 1000.0000001, 2000.0, 2500.0, 44100.0, 1e6, 1e9,
+    0.001, 0.0004, 1e-9, 1e-300, 5e-324, 2.2250738585072014e-308, 1e300, -1e300,
+    std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
+    kInf, -kInf, kNaN, -kNaN,
+    9223372036854775808.0, -9223372036854775808.0, 18446744073709551616.0,  // 2^63, -2^63, 2^64
+    2147483647.0, 2147483648.0, 4294967296.0, 0.9999, 1e15, -0.5, 2147483647000.0, 1.0 / 3.0};
 
-const uint64_t kSizes[] = {0,
-                           1,
-                           2,
-                           3,
-                           4,
-                           5,
-                           7,
-                           8,
-                           16,
-                           17,
-                           60,
-                           64,
-                           100,
-                           255,
-                           1000,
-                           1024,
-                           4095,
-                           4096,
-                           kImpossibleRing,
-                           kImpossibleRing + 1,
-                           uint64_t{1} << 61,
-                           uint64_t{1} << 62,
-                           (uint64_t{1} << 63) - 1,
-                           uint64_t{1} << 63,
-                           (uint64_t{1} << 63) + 1,
-                           std::numeric_limits<uint64_t>::max() - 1000,
-                           std::numeric_limits<uint64_t>::max() - 3,
-                           std::numeric_limits<uint64_t>::max() - 2,
-                           std::numeric_limits<uint64_t>::max() - 1,
-                           std::numeric_limits<uint64_t>::max()};
+const uint64_t kSizes[] = {
+    0, 1, 2, 3, 4, 5, 7, 8, 16, 17, 60, 64, 100, 255, 1000, 1024, 4095, 4096,
+    kImpossibleRing, kImpossibleRing + 1, uint64_t{1} << 61, uint64_t{1} << 62,
+    (uint64_t{1} << 63) - 1, uint64_t{1} << 63, (uint64_t{1} << 63) + 1,
+    std::numeric_limits<uint64_t>::max() - 1000, std::numeric_limits<uint64_t>::max() - 3,
+    std::numeric_limits<uint64_t>::max() - 2, std::numeric_limits<uint64_t>::max() - 1,
+    std::numeric_limits<uint64_t>::max()};
 
-const int32_t kInt32s[] = {0,
-                           1,
-                           -1,
-                           2,
-                           3,
-                           5,
-                           9,
-                           10,
-                           16,
-                           50,
-                           99,
-                           100,
-                           101,
-                           1000,
-                           400,
-                           4096,
-                           65536,
-                           -100,
-                           std::numeric_limits<int32_t>::max(),
-                           std::numeric_limits<int32_t>::min()};
+const int32_t kInt32s[] = {
+    0, 1, -1, 2, 3, 5, 9, 10, 16, 50, 99, 100, 101, 1000, 400, 4096, 65536, -100,
+    std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::min()};
 
-const int64_t kInt64s[] = {0,
-                           1,
-                           -1,
-                           10,
-                           1000,
-                           100000,
-                           int64_t{1} << 53,
-                           std::numeric_limits<int64_t>::max(),
-                           std::numeric_limits<int64_t>::min()};
+const int64_t kInt64s[] = {
+    0, 1, -1, 10, 1000, 100000, int64_t{1} << 53,
+    std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()};
+// clang-format on
 
 // Plausible steps between time stamps of a streamed block, in seconds.
 const double kSteps[] = {0.001, 0.0004, 0.002, 0.01, 0.00025, 1.0 / 3000.0, 0.0, 0.1};
@@ -211,6 +134,21 @@ public:
         return static_cast<int64_t>(selector) - 64;
     }
 
+    // The palette read for an argument of this type.
+    template <typename T>
+    T any() {
+        if constexpr (std::is_same_v<T, double>) {
+            return anyDouble();
+        } else if constexpr (std::is_same_v<T, uint64_t>) {
+            return anySize();
+        } else if constexpr (std::is_same_v<T, int32_t>) {
+            return anyInt32();
+        } else {
+            static_assert(std::is_same_v<T, int64_t>);
+            return anyInt64();
+        }
+    }
+
     // A count for a host array the harness fills itself: never more than kMaxCount.
     uint64_t hostCount() {
         const uint8_t selector = byte();
@@ -283,11 +221,6 @@ public:
 private:
     Reader& in;
     Slot slots[2];
-
-    Slot* pickSlot() {
-        Slot& slot = slots[in.byte() & 1];
-        return slot.resampler == nullptr ? nullptr : &slot;
-    }
 
     // Any channel of either resampler, or null: the lookup-based calls must cope with a handle
     // their resampler does not know.
@@ -589,278 +522,202 @@ private:
         }
     }
 
+    // Which slot a call acts on. Live calls read a slot byte and do nothing when that slot holds
+    // no resampler; None calls read no slot byte and ignore the slot they are handed.
+    enum Target { None, Any, Live };
+
+    struct Op {
+        Target target;
+        void (*run)(Session& s, Slot& slot);
+    };
+
+    // Reads Args in order (a braced list fixes the order) and makes one call with them.
+    template <typename... Args, typename Call>
+    void withArgs(Call call) {
+        const std::tuple<Args...> args{in.any<Args>()...};
+        attempt([&] { std::apply(call, args); });
+    }
+
+    // A call on the resampler alone, its other arguments read by their types.
+    template <typename... Args>
+    void callOn(Slot& slot, int (*export_)(void*, Args...)) {
+        withArgs<Args...>([&](Args... args) { export_(slot.resampler, args...); });
+    }
+
+    template <auto Export>
+    static void call(Session& s, Slot& slot) {
+        s.callOn(slot, Export);
+    }
+
+    // Count queries on any channel, null and foreign ones included.
+    template <auto... Queries>
+    static void count(Session& s, Slot& slot) {
+        void* channel = s.anyChannel();
+        uint64_t count = 0;
+        (attempt([&] { Queries(slot.resampler, channel, &count); }), ...);
+    }
+
+    // A channel registration with its arguments from the input; an array channel's width is
+    // its second argument.
+    template <ChannelKind kind, typename... Args>
+    void addChannel(Slot& slot, int (*add)(void*, void**, Args...)) {
+        withArgs<Args...>([&](Args... args) {
+            void* handle = nullptr;
+            add(slot.resampler, &handle, args...);
+            const std::tuple<Args...> given{args...};
+            if constexpr (kind == ChannelKind::Array) {
+                remember(slot, handle, kind, std::get<1>(given));
+            } else {
+                remember(slot, handle, kind, 1);
+            }
+        });
+    }
+
+    template <auto Add, ChannelKind kind>
+    static void add(Session& s, Slot& slot) {
+        s.addChannel<kind>(slot, Add);
+    }
+
     void step() {
-        const uint8_t opcode = in.byte();
-        if (opcode % 40 == 0) {
-            Slot& slot = slots[in.byte() & 1];
-            create(slot, in.byte());
-            return;
-        }
-        if (opcode % 40 == 1) {
-            Slot& slot = slots[in.byte() & 1];
-            deleteResampler(slot.resampler);
-            slot = Slot{};
-            return;
-        }
-        if (opcode % 40 == 39) {
-            pairingOracle();
-            return;
-        }
-        if (opcode % 40 == 32) {
-            const double outputRate = in.anyDouble();
-            const double inputRate = in.anyDouble();
-            const int32_t percent = in.anyInt32();
-            const double attenuation = in.anyDouble();
-            uint32_t length = 0;
-            attempt([&] {
-                getAliasFreeFilterLength(outputRate, inputRate, percent, attenuation, &length);
-            });
-            return;
-        }
-        if (opcode % 40 == 33) {
-            const int32_t method = in.anyInt32();
-            const int32_t isArray = in.anyInt32();
-            const uint64_t size = in.anySize();
-            const double outputRate = in.anyDouble();
-            const double inputRate = in.anyDouble();
-            const int32_t percent = in.anyInt32();
-            const double attenuation = in.anyDouble();
-            uint32_t result = 0;
-            attempt([&] {
-                canResamplerAcceptChannel(method, isArray, size, outputRate, inputRate, percent,
-                                          attenuation, &result);
-            });
-            return;
-        }
-        Slot* chosen = pickSlot();
-        if (chosen == nullptr) {
-            return;
-        }
-        Slot& slot = *chosen;
-        void* r = slot.resampler;
-        switch (opcode % 40) {
-            case 2: {
-                const double value = in.anyDouble();
-                attempt([&] { setSamplerate(r, value); });
-                break;
-            }
-            case 3: {
-                const uint64_t size = in.anySize();
-                attempt([&] { setInputBufferSize(r, size); });
-                break;
-            }
-            case 4: {
-                const uint64_t size = in.anySize();
-                attempt([&] {
-                    setOutputBufferSize(r, size);
-                    slot.outputBufferSize = size;
-                });
-                break;
-            }
-            case 5: {
-                const double value = in.anyDouble();
-                attempt([&] { setMaxWaitTimeInMs(r, value); });
-                break;
-            }
-            case 6: {
-                const double value = in.anyDouble();
-                attempt([&] { setCustomEpsilon(r, value); });
-                break;
-            }
-            case 7: {
-                const double value = in.anyDouble();
-                attempt([&] { setInitialOffset(r, value); });
-                break;
-            }
-            case 8: {
-                const int32_t value = in.anyInt32();
-                attempt([&] { setTimeBase(r, value); });
-                break;
-            }
-            case 9: {
-                const double value = in.anyDouble();
-                attempt([&] { setSidelobeAttenuationInDB(r, value); });
-                break;
-            }
-            case 10: {
-                const int32_t value = in.anyInt32();
-                attempt([&] { setTransitionBandwithPercent(r, value); });
-                break;
-            }
-            case 11: {
-                const double rate = in.anyDouble();
-                const double offset = in.anyDouble();
-                const int64_t count = in.anyInt64();
-                void* handle = nullptr;
-                attempt([&] {
-                    addSyncChannel(r, &handle, rate, offset, count);
-                    remember(slot, handle, ChannelKind::Sync, 1);
-                });
-                break;
-            }
-            case 12: {
-                const double rate = in.anyDouble();
-                const double offset = in.anyDouble();
-                const double start = in.anyDouble();
-                const double end = in.anyDouble();
-                void* handle = nullptr;
-                attempt([&] {
-                    addSyncChannel2(r, &handle, rate, offset, start, end);
-                    remember(slot, handle, ChannelKind::Sync, 1);
-                });
-                break;
-            }
-            case 13: {
-                void* handle = nullptr;
-                attempt([&] {
-                    addAsyncChannel(r, &handle);
-                    remember(slot, handle, ChannelKind::Async, 1);
-                });
-                break;
-            }
-            case 14: {
-                const double rate = in.anyDouble();
-                const double offset = in.anyDouble();
-                const int64_t count = in.anyInt64();
-                void* handle = nullptr;
-                attempt([&] {
-                    addAsyncChannel2(r, &handle, rate, offset, count);
-                    remember(slot, handle, ChannelKind::Async, 1);
-                });
-                break;
-            }
-            case 15: {
-                const double rate = in.anyDouble();
-                const double offset = in.anyDouble();
-                const double start = in.anyDouble();
-                const double end = in.anyDouble();
-                void* handle = nullptr;
-                attempt([&] {
-                    addAsyncChannel3(r, &handle, rate, offset, start, end);
-                    remember(slot, handle, ChannelKind::Async, 1);
-                });
-                break;
-            }
-            case 16: {
-                const int32_t isArray = in.anyInt32();
-                const int32_t arraySize = in.anyInt32();
-                const double start = in.anyDouble();
-                const double end = in.anyDouble();
-                void* handle = nullptr;
-                attempt([&] {
-                    addAsyncArrayChannel(r, &handle, isArray, arraySize, start, end);
-                    remember(slot, handle, ChannelKind::Array, arraySize);
-                });
-                break;
-            }
-            case 17: {
-                Channel* channel = ownChannel(slot);
-                const uint64_t count = in.hostCount();
-                const std::vector<double> data = values(count);
-                if (channel != nullptr) {
-                    attempt([&] { addData(r, channel->handle, data.data(), count); });
-                }
-                break;
-            }
-            case 18: {
-                Channel* channel = ownChannel(slot);
-                const double value = in.anyDouble();
-                if (channel != nullptr) {
-                    attempt([&] { addValue(r, channel->handle, value); });
-                }
-                break;
-            }
-            case 19: {
-                void* channel = anyChannel();
-                const uint64_t count = in.hostCount();
-                const std::vector<double> stamps = times(slot, count);
-                if (channel != nullptr) {
-                    attempt([&] { addTimes(r, channel, stamps.data(), count); });
-                }
-                break;
-            }
-            case 20: {
-                void* channel = anyChannel();
-                const std::vector<double> stamps = times(slot, 1);
-                if (channel != nullptr) {
-                    attempt([&] { addTime(r, channel, stamps[0]); });
-                }
-                break;
-            }
-            case 21: {
-                const uint64_t count = in.hostCount();
-                const std::vector<double> stamps = times(slot, count);
-                attempt([&] { addMasterTimes(r, stamps.data(), count); });
-                break;
-            }
-            case 22: {
-                Channel* channel = ownChannel(slot);
-                const double value = in.anyDouble();
-                if (channel != nullptr) {
-                    attempt([&] { addBlockEndTimeInMiliseconds(channel->handle, value); });
-                }
-                break;
-            }
-            case 23: {
-                const double value = in.anyDouble();
-                attempt([&] { noMoreDataToAdd(r, value); });
-                break;
-            }
-            case 24:
-                attempt([&] { initialize(r); });
-                break;
-            case 25:
-                attempt([&] { calculate(r); });
-                break;
-            case 26: {
-                Channel* channel = ownChannel(slot);
-                const uint64_t count = in.outputCount();
-                if (channel != nullptr) {
-                    readData(slot, *channel, count);
-                }
-                break;
-            }
-            case 27: {
-                void* channel = anyChannel();
-                readTimes(slot, channel, in.outputCount());
-                break;
-            }
-            case 28: {
-                void* channel = anyChannel();
-                uint64_t count = 0;
-                attempt([&] { getResampledDataCount(r, channel, &count); });
-                attempt([&] { getResampledTimesCount(r, channel, &count); });
-                break;
-            }
-            case 29: {
-                void* channel = anyChannel();
-                uint64_t count = 0;
-                attempt([&] { calculateDataCountOfChannel(r, channel, &count); });
-                break;
-            }
-            case 30: {
-                uint64_t count = 0;
-                attempt([&] { getAllDataCount(r, &count); });
-                break;
-            }
-            case 31: {
-                void* channel = anyChannel();
-                double scratch[1] = {0.0};
-                attempt([&] { getResampledData(r, channel, scratch, in.outputCount()); });
-                attempt([&] { getResampledTimes(r, channel, scratch, in.outputCount()); });
-                break;
-            }
-            case 34:
-            case 35:
-            case 36:
-                stream(slot);
-                break;
-            case 37:
-                readAll(slot);
-                break;
-            default:
-                setUp(slot);
-                break;
+        // One entry per opcode, in opcode order: the opcode byte modulo the table's length picks
+        // the entry, and each entry reads the bytes of its arguments after it.
+        static const Op ops[] = {
+            {Any, [](Session& s, Slot& slot) { s.create(slot, s.in.byte()); }},
+            {Any,
+             [](Session&, Slot& slot) {
+                 deleteResampler(slot.resampler);
+                 slot = Slot{};
+             }},
+            {Live, call<setSamplerate>},
+            {Live, call<setInputBufferSize>},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 s.withArgs<uint64_t>([&](uint64_t size) {
+                     setOutputBufferSize(slot.resampler, size);
+                     slot.outputBufferSize = size;
+                 });
+             }},
+            {Live, call<setMaxWaitTimeInMs>},
+            {Live, call<setCustomEpsilon>},
+            {Live, call<setInitialOffset>},
+            {Live, call<setTimeBase>},
+            {Live, call<setSidelobeAttenuationInDB>},
+            {Live, call<setTransitionBandwithPercent>},
+            {Live, add<addSyncChannel, ChannelKind::Sync>},
+            {Live, add<addSyncChannel2, ChannelKind::Sync>},
+            {Live, add<addAsyncChannel, ChannelKind::Async>},
+            {Live, add<addAsyncChannel2, ChannelKind::Async>},
+            {Live, add<addAsyncChannel3, ChannelKind::Async>},
+            {Live, add<addAsyncArrayChannel, ChannelKind::Array>},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 Channel* channel = s.ownChannel(slot);
+                 const uint64_t count = s.in.hostCount();
+                 const std::vector<double> data = s.values(count);
+                 if (channel != nullptr) {
+                     attempt([&] { addData(slot.resampler, channel->handle, data.data(), count); });
+                 }
+             }},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 Channel* channel = s.ownChannel(slot);
+                 const double value = s.in.anyDouble();
+                 if (channel != nullptr) {
+                     attempt([&] { addValue(slot.resampler, channel->handle, value); });
+                 }
+             }},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 void* channel = s.anyChannel();
+                 const uint64_t count = s.in.hostCount();
+                 const std::vector<double> stamps = s.times(slot, count);
+                 if (channel != nullptr) {
+                     attempt([&] { addTimes(slot.resampler, channel, stamps.data(), count); });
+                 }
+             }},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 void* channel = s.anyChannel();
+                 const std::vector<double> stamps = s.times(slot, 1);
+                 if (channel != nullptr) {
+                     attempt([&] { addTime(slot.resampler, channel, stamps[0]); });
+                 }
+             }},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 const uint64_t count = s.in.hostCount();
+                 const std::vector<double> stamps = s.times(slot, count);
+                 attempt([&] { addMasterTimes(slot.resampler, stamps.data(), count); });
+             }},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 Channel* channel = s.ownChannel(slot);
+                 const double value = s.in.anyDouble();
+                 if (channel != nullptr) {
+                     attempt([&] { addBlockEndTimeInMiliseconds(channel->handle, value); });
+                 }
+             }},
+            {Live, call<noMoreDataToAdd>},
+            {Live, call<initialize>},
+            {Live, call<calculate>},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 Channel* channel = s.ownChannel(slot);
+                 const uint64_t count = s.in.outputCount();
+                 if (channel != nullptr) {
+                     s.readData(slot, *channel, count);
+                 }
+             }},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 void* channel = s.anyChannel();
+                 s.readTimes(slot, channel, s.in.outputCount());
+             }},
+            {Live, count<getResampledDataCount, getResampledTimesCount>},
+            {Live, count<calculateDataCountOfChannel>},
+            {Live,
+             [](Session&, Slot& slot) {
+                 uint64_t count = 0;
+                 attempt([&] { getAllDataCount(slot.resampler, &count); });
+             }},
+            {Live,
+             [](Session& s, Slot& slot) {
+                 void* channel = s.anyChannel();
+                 double scratch[1] = {0.0};
+                 attempt([&] {
+                     getResampledData(slot.resampler, channel, scratch, s.in.outputCount());
+                 });
+                 attempt([&] {
+                     getResampledTimes(slot.resampler, channel, scratch, s.in.outputCount());
+                 });
+             }},
+            {None,
+             [](Session& s, Slot&) {
+                 s.withArgs<double, double, int32_t, double>([](auto... args) {
+                     uint32_t length = 0;
+                     getAliasFreeFilterLength(args..., &length);
+                 });
+             }},
+            {None,
+             [](Session& s, Slot&) {
+                 s.withArgs<int32_t, int32_t, uint64_t, double, double, int32_t, double>(
+                     [](auto... args) {
+                         uint32_t result = 0;
+                         canResamplerAcceptChannel(args..., &result);
+                     });
+             }},
+            {Live, [](Session& s, Slot& slot) { s.stream(slot); }},
+            {Live, [](Session& s, Slot& slot) { s.stream(slot); }},
+            {Live, [](Session& s, Slot& slot) { s.stream(slot); }},
+            {Live, [](Session& s, Slot& slot) { s.readAll(slot); }},
+            {Live, [](Session& s, Slot& slot) { s.setUp(slot); }},
+            {None, [](Session& s, Slot&) { s.pairingOracle(); }},
+        };
+        static_assert(countOf(ops) == 40, "corpus files are written for 40 opcodes");
+        const Op& op = ops[in.byte() % countOf(ops)];
+        Slot& slot = op.target == None ? slots[0] : slots[in.byte() & 1];
+        if (op.target != Live || slot.resampler != nullptr) {
+            op.run(*this, slot);
         }
     }
 };
