@@ -129,3 +129,20 @@ def test_a_gap_limit_in_input_periods():
     assert split["x"][middle].isna().all()
     with pytest.raises(ValueError, match="max_gap"):
         tamlib.resample({"x": (times, times)}, 250.0, "aliasfree", max_gap=1.0)
+
+
+def test_registration_rules_agree_across_languages():
+    # tamresample, the library and this package each hold a copy of the grouping tolerance and
+    # of the nominal-rate window; a change to one must reach the others.
+    import pathlib
+    import re
+
+    from tamlib._aliasfree import NOMINAL_INTERVALS
+    from tamlib._resampler import _GROUP_TOLERANCE
+
+    root = pathlib.Path(__file__).resolve().parents[2]
+    rules = (root / "tools" / "RegistrationRules.h").read_text()
+    library = (root / "src" / "resampler" / "Resampler.h").read_text()
+    assert float(re.search(r"kGroupTolerance = ([0-9.e-]+);", rules)[1]) == _GROUP_TOLERANCE
+    assert float(re.search(r"kMachineEpsilon = ([0-9.e-]+);", library)[1]) == _GROUP_TOLERANCE
+    assert int(re.search(r"kNominalRateIntervals = (\d+);", rules)[1]) == NOMINAL_INTERVALS
