@@ -66,11 +66,9 @@ def shifted(rows, seconds, time_column=0):
 
 
 class TwoChannelCsv(unittest.TestCase):
-    csv = ""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.csv = os.path.join(DATA_DIR, "twoChannels.csv")
+    @property
+    def csv(self):
+        return os.path.join(DATA_DIR, "twoChannels.csv")
 
     def assertRuns(self, result):
         self.assertEqual(result.returncode, 0, result.stderr)
