@@ -11,11 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "resampler/methods/AliasFreeHarness.h"
 #include "resampler/methods/kernels/KernelDispatch.h"
 #include "tamlib/resampler.h"
 
 namespace {
 
+using AliasFreeTest::AliasFreeResampler;
+using AliasFreeTest::ChannelOutput;
+using AliasFreeTest::randomSignal;
+using AliasFreeTest::Streamer;
 using Karvel::Tamlib::Resampler::Kernels::buildTileBranches;
 using Karvel::Tamlib::Resampler::Kernels::PolyphaseBatch;
 using Karvel::Tamlib::Resampler::Kernels::PolyphaseKernel;
@@ -63,15 +68,14 @@ bool sameBits(double a, double b) {
     return std::memcmp(&a, &b, sizeof(double)) == 0;
 }
 
-// One group of a scenario: its input rate, offset and channel count.
+// One group of a scenario: its input rate and channel count.
 struct GroupLayout {
     double rate;
-    double offset;
     int channels;
 };
 
 struct Scenario {
-    const char* name;
+    std::string name;
     double outputRate;
     std::vector<GroupLayout> groups;
     double startOffset;     // the resampler's initial offset: the first master time
@@ -79,88 +83,49 @@ struct Scenario {
     uint64_t totalSamples;  // per channel, of the fastest group
 };
 
-// Everything a scenario produced: per group the output times, per channel the values.
-struct Recording {
-    std::vector<std::vector<double>> times;
-    std::vector<std::vector<double>> values;
-};
-
-Recording runScenario(const Scenario& scenario, uint32_t seed) {
-    void* resampler = nullptr;
-    createResamplerAliasFree(&resampler);
-    setSamplerate(resampler, scenario.outputRate);
-    setInputBufferSize(resampler, scenario.inputBuffer);
-    setOutputBufferSize(resampler, 8192);
-    setInitialOffset(resampler, scenario.startOffset);
-
-    std::vector<std::vector<void*>> channels(scenario.groups.size());
-    for (size_t g = 0; g < scenario.groups.size(); ++g) {
-        for (int c = 0; c < scenario.groups[g].channels; ++c) {
-            void* channel = nullptr;
-            addSyncChannel(resampler, &channel, scenario.groups[g].rate, scenario.groups[g].offset,
-                           0);
-            channels[g].push_back(channel);
-        }
-    }
-    initialize(resampler);
-
-    std::mt19937 random(seed);
-    std::normal_distribution<double> value(0.0, 1.0);
-    // Blocks of irregular length, none longer than the host's ring.
-    std::uniform_int_distribution<uint64_t> blockLength(1, scenario.inputBuffer);
+// Streams random signals in blocks of irregular length, none longer than the host's ring;
+// slower groups get their share of the same stretch of time. Returns each channel's output.
+std::vector<ChannelOutput> runScenario(const Scenario& scenario, uint32_t seed) {
+    AliasFreeResampler resampler;
+    void* handle = resampler.resampler();
+    setSamplerate(handle, scenario.outputRate);
+    setInputBufferSize(handle, scenario.inputBuffer);
+    setOutputBufferSize(handle, 8192);
+    setInitialOffset(handle, scenario.startOffset);
     double fastest = 0.0;
+    std::vector<double> rates;
     for (const GroupLayout& group : scenario.groups) {
         fastest = std::max(fastest, group.rate);
+        rates.insert(rates.end(), group.channels, group.rate);
     }
-
-    Recording recording;
-    recording.times.resize(scenario.groups.size());
-    for (const auto& group : channels) {
-        recording.values.resize(recording.values.size() + group.size());
+    std::vector<void*> channels;
+    for (const double rate : rates) {
+        channels.push_back(resampler.syncChannel(rate));
     }
-    std::vector<double> buffer;
-    auto readPass = [&]() {
-        size_t channelIndex = 0;
-        for (size_t g = 0; g < channels.size(); ++g) {
-            uint64_t count = 0;
-            getResampledDataCount(resampler, channels[g].front(), &count);
-            buffer.resize(count);
-            getResampledTimes2(resampler, channels[g].front(), buffer.data(), count);
-            recording.times[g].insert(recording.times[g].end(), buffer.begin(), buffer.end());
-            for (void* channel : channels[g]) {
-                getResampledData2(resampler, channel, buffer.data(), count);
-                auto& values = recording.values[channelIndex++];
-                values.insert(values.end(), buffer.begin(), buffer.end());
-            }
-        }
+    initialize(handle);
+    Streamer streamer(resampler);
+    const auto share = [&](uint64_t samples, double rate) {
+        return static_cast<size_t>(static_cast<double>(samples) * rate / fastest);
     };
-
-    uint64_t added = 0;
-    while (added < scenario.totalSamples) {
-        const uint64_t block = std::min(blockLength(random), scenario.totalSamples - added);
-        for (size_t g = 0; g < channels.size(); ++g) {
-            // Slower groups get their share of the same stretch of time.
-            const auto groupAdded = static_cast<uint64_t>(static_cast<double>(added) *
-                                                          scenario.groups[g].rate / fastest);
-            const auto groupEnd = static_cast<uint64_t>(static_cast<double>(added + block) *
-                                                        scenario.groups[g].rate / fastest);
-            std::vector<double> data(groupEnd - groupAdded);
-            for (void* channel : channels[g]) {
-                for (double& v : data) {
-                    v = value(random);
-                }
-                addData(resampler, channel, data.data(), data.size());
-            }
-        }
-        added += block;
-        calculate(resampler);
-        readPass();
+    for (size_t c = 0; c < channels.size(); ++c) {
+        streamer.add(channels[c], randomSignal(share(scenario.totalSamples, rates[c]), seed + c));
     }
-    noMoreDataToAdd(resampler, 1000.0 * static_cast<double>(added) / fastest);
-    calculate(resampler);
-    readPass();
-    deleteResampler(resampler);
-    return recording;
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<uint64_t> blockLength(1, scenario.inputBuffer);
+    std::vector<size_t> until(channels.size(), 0);
+    for (uint64_t added = 0; added < scenario.totalSamples;) {
+        added = std::min(added + blockLength(random), scenario.totalSamples);
+        for (size_t c = 0; c < channels.size(); ++c) {
+            until[c] = share(added, rates[c]);
+        }
+        streamer.advanceTo(until);
+    }
+    streamer.advanceTo(until, 1000.0 * static_cast<double>(scenario.totalSamples) / fastest);
+    std::vector<ChannelOutput> outputs;
+    for (size_t c = 0; c < channels.size(); ++c) {
+        outputs.push_back(streamer[c].output);
+    }
+    return outputs;
 }
 
 void expectSameBits(const std::vector<double>& actual, const std::vector<double>& expected,
@@ -189,56 +154,56 @@ TEST(KernelEqualityTest, OverrideSelectsEachSupportedKernel) {
 }
 
 TEST(KernelEqualityTest, StreamsMatchTheScalarReferenceBitForBit) {
-    const std::vector<Scenario> scenarios = {
-        {"2500 to 1000, 1 channel", 1000.0, {{2500.0, 0.0, 1}}, 0.0, 300, 12000},
-        {"2500 to 1000, 3 channels", 1000.0, {{2500.0, 0.0, 3}}, 0.0, 300, 6000},
-        {"2500 to 1000, 8 channels", 1000.0, {{2500.0, 0.0, 8}}, 0.0, 300, 6000},
-        {"2500 to 1000, 16 channels", 1000.0, {{2500.0, 0.0, 16}}, 0.0, 300, 6000},
-        {"2500 to 1000, 17 channels", 1000.0, {{2500.0, 0.0, 17}}, 0.0, 300, 6000},
-        {"1000 to 2000, 1 channel", 2000.0, {{1000.0, 0.0, 1}}, 0.0, 200, 6000},
-        {"1000 to 2000, 3 channels", 2000.0, {{1000.0, 0.0, 3}}, 0.0, 200, 3000},
-        {"1000 to 2000, 8 channels", 2000.0, {{1000.0, 0.0, 8}}, 0.0, 200, 3000},
-        {"1000 to 2000, 16 channels", 2000.0, {{1000.0, 0.0, 16}}, 0.0, 200, 3000},
-        {"1000 to 2000, 17 channels", 2000.0, {{1000.0, 0.0, 17}}, 0.0, 200, 3000},
-        {"1024 to 1000, 1 channel", 1000.0, {{1024.0, 0.0, 1}}, 0.0, 500, 12000},
-        {"1024 to 1000, 3 channels", 1000.0, {{1024.0, 0.0, 3}}, 0.0, 500, 5000},
-        {"1024 to 1000, 8 channels", 1000.0, {{1024.0, 0.0, 8}}, 0.0, 500, 5000},
-        {"1024 to 1000, 16 channels", 1000.0, {{1024.0, 0.0, 16}}, 0.0, 500, 5000},
-        {"1024 to 1000, 17 channels", 1000.0, {{1024.0, 0.0, 17}}, 0.0, 500, 5000},
-        {"1000 to 100, 1 channel", 100.0, {{1000.0, 0.0, 1}}, 0.0, 700, 20000},
-        {"1000 to 100, 3 channels", 100.0, {{1000.0, 0.0, 3}}, 0.0, 700, 8000},
-        {"1000 to 100, 8 channels", 100.0, {{1000.0, 0.0, 8}}, 0.0, 700, 8000},
-        {"1000 to 100, 16 channels", 100.0, {{1000.0, 0.0, 16}}, 0.0, 700, 8000},
-        {"1000 to 100, 17 channels", 100.0, {{1000.0, 0.0, 17}}, 0.0, 700, 8000},
+    struct RatePair {
+        const char* name;
+        double outputRate;
+        double inputRate;
+        uint64_t inputBuffer;
+        uint64_t totalSamples;  // with one channel; half that with more
+    };
+    const RatePair pairs[] = {
+        {"2500 to 1000", 1000.0, 2500.0, 300, 12000},
+        {"1000 to 2000", 2000.0, 1000.0, 200, 6000},
+        {"1024 to 1000", 1000.0, 1024.0, 500, 12000},
+        {"1000 to 100", 100.0, 1000.0, 700, 20000},
+    };
+    std::vector<Scenario> scenarios = {
         // 1000 branches: too many for a tile table, so the tiles read the branches directly.
-        {"1001 to 1000, 16 channels", 1000.0, {{1001.0, 0.0, 16}}, 0.0, 500, 5000},
+        {"1001 to 1000, 16 channels", 1000.0, {{1001.0, 16}}, 0.0, 500, 5000},
         // The first master time lies well after the first sample: start alignment consumes
         // more input than the first blocks bring, and the group pays the deficit later.
-        {"late start, 16 channels", 1000.0, {{2500.0, 0.0, 16}}, 0.25, 300, 6000},
-        {"late start, 1 channel", 2000.0, {{1000.0, 0.0, 1}}, 0.125, 200, 6000},
-        {"two groups", 1000.0, {{2500.0, 0.0, 5}, {1024.0, 0.0, 9}}, 0.0, 400, 6000},
+        {"late start, 16 channels", 1000.0, {{2500.0, 16}}, 0.25, 300, 6000},
+        {"late start, 1 channel", 2000.0, {{1000.0, 1}}, 0.125, 200, 6000},
+        {"two groups", 1000.0, {{2500.0, 5}, {1024.0, 9}}, 0.0, 400, 6000},
     };
+    // One channel, and channel counts around the lane widths of every kernel.
+    for (const RatePair& pair : pairs) {
+        for (const int channels : {1, 3, 8, 16, 17}) {
+            const std::string name = pair.name + (", " + std::to_string(channels)) + " channels";
+            const uint64_t total = channels == 1 ? pair.totalSamples : pair.totalSamples / 2;
+            const std::vector<GroupLayout> group = {{pair.inputRate, channels}};
+            scenarios.push_back({name, pair.outputRate, group, 0.0, pair.inputBuffer, total});
+        }
+    }
     const std::vector<std::string> kernels = vectorKernels();
     for (size_t row = 0; row < scenarios.size(); ++row) {
         const Scenario& scenario = scenarios[row];
         SCOPED_TRACE(scenario.name);
         const auto seed = static_cast<uint32_t>(1000 + row);
-        Recording reference;
+        std::vector<ChannelOutput> reference;
         {
             KernelOverride override("scalar");
             reference = runScenario(scenario, seed);
         }
-        ASSERT_FALSE(reference.times.front().empty());
+        ASSERT_FALSE(reference.front().times.empty());
         for (const std::string& name : kernels) {
             SCOPED_TRACE(name);
             KernelOverride override(name);
-            const Recording recording = runScenario(scenario, seed);
-            for (size_t g = 0; g < reference.times.size(); ++g) {
-                expectSameBits(recording.times[g], reference.times[g], "times");
-            }
-            for (size_t c = 0; c < reference.values.size(); ++c) {
-                expectSameBits(recording.values[c], reference.values[c],
-                               "channel " + std::to_string(c));
+            const std::vector<ChannelOutput> outputs = runScenario(scenario, seed);
+            for (size_t c = 0; c < reference.size(); ++c) {
+                const std::string channel = "channel " + std::to_string(c);
+                expectSameBits(outputs[c].times, reference[c].times, channel + " times");
+                expectSameBits(outputs[c].values, reference[c].values, channel);
             }
         }
     }
