@@ -151,10 +151,10 @@ inline std::vector<double> randomSignal(size_t count, uint64_t seed) {
     return values;
 }
 
-inline std::vector<double> sine(size_t count, double frequencyHz, double rateHz) {
+inline std::vector<double> cosine(size_t count, double frequencyHz, double rateHz) {
     std::vector<double> values(count);
     for (size_t k = 0; k < count; ++k) {
-        values[k] = std::sin(6.283185307179586 * frequencyHz * static_cast<double>(k) / rateHz);
+        values[k] = std::cos(6.283185307179586 * frequencyHz * static_cast<double>(k) / rateHz);
     }
     return values;
 }
