@@ -259,6 +259,18 @@ TEST(DriverTest, GapIsFilledAfterWaitingTooLong) {
     }
 }
 
+// Without a maximum wait a group waits for ever: a block end far past the newest stamp fills
+// nothing, and the newest sample waits for its successor.
+TEST(DriverTest, DefaultWaitFillsNoGap) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    setSamplerate(fixture.resampler(), 8.0);
+    void* channel = fixture.asyncChannel();
+    initialize(fixture.resampler());
+    fixture.addSamples(channel, {0.0, 1.0}, {1.0, 2.0});
+    addBlockEndTimeInMiliseconds(channel, 50000.0);
+    EXPECT_EQ(fixture.calculateAndRead(channel).values, std::vector<double>(8, 1.0));
+}
+
 // End of data at 2.0 s: every group is filled with its newest value up to the last master time at
 // or below 2.0. A group that produced nothing yet starts one period before its first master time;
 // a group that never stored a sample is left alone.

@@ -270,27 +270,4 @@ TEST(InputTest, BlockEndAndEndOfDataValidation) {
     EXPECT_TRUE(Inspector::settings(r).endOfDataPending);
 }
 
-// Samples at k x 0.5 s with value k, two per pass through an input ring of five: the read
-// position wraps many times. Output j lies at j x 0.25 s; hold keeps floor(j / 2), linear gives
-// j / 2, midway values included. 9.5 s waits for a successor.
-TEST(InputTest, StreamingThroughASmallInputRing) {
-    for (int32_t method : {TAMLIB_METHOD_HOLD, TAMLIB_METHOD_LINEAR}) {
-        SCOPED_TRACE(method == TAMLIB_METHOD_HOLD ? "hold" : "linear");
-        ResamplerFixture fixture(method);
-        void* r = fixture.resampler();
-        setSamplerate(r, 4.0);
-        setInputBufferSize(r, 3);
-        void* channel = fixture.asyncChannel();
-        initialize(r);
-        const ChannelOutput output =
-            fixture.stream(channel, ramp(20, 0.0, 0.5), ramp(20, 0.0, 1.0), 2);
-        ASSERT_EQ(output.size(), 38u);
-        for (size_t j = 0; j < output.size(); ++j) {
-            EXPECT_EQ(output.times[j], 0.25 * double(j)) << j;
-            const double held = double(j / 2);
-            EXPECT_EQ(output.values[j], method == TAMLIB_METHOD_HOLD ? held : 0.5 * double(j)) << j;
-        }
-    }
-}
-
 }  // namespace

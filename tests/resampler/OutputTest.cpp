@@ -15,24 +15,6 @@ using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
 
-// 600 samples per pass through a ring of 1000: the second read starts at 600, wraps after 999,
-// and leaves both cursors at 200.
-TEST(OutputTest, ReadingContinuesAcrossTheRingsWrap) {
-    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
-    void* r = fixture.resampler();
-    void* channel = fixture.syncChannel(1000.0, 0.0);
-    initialize(r);
-    ChannelOutput output;
-    for (int pass = 0; pass < 2; ++pass) {
-        fixture.addValues(channel, ramp(600, 600.0 * pass, 1.0));
-        calculate(r);
-        fixture.read(channel, output);
-    }
-    EXPECT_EQ(output.passCounts, (std::vector<uint64_t>{600, 600}));
-    EXPECT_EQ(output.values, ramp(1200, 0.0, 1.0));
-    expectNear(output.times, ramp(1200, 0.0, 0.001), 1e-9);
-}
-
 // Every channel of a group reports the latest pass's count; one read may take at most one
 // sample less than the ring holds.
 TEST(OutputTest, CountsAndReadLimit) {

@@ -331,18 +331,6 @@ TEST(AliasFreeSetup, InitializePrimesFilteredGroupsWithZeros) {
     }
 }
 
-TEST(AliasFreeSetup, FirstRealSampleFollowsThePrimedHistory) {
-    AliasFreeResampler resampler;
-    void* handle = resampler.resampler();
-    setInitialOffset(handle, 0.25);
-    void* channel = resampler.syncChannel(2500.0, 0.25);
-    initialize(handle);
-    addValue(handle, channel, 1.0);
-    calculate(handle);
-    EXPECT_EQ(Inspector::group(handle, channel).writeSlot, 59u);
-    EXPECT_NEAR(Inspector::group(handle, channel).newestStamp, 0.25 + 1.0 / 2500.0, 1e-12);
-}
-
 TEST(AliasFreeSetup, InitializeKeepsConstructionTolerance) {
     AliasFreeResampler resampler;
     void* handle = resampler.resampler();
