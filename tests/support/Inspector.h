@@ -4,6 +4,8 @@
 // show. Tests ask these queries instead of reading members, so that only this file follows the
 // classes when their state is reshaped.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
