@@ -14,7 +14,7 @@ namespace Karvel::Tamlib::Resampler {
 uint64_t ResamplerAliasFree::historyStride(const ResamplerChannelGroup& group) const {
     // A group that would leave more than a quarter of the lanes empty goes channel by channel
     // instead, with outputs of one channel in the lanes (a stride of 1).
-    const uint64_t channels = group.channels.size();
+    const uint64_t channels = group.getChannels().size();
     const uint64_t width = kernel->laneWidth;
     if (channels == 1 || channels * 4 <= width * 3) {
         return 1;
@@ -76,9 +76,9 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
             residueOffsets.resize(down + taps);
         }
     }
-    if (channelCursors.size() < group.channels.size()) {
-        channelCursors.resize(group.channels.size());
-        channelOutputs.resize(group.channels.size());
+    if (channelCursors.size() < group.getChannels().size()) {
+        channelCursors.resize(group.getChannels().size());
+        channelOutputs.resize(group.getChannels().size());
     }
     if (batchPhases.size() < outputs) {
         batchPhases.resize(outputs);
@@ -96,7 +96,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
 
     // The phases and windows of the next outputs, as advancePosition would step through them,
     // as long as each window is stored.
-    const uint64_t stored = std::min(group.pendingCount, group.inputBufferSize);
+    const uint64_t stored = std::min(group.getPendingCount(), group.getInputBufferSize());
     if (stored < taps) {
         return 0;
     }
@@ -141,17 +141,17 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
         batch.offsetsSize = residueOffsets.size();
     }
     // Unless the run wraps around the output rings, the kernel writes the outputs itself.
-    const uint64_t outputStart = group.outputWriteIndex;
-    const bool direct = stride > 1 && count <= group.outputBufferSize - outputStart;
+    const uint64_t outputStart = group.getOutputWriteIndex();
+    const bool direct = stride > 1 && count <= group.getOutputBufferSize() - outputStart;
     if (direct) {
-        for (uint64_t c = 0; c < group.channels.size(); ++c) {
-            channelOutputs[c] = group.channels[c]->outputBuffer.data() + outputStart;
+        for (uint64_t c = 0; c < group.getChannels().size(); ++c) {
+            channelOutputs[c] = group.getChannels()[c]->outputValues() + outputStart;
         }
         batch.outputs = channelOutputs.data();
-        batch.channels = group.channels.size();
+        batch.channels = group.getChannels().size();
     }
     if (stride == 1) {
-        for (const auto& channel : group.channels) {
+        for (const auto& channel : group.getChannels()) {
             batch.history = copyChannelHistory(group, *channel, firstSample, rows);
             kernel->singleChannel(batch);
             writeChannelValues(group, *channel, count);
@@ -184,8 +184,8 @@ double* ResamplerAliasFree::copyChannelHistory(const ResamplerChannelGroup& grou
                                                uint64_t firstSample, uint64_t rows) {
     // rows never exceeds the stored samples, which the ring holds, so it wraps at most once.
     double* history = alignedHistory();
-    const uint64_t size = group.inputBufferSize;
-    Ring::copyOut(channel.inputBuffer.data(), size, firstSample % size, history, rows);
+    const uint64_t size = group.getInputBufferSize();
+    Ring::copyOut(channel.inputValues(), size, firstSample % size, history, rows);
     return history;
 }
 
@@ -193,12 +193,12 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
                                               uint64_t firstSample, uint64_t rows,
                                               uint64_t stride) {
     double* history = alignedHistory();
-    const uint64_t size = group.inputBufferSize;
-    const uint64_t channels = group.channels.size();
+    const uint64_t size = group.getInputBufferSize();
+    const uint64_t channels = group.getChannels().size();
     Ring::forEachRun(size, firstSample % size, rows,
                      [&](uint64_t slot, uint64_t done, uint64_t run) {
                          for (uint64_t c = 0; c < channels; ++c) {
-                             channelCursors[c] = group.channels[c]->inputBuffer.data() + slot;
+                             channelCursors[c] = group.getChannels()[c]->inputValues() + slot;
                          }
                          kernel->interleave(channelCursors.data(), channels, run,
                                             history + done * stride, stride);
@@ -208,18 +208,18 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
 
 void ResamplerAliasFree::writeChannelValues(const ResamplerChannelGroup& group,
                                             ResamplerChannel& channel, uint64_t count) {
-    Ring::copyIn(channel.outputBuffer.data(), group.outputBufferSize, group.outputWriteIndex,
+    Ring::copyIn(channel.outputValues(), group.getOutputBufferSize(), group.getOutputWriteIndex(),
                  batchResults.data(), count);
 }
 
 void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t count,
                                           uint64_t stride) {
     const double* results = batchResults.data();
-    const uint64_t channels = group.channels.size();
-    Ring::forEachRun(group.outputBufferSize, group.outputWriteIndex, count,
+    const uint64_t channels = group.getChannels().size();
+    Ring::forEachRun(group.getOutputBufferSize(), group.getOutputWriteIndex(), count,
                      [&](uint64_t slot, uint64_t done, uint64_t run) {
                          for (uint64_t c = 0; c < channels; ++c) {
-                             channelOutputs[c] = group.channels[c]->outputBuffer.data() + slot;
+                             channelOutputs[c] = group.getChannels()[c]->outputValues() + slot;
                          }
                          kernel->deinterleave(results + done * stride, stride, run,
                                               channelOutputs.data(), channels);
@@ -228,14 +228,7 @@ void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t
 
 void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t count) {
     // As produceOutput once per output: each output takes the next master time.
-    const uint64_t size = group.outputBufferSize;
-    Ring::copyAcross(masterTimes.data(), outputBufferSize, group.masterTimesReadIndex,
-                     group.outputTimes.data(), size, group.outputWriteIndex, count);
-    group.masterTimesReadIndex = Ring::advance(group.masterTimesReadIndex, count, outputBufferSize);
-    group.outputWriteIndex = Ring::advance(group.outputWriteIndex, count, size);
-    group.masterTimesRead += count;
-    group.resampledCount += count;
-    group.hasProduced = group.hasProduced || count > 0;
+    group.takeMasterTimes(masterTimes.data(), outputBufferSize, count);
 }
 
 void ResamplerAliasFree::advancePositionBy(ResamplerChannelGroup& group, PolyphaseFilter& filter,
