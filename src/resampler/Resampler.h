@@ -13,7 +13,7 @@
 #include "resampler/ResamplerChannelGroup.h"
 
 namespace TamlibTest {
-class Inspector;
+class StateProbe;
 }
 
 namespace Karvel::Tamlib::Resampler {
@@ -154,7 +154,7 @@ protected:
     std::unordered_map<const ResamplerChannel*, ResamplerChannelGroup*> channelGroups;
 
 private:
-    friend class ::TamlibTest::Inspector;
+    friend class ::TamlibTest::StateProbe;
 };
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -7,7 +7,7 @@
 #include "dsp/DspObject.h"
 
 namespace TamlibTest {
-class Inspector;
+class StateProbe;
 }
 
 namespace Karvel::Tamlib::Resampler {
@@ -62,7 +62,7 @@ protected:
     void recompute() override;
 
 private:
-    friend class ::TamlibTest::Inspector;
+    friend class ::TamlibTest::StateProbe;
 
     std::vector<double> inputBuffer;
     std::vector<double> outputBuffer;

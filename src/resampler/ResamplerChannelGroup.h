@@ -10,7 +10,7 @@
 #include "resampler/Ring.h"
 
 namespace TamlibTest {
-class Inspector;
+class StateProbe;
 }
 
 namespace Karvel::Tamlib::Resampler {
@@ -139,7 +139,7 @@ protected:
     void recompute() override;
 
 private:
-    friend class ::TamlibTest::Inspector;
+    friend class ::TamlibTest::StateProbe;
 
     uint64_t stampedSamplesHeld(const ResamplerChannel& channel) const;
     void countStamps(ResamplerChannel& master, uint64_t count);

@@ -11,7 +11,7 @@
 
 namespace {
 
-using TamlibTest::Inspector;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ResamplerFixture;
 
@@ -27,7 +27,7 @@ TEST(ParametersTest, DeleteOfNullHandleDoesNothing) {
 // Every setter's refusal: the exact message, and the value set before stays.
 TEST(ParametersTest, RejectedSetterKeepsOldValue) {
     using Apply = std::function<void(void*)>;
-    using Read = std::function<double(const Inspector::Settings&)>;
+    using Read = std::function<double(const StateProbe::Settings&)>;
     struct Row {
         const char* name;
         Apply accepted;
@@ -36,11 +36,11 @@ TEST(ParametersTest, RejectedSetterKeepsOldValue) {
         double keptValue;
         const char* message;
     };
-    const Read rate = [](const Inspector::Settings& s) { return s.samplerate; };
-    const Read input = [](const Inspector::Settings& s) { return double(s.inputBufferSize); };
-    const Read output = [](const Inspector::Settings& s) { return double(s.outputBufferSize); };
-    const Read sidelobe = [](const Inspector::Settings& s) { return s.sidelobeAttenuationInDB; };
-    const Read band = [](const Inspector::Settings& s) {
+    const Read rate = [](const StateProbe::Settings& s) { return s.samplerate; };
+    const Read input = [](const StateProbe::Settings& s) { return double(s.inputBufferSize); };
+    const Read output = [](const StateProbe::Settings& s) { return double(s.outputBufferSize); };
+    const Read sidelobe = [](const StateProbe::Settings& s) { return s.sidelobeAttenuationInDB; };
+    const Read band = [](const StateProbe::Settings& s) {
         return double(s.transitionBandwithPercent);
     };
     const auto setRate = [](double v) { return [v](void* h) { setSamplerate(h, v); }; };
@@ -82,9 +82,9 @@ TEST(ParametersTest, RejectedSetterKeepsOldValue) {
         SCOPED_TRACE(row.name);
         ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
         row.accepted(fixture.resampler());
-        ASSERT_EQ(row.read(Inspector::settings(fixture.resampler())), row.keptValue);
+        ASSERT_EQ(row.read(StateProbe::settings(fixture.resampler())), row.keptValue);
         EXPECT_EQ(invalidArgumentMessage([&] { row.rejected(fixture.resampler()); }), row.message);
-        EXPECT_EQ(row.read(Inspector::settings(fixture.resampler())), row.keptValue);
+        EXPECT_EQ(row.read(StateProbe::settings(fixture.resampler())), row.keptValue);
     }
 }
 
@@ -92,20 +92,20 @@ TEST(ParametersTest, AcceptedBoundaryValuesAreStored) {
     ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
     void* r = fixture.resampler();
     setInputBufferSize(r, 1);
-    EXPECT_EQ(Inspector::settings(r).inputBufferSize, 3u);  // two spare entries
+    EXPECT_EQ(StateProbe::settings(r).inputBufferSize, 3u);  // two spare entries
     setOutputBufferSize(r, 1);
-    EXPECT_EQ(Inspector::settings(r).outputBufferSize, 1u);
+    EXPECT_EQ(StateProbe::settings(r).outputBufferSize, 1u);
     for (double attenuation : {0.0, 400.0}) {
         setSidelobeAttenuationInDB(r, attenuation);
-        EXPECT_EQ(Inspector::settings(r).sidelobeAttenuationInDB, attenuation);
+        EXPECT_EQ(StateProbe::settings(r).sidelobeAttenuationInDB, attenuation);
     }
     for (int32_t percent : {10, 100}) {
         setTransitionBandwithPercent(r, percent);
-        EXPECT_EQ(Inspector::settings(r).transitionBandwithPercent, percent);
+        EXPECT_EQ(StateProbe::settings(r).transitionBandwithPercent, percent);
     }
     // 0.0 >= NaN is false, so the setter stores it; initialize and calculate refuse it later.
     setSamplerate(r, kNaN);
-    EXPECT_TRUE(std::isnan(Inspector::settings(r).samplerate));
+    EXPECT_TRUE(std::isnan(StateProbe::settings(r).samplerate));
 }
 
 // A refused size neither rebuilds nor clears the rings: the stored samples still come out.
@@ -149,13 +149,13 @@ TEST(ParametersTest, NonFiniteOutputSettingsAreRefusedByInitializeAndCalculate) 
             setInitialOffset(r, row.offset);
 
             EXPECT_EQ(invalidArgumentMessage([&] { initialize(r); }), row.message);
-            EXPECT_EQ(Inspector::settings(r).epsilon, 1e-7);
-            EXPECT_TRUE(Inspector::settings(r).endOfDataPending);
+            EXPECT_EQ(StateProbe::settings(r).epsilon, 1e-7);
+            EXPECT_TRUE(StateProbe::settings(r).endOfDataPending);
 
             EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }), row.message);
-            EXPECT_TRUE(Inspector::grid(r).times.empty());
-            EXPECT_TRUE(Inspector::grid(r).startPending);
-            EXPECT_EQ(Inspector::channel(channel).samplesAdded, 3u);
+            EXPECT_TRUE(StateProbe::grid(r).times.empty());
+            EXPECT_TRUE(StateProbe::grid(r).startPending);
+            EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 3u);
         }
     }
 }
@@ -181,8 +181,8 @@ TEST(ParametersTest, InitializeSetsToleranceFromCustomEpsilonOrRate) {
         setCustomEpsilon(fixture.resampler(), row.customEpsilon);
         noMoreDataToAdd(fixture.resampler(), 1.0);
         initialize(fixture.resampler());
-        EXPECT_DOUBLE_EQ(Inspector::settings(fixture.resampler()).epsilon, row.expected);
-        EXPECT_FALSE(Inspector::settings(fixture.resampler()).endOfDataPending);
+        EXPECT_DOUBLE_EQ(StateProbe::settings(fixture.resampler()).epsilon, row.expected);
+        EXPECT_FALSE(StateProbe::settings(fixture.resampler()).endOfDataPending);
     }
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 using TamlibTest::ChannelOutput;
 using TamlibTest::expectNear;
-using TamlibTest::Inspector;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
@@ -104,7 +104,7 @@ TEST(DriverTest, GridIsSeededFromTheLatestOffset) {
         }
         initialize(fixture.resampler());
         calculate(fixture.resampler());
-        const std::vector<double> grid = Inspector::grid(fixture.resampler()).times;
+        const std::vector<double> grid = StateProbe::grid(fixture.resampler()).times;
         ASSERT_EQ(grid.size(), 1u);
         EXPECT_EQ(grid[0], row.expectedSeed);
         EXPECT_FALSE(std::signbit(grid[0]));
@@ -155,7 +155,7 @@ TEST(DriverTest, GridExtendsToTheTargetByRoundedSteps) {
             noMoreDataToAdd(r, row.endOfDataMs);
         }
         calculate(r);
-        EXPECT_EQ(Inspector::grid(r).times, ramp(row.expectedMasterTimes, 0.0, 0.25));
+        EXPECT_EQ(StateProbe::grid(r).times, ramp(row.expectedMasterTimes, 0.0, 0.25));
     }
 }
 
@@ -185,8 +185,8 @@ TEST(DriverTest, GridExtensionBeyondTheOutputRingThrows) {
         EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }),
                   row.refused ? "Output buffer to small." : "");
         if (row.refused) {
-            EXPECT_TRUE(Inspector::grid(r).times.empty());
-            EXPECT_TRUE(Inspector::grid(r).startPending);
+            EXPECT_TRUE(StateProbe::grid(r).times.empty());
+            EXPECT_TRUE(StateProbe::grid(r).startPending);
         }
     }
 }
@@ -248,14 +248,14 @@ TEST(DriverTest, GapIsFilledAfterWaitingTooLong) {
         const ChannelOutput first = fixture.calculateAndRead(channel);
         EXPECT_EQ(first.times, ramp(13, 0.0, 0.125));
         EXPECT_EQ(first.values, row.firstValues);
-        EXPECT_EQ(Inspector::group(r, channel).newestStamp, 1.5);
+        EXPECT_EQ(StateProbe::group(r, channel).newestStamp, 1.5);
 
         fixture.addSamples(channel, {2.0}, {3.0});
         addBlockEndTimeInMiliseconds(channel, 2500.0);
         const ChannelOutput second = fixture.calculateAndRead(channel);
         EXPECT_EQ(second.times, ramp(7, 1.625, 0.125));
         EXPECT_EQ(second.values, row.secondValues);
-        EXPECT_EQ(Inspector::group(r, channel).newestStamp, 2.4);
+        EXPECT_EQ(StateProbe::group(r, channel).newestStamp, 2.4);
     }
 }
 
@@ -323,13 +323,13 @@ TEST(DriverTest, UnequalSampleCountsStopThePassBeforeTheGrid) {
     EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }),
               "All channels must have the same number of samples added.");
     // The earlier group is prepared, the failing and later ones are not; no grid yet.
-    EXPECT_EQ(Inspector::group(r, early).pending, 3u);
-    EXPECT_EQ(Inspector::channel(early).samplesAdded, 0u);
-    EXPECT_EQ(Inspector::channel(a).samplesAdded, 2u);
-    EXPECT_EQ(Inspector::channel(b).samplesAdded, 1u);
-    EXPECT_EQ(Inspector::group(r, late).pending, 0u);
-    EXPECT_EQ(Inspector::channel(late).samplesAdded, 2u);
-    EXPECT_TRUE(Inspector::grid(r).times.empty());
+    EXPECT_EQ(StateProbe::group(r, early).pending, 3u);
+    EXPECT_EQ(StateProbe::channel(early).samplesAdded, 0u);
+    EXPECT_EQ(StateProbe::channel(a).samplesAdded, 2u);
+    EXPECT_EQ(StateProbe::channel(b).samplesAdded, 1u);
+    EXPECT_EQ(StateProbe::group(r, late).pending, 0u);
+    EXPECT_EQ(StateProbe::channel(late).samplesAdded, 2u);
+    EXPECT_TRUE(StateProbe::grid(r).times.empty());
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace {
 
 using TamlibTest::ChannelOutput;
 using TamlibTest::expectNear;
-using TamlibTest::Inspector;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
@@ -25,23 +25,23 @@ TEST(InputTest, ValueRingKeepsTheNewestValuesAndCountsSamples) {
     ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
     void* channel = fixture.asyncChannel();
     fixture.addValues(channel, ramp(1500, 0.0, 1.0));
-    EXPECT_EQ(Inspector::channel(channel).samplesAdded, 1500u);
+    EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 1500u);
     // Value v was written at slot v mod 1000; the newest thousand are 500..1499.
     std::vector<double> expected = ramp(1000, 0.0, 1.0);
     for (size_t slot = 0; slot < 500; ++slot) {
         expected[slot] += 1000.0;
     }
-    EXPECT_EQ(Inspector::channel(channel).values, expected);
+    EXPECT_EQ(StateProbe::channel(channel).values, expected);
     addValue(fixture.resampler(), channel, -1.0);
-    EXPECT_EQ(Inspector::channel(channel).values[500], -1.0);
-    EXPECT_EQ(Inspector::channel(channel).samplesAdded, 1501u);
+    EXPECT_EQ(StateProbe::channel(channel).values[500], -1.0);
+    EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 1501u);
 
     // An array channel counts one sample per call, whatever the values.
     void* array = fixture.arrayChannel(4);
     fixture.addValues(array, {1.0, 2.0, 3.0, 4.0});
     fixture.addValues(array, {5.0, 6.0, 7.0, 8.0});
-    EXPECT_EQ(Inspector::channel(array).samplesAdded, 2u);
-    EXPECT_EQ(Inspector::channel(array).values[7], 8.0);
+    EXPECT_EQ(StateProbe::channel(array).samplesAdded, 2u);
+    EXPECT_EQ(StateProbe::channel(array).values[7], 8.0);
 }
 
 TEST(InputTest, TimeRingWrapsAndSkipsTheOrderCheckRightAfterTheWrap) {
@@ -52,14 +52,14 @@ TEST(InputTest, TimeRingWrapsAndSkipsTheOrderCheckRightAfterTheWrap) {
     const std::vector<double> first = {0.0, 1.0, 2.0, 3.0};
     addTimes(r, channel, first.data(), first.size());
     addTime(r, channel, 4.0);
-    EXPECT_EQ(Inspector::group(r, channel).writeSlot, 0u);
+    EXPECT_EQ(StateProbe::group(r, channel).writeSlot, 0u);
     // The newest stamp lies at the ring's end now, and the check compares with slot -1 only
     // when the write position is not 0.
     addTime(r, channel, 1.5);
     const std::vector<double> second = {5.0, 6.0};
     addTimes(r, channel, second.data(), second.size());
-    EXPECT_EQ(Inspector::group(r, channel).stamps, (std::vector<double>{1.5, 5.0, 6.0, 3.0, 4.0}));
-    EXPECT_EQ(Inspector::group(r, channel).pending, 8u);
+    EXPECT_EQ(StateProbe::group(r, channel).stamps, (std::vector<double>{1.5, 5.0, 6.0, 3.0, 4.0}));
+    EXPECT_EQ(StateProbe::group(r, channel).pending, 8u);
     EXPECT_EQ(invalidArgumentMessage([&] { addTime(r, channel, 5.5); }), "Invalid timestamps.");
 }
 
@@ -85,15 +85,15 @@ TEST(InputTest, TimeMasterStoresAndOthersMustRepeatTheBlock) {
         void* r = fixture.resampler();
         void* a = fixture.asyncChannel(100.0, 0.0);
         void* b = fixture.asyncChannel(100.0, 0.0);
-        ASSERT_EQ(Inspector::group(r, a).index, Inspector::group(r, b).index);
+        ASSERT_EQ(StateProbe::group(r, a).index, StateProbe::group(r, b).index);
         // b gives its stamps first, so b is the time master although a registered first.
         addTimes(r, b, block.data(), block.size());
-        EXPECT_EQ(Inspector::group(r, a).timeMaster, b);
+        EXPECT_EQ(StateProbe::group(r, a).timeMaster, b);
         EXPECT_EQ(
             invalidArgumentMessage([&] { addTimes(r, a, row.repeat.data(), row.repeat.size()); }),
             row.message);
         // A follower never stores.
-        const Inspector::GroupView group = Inspector::group(r, a);
+        const StateProbe::GroupView group = StateProbe::group(r, a);
         EXPECT_EQ(group.pending, 3u);
         EXPECT_EQ(group.writeSlot, 3u);
         EXPECT_EQ(group.stamps[2], 0.7);
@@ -124,13 +124,13 @@ TEST(InputTest, BlockStartingBeforeTheNewestStampIsRefusedExceptForAliasFree) {
             invalidArgumentMessage([&] { addTimes(r, channel, early.data(), early.size()); });
         EXPECT_EQ(message, row.refused ? "Invalid timestamps." : "");
         const uint64_t stored = row.refused ? 2 : 4;
-        EXPECT_EQ(Inspector::group(r, channel).pending, stored);
+        EXPECT_EQ(StateProbe::group(r, channel).pending, stored);
 
         // Equal to the newest passes, and stamps inside one block are not compared.
-        const double newest = Inspector::group(r, channel).newestStamp;
+        const double newest = StateProbe::group(r, channel).newestStamp;
         const std::vector<double> equal = {newest, newest - 0.0005};
         EXPECT_NO_THROW(addTimes(r, channel, equal.data(), equal.size()));
-        EXPECT_EQ(Inspector::group(r, channel).pending, stored + 2);
+        EXPECT_EQ(StateProbe::group(r, channel).pending, stored + 2);
     }
 }
 
@@ -139,7 +139,7 @@ TEST(InputTest, RateDefinedGroupSkipsTheOrderCheckForHostStamps) {
     void* channel = fixture.syncChannel(100.0, 0.0);
     addTime(fixture.resampler(), channel, 5.0);
     EXPECT_NO_THROW(addTime(fixture.resampler(), channel, 1.0));
-    EXPECT_EQ(Inspector::group(fixture.resampler(), channel).pending, 2u);
+    EXPECT_EQ(StateProbe::group(fixture.resampler(), channel).pending, 2u);
 }
 
 TEST(InputTest, NonFiniteStampsAreRefusedAndNothingIsStored) {
@@ -183,8 +183,8 @@ TEST(InputTest, NonFiniteStampsAreRefusedAndNothingIsStored) {
                 }
             });
             EXPECT_EQ(message, "Invalid timestamps.");
-            EXPECT_TRUE(Inspector::grid(r).times.empty());
-            const Inspector::GroupView group = Inspector::group(r, leader);
+            EXPECT_TRUE(StateProbe::grid(r).times.empty());
+            const StateProbe::GroupView group = StateProbe::group(r, leader);
             EXPECT_EQ(group.pending, hasLeader ? 1u : 0u);
             EXPECT_EQ(group.writeSlot, hasLeader ? 1u : 0u);
             EXPECT_EQ(group.timeMaster, hasLeader ? leader : nullptr);
@@ -204,12 +204,12 @@ TEST(InputTest, EmptyBlocksChangeNothing) {
     addTimes(r, array, nullptr, 0);
     addMasterTimes(r, nullptr, 0);
     for (void* channel : {scalar, array}) {
-        EXPECT_EQ(Inspector::channel(channel).samplesAdded, 0u);
-        EXPECT_EQ(Inspector::channel(channel).writeSlot, 0u);
-        EXPECT_EQ(Inspector::group(r, channel).timeMaster, nullptr);
-        EXPECT_EQ(Inspector::group(r, channel).pending, 0u);
+        EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 0u);
+        EXPECT_EQ(StateProbe::channel(channel).writeSlot, 0u);
+        EXPECT_EQ(StateProbe::group(r, channel).timeMaster, nullptr);
+        EXPECT_EQ(StateProbe::group(r, channel).pending, 0u);
     }
-    EXPECT_TRUE(Inspector::grid(r).times.empty());
+    EXPECT_TRUE(StateProbe::grid(r).times.empty());
 }
 
 // Sample k of a rate-defined group lies at offset + k / rate; the time master's block is stored
@@ -224,20 +224,20 @@ TEST(InputTest, RateDefinedGroupGeneratesItsStamps) {
 
     // No samples yet: the first block does not start.
     calculate(r);
-    EXPECT_EQ(Inspector::group(r, a).writeSlot, 0u);
-    EXPECT_EQ(Inspector::group(r, a).pending, 0u);
+    EXPECT_EQ(StateProbe::group(r, a).writeSlot, 0u);
+    EXPECT_EQ(StateProbe::group(r, a).pending, 0u);
 
     for (const auto& [first, count] : {std::pair{0.0, size_t{5}}, std::pair{5.0, size_t{3}}}) {
         fixture.addValues(a, ramp(count, first, 1.0));
         fixture.addValues(b, ramp(count, first, 1.0));
         calculate(r);
     }
-    const Inspector::GroupView group = Inspector::group(r, a);
+    const StateProbe::GroupView group = StateProbe::group(r, a);
     EXPECT_EQ(group.stamps[0], 2.0);
     expectNear({group.stamps.begin(), group.stamps.begin() + 8}, ramp(8, 2.0, 0.01), 1e-12);
     EXPECT_EQ(group.writeSlot, 8u);
     EXPECT_EQ(group.pending, 8u);
-    EXPECT_EQ(Inspector::channel(a).samplesAdded, 0u);
+    EXPECT_EQ(StateProbe::channel(a).samplesAdded, 0u);
 }
 
 // A refused block end or end time keeps what was given before: the grid still ends at 1.5 s.
@@ -259,15 +259,15 @@ TEST(InputTest, BlockEndAndEndOfDataValidation) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(invalidArgumentMessage([&] { noMoreDataToAdd(r, bad); }),
                   "End time must be a finite number.");
-        EXPECT_FALSE(Inspector::settings(r).endOfDataPending);
+        EXPECT_FALSE(StateProbe::settings(r).endOfDataPending);
     }
     calculate(r);
-    EXPECT_EQ(Inspector::grid(r).times, ramp(7, 0.0, 0.25));
+    EXPECT_EQ(StateProbe::grid(r).times, ramp(7, 0.0, 0.25));
     addBlockEndTimeInMiliseconds(channel, kInf);  // none given again: on to the newest stamp
     calculate(r);
-    EXPECT_EQ(Inspector::grid(r).times, ramp(13, 0.0, 0.25));
+    EXPECT_EQ(StateProbe::grid(r).times, ramp(13, 0.0, 0.25));
     noMoreDataToAdd(r, -20.0);
-    EXPECT_TRUE(Inspector::settings(r).endOfDataPending);
+    EXPECT_TRUE(StateProbe::settings(r).endOfDataPending);
 }
 
 }  // namespace

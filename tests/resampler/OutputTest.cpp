@@ -82,8 +82,8 @@ TEST(OutputTest, UnknownChannelIsIgnoredAndHasAllOnesExpected) {
     initialize(r);
     ResamplerChannel foreign;
     EXPECT_EQ(addTime(r, &foreign, 1.0), 0);
-    EXPECT_EQ(TamlibTest::Inspector::group(r, registered).pending, 0u);
-    EXPECT_EQ(TamlibTest::Inspector::group(r, registered).timeMaster, nullptr);
+    EXPECT_EQ(TamlibTest::StateProbe::group(r, registered).pending, 0u);
+    EXPECT_EQ(TamlibTest::StateProbe::group(r, registered).timeMaster, nullptr);
     uint64_t count = 7;
     getResampledDataCount(r, &foreign, &count);
     EXPECT_EQ(count, 0u);

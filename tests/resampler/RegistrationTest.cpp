@@ -11,7 +11,7 @@
 
 namespace {
 
-using TamlibTest::Inspector;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ResamplerFixture;
 
@@ -65,9 +65,9 @@ TEST(RegistrationTest, ChannelsShareAGroupExactlyWhenRateAndOffsetMatch) {
         }
         const size_t groupCount =
             *std::max_element(row.expectedGroups.begin(), row.expectedGroups.end()) + 1;
-        EXPECT_EQ(Inspector::groupCount(fixture.resampler()), groupCount);
+        EXPECT_EQ(StateProbe::groupCount(fixture.resampler()), groupCount);
         for (size_t c = 0; c < channels.size(); ++c) {
-            EXPECT_EQ(Inspector::group(fixture.resampler(), channels[c]).index,
+            EXPECT_EQ(StateProbe::group(fixture.resampler(), channels[c]).index,
                       row.expectedGroups[c])
                 << "channel " << c;
         }
@@ -95,10 +95,10 @@ TEST(RegistrationTest, DeclarationsAndOffsetsOfNewAndJoinedGroups) {
     setInitialOffset(r, 0.5);
     void* later = nullptr;
     addSyncChannel2(r, &later, 100.0, 0.25, 0.0, 2.0);
-    EXPECT_EQ(Inspector::group(r, joined).index, Inspector::group(r, ranged).index);
-    EXPECT_EQ(Inspector::group(r, later).index, Inspector::group(r, counted).index);
-    EXPECT_EQ(Inspector::group(r, sync2.front()).channelCount, sync2.size());
-    EXPECT_EQ(Inspector::groupCount(r), 3u);
+    EXPECT_EQ(StateProbe::group(r, joined).index, StateProbe::group(r, ranged).index);
+    EXPECT_EQ(StateProbe::group(r, later).index, StateProbe::group(r, counted).index);
+    EXPECT_EQ(StateProbe::group(r, sync2.front()).channelCount, sync2.size());
+    EXPECT_EQ(StateProbe::groupCount(r), 3u);
 
     initialize(r);
     const auto expected = [&](void* channel) {
@@ -153,14 +153,14 @@ TEST(RegistrationTest, RefusedRegistrationLeavesNothingBehind) {
         void* channel = sentinel;
         EXPECT_EQ(invalidArgumentMessage([&] { row.call(r, &channel); }), row.message);
         EXPECT_EQ(channel, sentinel);
-        ASSERT_EQ(Inspector::groupCount(r), 1u);
-        EXPECT_EQ(Inspector::group(r, existing).channelCount, 1u);
-        EXPECT_EQ(Inspector::channel(existing).values[0], 3.0);
-        EXPECT_EQ(Inspector::group(r, existing).stamps[0], 0.5);
+        ASSERT_EQ(StateProbe::groupCount(r), 1u);
+        EXPECT_EQ(StateProbe::group(r, existing).channelCount, 1u);
+        EXPECT_EQ(StateProbe::channel(existing).values[0], 3.0);
+        EXPECT_EQ(StateProbe::group(r, existing).stamps[0], 0.5);
 
         // A later registration at the default rate and offset finds the existing default group.
         void* next = fixture.syncChannel(1000.0, 0.0);
-        EXPECT_EQ(Inspector::group(r, next).index, 0u);
+        EXPECT_EQ(StateProbe::group(r, next).index, 0u);
     }
 }
 
@@ -191,8 +191,8 @@ TEST(RegistrationTest, ArrayChannelSizeRefusals) {
                   }),
                   row.message);
         // Accepted or refused, the group and the channel are registered.
-        ASSERT_EQ(Inspector::groupCount(fixture.resampler()), 1u);
-        void* registered = Inspector::channelAt(fixture.resampler(), 0, 0);
+        ASSERT_EQ(StateProbe::groupCount(fixture.resampler()), 1u);
+        void* registered = StateProbe::channelAt(fixture.resampler(), 0, 0);
         const bool accepted = std::string(row.message).empty();
         EXPECT_EQ(channel, accepted ? registered : sentinel);
         if (accepted) {
@@ -218,12 +218,12 @@ TEST(RegistrationTest, RefusedArrayChannelIsInert) {
     initialize(r);
 
     // A host that found the channel anyway gets nothing stored and nothing out of it.
-    void* refused = Inspector::channelAt(r, 0, 0);
+    void* refused = StateProbe::channelAt(r, 0, 0);
     const std::vector<double> values(800, 1.0);
     addData(r, refused, values.data(), values.size());
     addTime(r, refused, 0.0);
-    EXPECT_EQ(Inspector::channel(refused).samplesAdded, 0u);
-    EXPECT_EQ(Inspector::group(r, refused).pending, 0u);
+    EXPECT_EQ(StateProbe::channel(refused).samplesAdded, 0u);
+    EXPECT_EQ(StateProbe::group(r, refused).pending, 0u);
 
     fixture.addSamples(channel, {0.0, 0.25, 0.5}, {1.0, 2.0, 3.0});
     const auto output = fixture.calculateAndRead(channel);
@@ -241,17 +241,17 @@ TEST(RegistrationTest, RegistrationZeroFillsRingsAndKeepsPositions) {
     void* first = fixture.asyncChannel();
     fixture.addSamples(first, {0.0, 0.25, 0.5, 0.75}, {1.0, 2.0, 3.0, 4.0});
     ASSERT_EQ(fixture.calculateAndRead(first).size(), 3u);  // 0.75 waits for a successor
-    ASSERT_FALSE(Inspector::grid(r).startPending);
+    ASSERT_FALSE(StateProbe::grid(r).startPending);
 
     fixture.syncChannel(100.0, 0.0);
     const auto zeros = [](size_t count) { return std::vector<double>(count, 0.0); };
-    EXPECT_EQ(Inspector::channel(first).values, zeros(1000));
-    EXPECT_EQ(Inspector::group(r, first).stamps, zeros(1000));
-    EXPECT_EQ(Inspector::channel(first).writeSlot, 4u);
-    EXPECT_EQ(Inspector::group(r, first).writeSlot, 4u);
-    EXPECT_EQ(Inspector::group(r, first).pending, 1u);
-    EXPECT_EQ(Inspector::grid(r).times, zeros(0));
-    EXPECT_TRUE(Inspector::grid(r).startPending);
+    EXPECT_EQ(StateProbe::channel(first).values, zeros(1000));
+    EXPECT_EQ(StateProbe::group(r, first).stamps, zeros(1000));
+    EXPECT_EQ(StateProbe::channel(first).writeSlot, 4u);
+    EXPECT_EQ(StateProbe::group(r, first).writeSlot, 4u);
+    EXPECT_EQ(StateProbe::group(r, first).pending, 1u);
+    EXPECT_EQ(StateProbe::grid(r).times, zeros(0));
+    EXPECT_TRUE(StateProbe::grid(r).startPending);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "support/Inspector.h"
+#include "support/StateProbe.h"
 #include "tamlib/resampler.h"
 
 namespace TamlibTest {
@@ -94,7 +94,7 @@ public:
         getResampledDataCount(handle, channel, &count);
         output.passCounts.push_back(count);
         const uint64_t piece =
-            std::max<uint64_t>(1, Inspector::settings(handle).outputBufferSize - 1);
+            std::max<uint64_t>(1, StateProbe::settings(handle).outputBufferSize - 1);
         for (uint64_t done = 0; done < count;) {
             const uint64_t n = std::min(piece, count - done);
             std::vector<double> times(n);

@@ -62,7 +62,7 @@ private:
     void growInputRings(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t needed);
     uint64_t storedTotal(const ResamplerChannelGroup& group, const PolyphaseFilter& filter) const;
 
-    friend class ::TamlibTest::Inspector;
+    friend class ::TamlibTest::StateProbe;
 
     // One filter per filtered group, in the order the groups were created.
     std::vector<PolyphaseFilter> filters;

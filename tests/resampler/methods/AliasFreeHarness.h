@@ -36,7 +36,7 @@ public:
 
     // The filter of the channel's group; throws for a group that is copied through.
     const PolyphaseFilter& filterOf(void* channel) const {
-        const PolyphaseFilter* const filter = TamlibTest::Inspector::filterOf(resampler(), channel);
+        const PolyphaseFilter* const filter = TamlibTest::StateProbe::filterOf(resampler(), channel);
         if (filter == nullptr) {
             throw std::logic_error("group has no filter");
         }
@@ -111,13 +111,13 @@ private:
     void readPass() {
         void* handle = resampler.resampler();
         const uint64_t piece =
-            std::max<uint64_t>(1, TamlibTest::Inspector::settings(handle).outputBufferSize - 1);
+            std::max<uint64_t>(1, TamlibTest::StateProbe::settings(handle).outputBufferSize - 1);
         std::map<size_t, std::vector<double>> groupTimes;
         for (Feed& feed : feeds) {
             uint64_t count = 0;
             getResampledDataCount(handle, feed.channel, &count);
             feed.output.passCounts.push_back(count);
-            const size_t group = TamlibTest::Inspector::group(handle, feed.channel).index;
+            const size_t group = TamlibTest::StateProbe::group(handle, feed.channel).index;
             const bool readTimes = groupTimes.count(group) == 0;
             std::vector<double>& times = groupTimes[group];
             for (uint64_t done = 0; done < count;) {

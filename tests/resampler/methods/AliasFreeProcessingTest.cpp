@@ -58,7 +58,7 @@ TEST(AliasFreeProcessing, WorkedSequenceFrom2500To1000) {
     EXPECT_EQ(filter.skippedOutputs, 1u);
     EXPECT_EQ(filter.position, 5u);
     EXPECT_EQ(filter.inputIndex, 2);
-    EXPECT_EQ(TamlibTest::Inspector::group(handle, channel).pending, 57u);
+    EXPECT_EQ(TamlibTest::StateProbe::group(handle, channel).pending, 57u);
 
     // The warm-up goes on in the next pass. Its 12th step starts at position 55, index 27, and
     // needs samples up to 27 + 58 = 85: 28 real ones. With 30 it ends at position 60, index
@@ -71,7 +71,7 @@ TEST(AliasFreeProcessing, WorkedSequenceFrom2500To1000) {
     EXPECT_EQ(filter.position, 60u);
     EXPECT_EQ(filter.inputIndex, 30);
     EXPECT_EQ(filter.phase, 0u);
-    EXPECT_EQ(TamlibTest::Inspector::group(handle, channel).pending, 58u);
+    EXPECT_EQ(TamlibTest::StateProbe::group(handle, channel).pending, 58u);
 
     // From here one sample per pass; positions 65, 70, 75, 80 give input indices 32, 35, 37,
     // 40 and alternate the branch.
@@ -393,7 +393,7 @@ TEST(AliasFreeProcessing, StartAlignmentBeyondStoredInputIsCaughtUp) {
     const PolyphaseFilter& filter = pieces.resampler.filterOf(pieces.channel);
     EXPECT_EQ(filter.position, 5 * periods);
     EXPECT_EQ(static_cast<size_t>(filter.inputIndex), 5 * periods / 2);
-    EXPECT_EQ(TamlibTest::Inspector::group(pieces.resampler.resampler(), pieces.channel).pending,
+    EXPECT_EQ(TamlibTest::StateProbe::group(pieces.resampler.resampler(), pieces.channel).pending,
               0u);
     for (size_t until = 390; until < values.size(); until += 290) {
         pieces.streamer->advanceTo({until});
@@ -414,7 +414,7 @@ TEST(AliasFreeProcessing, FlushWithMinimalInputRings) {
     setInputBufferSize(handle, 0);
     void* channel = resampler.syncChannel(2500.0);
     initialize(handle);
-    ASSERT_EQ(TamlibTest::Inspector::channel(channel).values.size(), 59u);
+    ASSERT_EQ(TamlibTest::StateProbe::channel(channel).values.size(), 59u);
     Streamer streamer(resampler);
     streamer.add(channel, values);
     streamer.run(values.size(), 400.0);
@@ -438,7 +438,7 @@ TEST(AliasFreeProcessing, ZeroDelayFilterStartsAtTheFirstSample) {
     const PolyphaseFilter& filter = resampler.filterOf(channel);
     ASSERT_EQ(filter.taps, 1u);
     ASSERT_EQ(filter.delayCount, 0);
-    EXPECT_EQ(TamlibTest::Inspector::group(handle, channel).pending, 0u);
+    EXPECT_EQ(TamlibTest::StateProbe::group(handle, channel).pending, 0u);
 
     const double inversePi = 1.0 / 3.141592653589793;
     const double c[2] = {2.0 * 0.5 / (0.5 + inversePi), 2.0 * inversePi / (0.5 + inversePi)};

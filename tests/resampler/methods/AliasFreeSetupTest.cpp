@@ -14,7 +14,7 @@ namespace {
 
 using AliasFreeTest::AliasFreeResampler;
 using AliasFreeTest::PolyphaseFilter;
-using TamlibTest::Inspector;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -58,7 +58,7 @@ TEST(AliasFreeSetup, GroupFilterMatchesWorkedDesigns) {
         EXPECT_EQ(filter.up, row.up);
         EXPECT_EQ(filter.down, row.down);
         EXPECT_EQ(filter.taps, row.taps);
-        EXPECT_EQ(Inspector::maxTapsPerPhase(resampler.resampler()), row.taps);
+        EXPECT_EQ(StateProbe::maxTapsPerPhase(resampler.resampler()), row.taps);
         EXPECT_EQ(filter.delayCount, row.delay);
 
         const std::vector<float>& c = filter.coefficients;
@@ -102,15 +102,15 @@ TEST(AliasFreeSetup, OnlyGroupsWithARealRatioGetAFilterEntry) {
     void* r = resampler.resampler();
 
     for (void* copied : {atOutputRate, asyncAtOutputRate, truncatesToOutputRate}) {
-        EXPECT_EQ(Inspector::filterOf(r, copied), nullptr);
+        EXPECT_EQ(StateProbe::filterOf(r, copied), nullptr);
     }
     // Only the filtered groups have a filter, in creation order.
-    const auto& filters = Inspector::filters(r);
+    const auto& filters = StateProbe::filters(r);
     ASSERT_EQ(filters.size(), 3u);
-    EXPECT_EQ(Inspector::filterOf(r, filtered), &filters[0]);
-    EXPECT_EQ(Inspector::filterOf(r, asyncFiltered), &filters[1]);
-    EXPECT_EQ(Inspector::filterOf(r, secondFiltered), &filters[2]);
-    EXPECT_EQ(Inspector::maxTapsPerPhase(r), 71u);
+    EXPECT_EQ(StateProbe::filterOf(r, filtered), &filters[0]);
+    EXPECT_EQ(StateProbe::filterOf(r, asyncFiltered), &filters[1]);
+    EXPECT_EQ(StateProbe::filterOf(r, secondFiltered), &filters[2]);
+    EXPECT_EQ(StateProbe::maxTapsPerPhase(r), 71u);
 }
 
 TEST(AliasFreeSetup, TimestampedGroupAtOutputRateIsCopiedThrough) {
@@ -149,15 +149,15 @@ TEST(AliasFreeSetup, RateBelowOneHertzIsRefusedWithoutTrace) {
                       }
                   }),
                   "Channel not supported.");
-        EXPECT_EQ(Inspector::groupCount(resampler.resampler()), 0u);
-        EXPECT_TRUE(Inspector::filters(resampler.resampler()).empty());
+        EXPECT_EQ(StateProbe::groupCount(resampler.resampler()), 0u);
+        EXPECT_TRUE(StateProbe::filters(resampler.resampler()).empty());
     }
 
     // A synchronous group at an output rate below 1 Hz needs no ratio: it is copied through.
     AliasFreeResampler slow;
     setSamplerate(slow.resampler(), 0.5);
     void* channel = slow.syncChannel(0.5);
-    EXPECT_EQ(Inspector::filterOf(slow.resampler(), channel), nullptr);
+    EXPECT_EQ(StateProbe::filterOf(slow.resampler(), channel), nullptr);
 }
 
 TEST(AliasFreeSetup, RefusedRegistrationsAndTimeBase) {
@@ -170,18 +170,18 @@ TEST(AliasFreeSetup, RefusedRegistrationsAndTimeBase) {
                   [&] { addAsyncArrayChannel(resamplerHandle, &channel, 1, 4, -1.0, -1.0); }),
               "Channel not supported.");
     EXPECT_EQ(channel, nullptr);
-    EXPECT_EQ(Inspector::groupCount(resamplerHandle), 0u);
+    EXPECT_EQ(StateProbe::groupCount(resamplerHandle), 0u);
 
     EXPECT_EQ(invalidArgumentMessage([&] { setTimeBase(resamplerHandle, 1); }),
               "Explicit timebase not supported.");
-    EXPECT_EQ(Inspector::settings(resamplerHandle).timeBase, TAMLIB_TIMEBASE_IMPLICIT);
+    EXPECT_EQ(StateProbe::settings(resamplerHandle).timeBase, TAMLIB_TIMEBASE_IMPLICIT);
     // Still implicit: a channel at the output rate is copied through.
     void* atOutputRate = resampler.syncChannel(1000.0);
-    EXPECT_EQ(Inspector::filterOf(resamplerHandle, atOutputRate), nullptr);
+    EXPECT_EQ(StateProbe::filterOf(resamplerHandle, atOutputRate), nullptr);
 
     // Another value is stored.
     EXPECT_EQ(invalidArgumentMessage([&] { setTimeBase(resamplerHandle, 2); }), "");
-    EXPECT_EQ(Inspector::settings(resamplerHandle).timeBase, 2);
+    EXPECT_EQ(StateProbe::settings(resamplerHandle).timeBase, 2);
 }
 
 // Arguments of canResamplerAcceptChannel; the length query takes the last four.
@@ -271,11 +271,11 @@ TEST(AliasFreeSetup, InitializeGrowsInputRingsByLongestBranch) {
     void* copied = resampler.syncChannel(1000.0);
     initialize(handle);
     for (void* channel : {longest, shorter, copied}) {
-        EXPECT_EQ(Inspector::channel(channel).values.size(), 571u);
-        EXPECT_EQ(Inspector::group(handle, channel).stamps.size(), 571u);
+        EXPECT_EQ(StateProbe::channel(channel).values.size(), 571u);
+        EXPECT_EQ(StateProbe::group(handle, channel).stamps.size(), 571u);
     }
     initialize(handle);
-    EXPECT_EQ(Inspector::settings(handle).inputBufferSize, 642u);
+    EXPECT_EQ(StateProbe::settings(handle).inputBufferSize, 642u);
 
     // An input size of 0 leaves rings of exactly the longest branch.
     AliasFreeResampler bare;
@@ -283,8 +283,8 @@ TEST(AliasFreeSetup, InitializeGrowsInputRingsByLongestBranch) {
     void* channel = bare.syncChannel(2500.0);
     bare.syncChannel(1024.0);
     initialize(bare.resampler());
-    EXPECT_EQ(Inspector::channel(channel).values.size(), 59u);
-    EXPECT_EQ(Inspector::group(bare.resampler(), channel).stamps.size(), 59u);
+    EXPECT_EQ(StateProbe::channel(channel).values.size(), 59u);
+    EXPECT_EQ(StateProbe::group(bare.resampler(), channel).stamps.size(), 59u);
 }
 
 TEST(AliasFreeSetup, InitializePrimesFilteredGroupsWithZeros) {
@@ -312,13 +312,13 @@ TEST(AliasFreeSetup, InitializePrimesFilteredGroupsWithZeros) {
                                        : resampler.asyncChannel(row.rate, offset);
         initialize(resampler.resampler());
 
-        const Inspector::GroupView group = Inspector::group(resampler.resampler(), channel);
+        const StateProbe::GroupView group = StateProbe::group(resampler.resampler(), channel);
         ASSERT_EQ(group.channelCount, 2u);
         EXPECT_EQ(group.pending, row.primed);  // once per group, not per channel
         EXPECT_EQ(group.writeSlot, row.primed);
         for (void* member : {channel, second}) {
-            EXPECT_EQ(Inspector::channel(member).writeSlot, row.primed);
-            const std::vector<double>& values = Inspector::channel(member).values;
+            EXPECT_EQ(StateProbe::channel(member).writeSlot, row.primed);
+            const std::vector<double>& values = StateProbe::channel(member).values;
             EXPECT_EQ(values, std::vector<double>(values.size(), 0.0));
         }
         if (row.primed == 0) {
@@ -338,7 +338,7 @@ TEST(AliasFreeSetup, InitializeKeepsConstructionTolerance) {
     setCustomEpsilon(handle, 0.0);
     resampler.syncChannel(1000.0);
     initialize(handle);
-    EXPECT_EQ(Inspector::settings(handle).epsilon, 1e-7);
+    EXPECT_EQ(StateProbe::settings(handle).epsilon, 1e-7);
 }
 
 }  // namespace

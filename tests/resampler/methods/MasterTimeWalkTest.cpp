@@ -13,7 +13,7 @@
 namespace {
 
 using TamlibTest::ChannelOutput;
-using TamlibTest::Inspector;
+using TamlibTest::StateProbe;
 using TamlibTest::ResamplerFixture;
 
 constexpr int32_t kHold = TAMLIB_METHOD_HOLD;
@@ -212,8 +212,8 @@ TEST(MasterTimeWalkTest, LinearArrayChannelSilencesEveryGroup) {
     for (void* channel : {scalar, sync, array}) {
         EXPECT_EQ(fixture.count(channel), 0u);
     }
-    EXPECT_EQ(Inspector::group(r, sync).writeSlot, 3u);
-    EXPECT_EQ(Inspector::channel(sync).samplesAdded, 0u);
+    EXPECT_EQ(StateProbe::group(r, sync).writeSlot, 3u);
+    EXPECT_EQ(StateProbe::channel(sync).samplesAdded, 0u);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 
 namespace TamlibTest {
 
-class Inspector {
+class StateProbe {
 public:
     using Resampler = Karvel::Tamlib::Resampler::Resampler;
     using Channel = Karvel::Tamlib::Resampler::ResamplerChannel;
