@@ -21,7 +21,7 @@ class CApi:
         for names, argtypes in [
             ("createResamplerHold createResamplerLinear createResamplerAliasFree", [_void_pp]),
             ("deleteResampler initialize calculate", [r]),
-            ("setSamplerate setInitialOffset setCustomEpsilon noMoreDataToAdd", [r, dbl]),
+            ("setSamplerate noMoreDataToAdd", [r, dbl]),
             ("setInputBufferSize setOutputBufferSize", [r, _u64]),
             ("addAsyncChannel", [r, _void_pp]),
             ("addAsyncChannel2", [r, _void_pp, dbl, dbl, ctypes.c_int64]),
@@ -33,8 +33,7 @@ class CApi:
                 getattr(lib, name).restype = ctypes.c_int
         self.lib = lib
 
-    def run(self, method, rate, blocks, end_s, *, offset=0.0, input_buffer, output_buffer,
-            nominal_rate=None, tolerance=None):
+    def run(self, method, rate, blocks, end_s, *, input_buffer, output_buffer, nominal_rate=None):
         """One time-stamped channel fed block by block; returns all (times, values) read."""
         lib = self.lib
         r = ctypes.c_void_p()
@@ -43,11 +42,8 @@ class CApi:
         create(ctypes.byref(r))
         try:
             lib.setSamplerate(r, rate)
-            lib.setInitialOffset(r, offset)
             lib.setInputBufferSize(r, input_buffer)
             lib.setOutputBufferSize(r, output_buffer)
-            if tolerance is not None:
-                lib.setCustomEpsilon(r, tolerance)
             ch = ctypes.c_void_p()
             if nominal_rate is None:
                 lib.addAsyncChannel(r, ctypes.byref(ch))
