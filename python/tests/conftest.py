@@ -1,4 +1,5 @@
-"""Shared helpers: the C interface through ctypes, independent of the extension module."""
+"""Shared helpers: the C interface through ctypes, independent of the extension module, and
+small recordings."""
 
 import ctypes
 import os
@@ -91,3 +92,14 @@ def irregular_times(rng, n, mean_interval, start=0.0):
     """Increasing time stamps with jittered intervals between 0.2 and 1.8 times the mean."""
     steps = mean_interval * rng.uniform(0.2, 1.8, n - 1)
     return start + np.r_[0.0, np.cumsum(steps)]
+
+
+def write_two_channels(path, rng, n):
+    """Channels "a" (n sorted random stamps in 0-2 s) and "b" (every other stamp, 0.3 s later),
+    written to path; returns them."""
+    from tamlib import io
+
+    t = np.sort(rng.uniform(0.0, 2.0, n))
+    channels = {"a": (t, np.sin(2 * np.pi * t)), "b": (t[::2] + 0.3, np.cos(t[::2]))}
+    io.write(path, channels)
+    return channels
