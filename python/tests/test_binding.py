@@ -1,5 +1,9 @@
 """tamlib.Resampler against the C interface driven directly through ctypes."""
 
+import subprocess
+import sys
+import textwrap
+
 import numpy as np
 import pytest
 
@@ -198,6 +202,56 @@ def test_read_gives_each_output_once_across_passes():
         times, values = r.read(ch)
     np.testing.assert_allclose(values, np.arange(10.0))
     assert r.read(ch)[0].size == 0
+
+
+def test_no_call_sequence_ends_the_interpreter():
+    script = textwrap.dedent(
+        """
+        import random, numpy as np, tamlib
+        rng = random.Random(3)
+        errors = 0
+        for round_ in range(60):
+            try:
+                r = tamlib.Resampler(rng.choice(["hold", "linear", "aliasfree"]),
+                                     rate=rng.choice([1.0, 100.0, 1000.0, -1.0]),
+                                     input_buffer=rng.choice([1, 4, 50]),
+                                     output_buffer=rng.choice([1, 2, 8, 100]))
+            except ValueError:
+                errors += 1
+                continue
+            channels = []
+
+            def add(ch):
+                n, t0 = rng.randrange(0, 30), rng.uniform(-1.0, 3.0)
+                r.add(ch, np.ones((n, ch.array_size)) if ch.is_array else np.ones(n),
+                      times=np.sort([t0 + rng.random() for _ in range(n)]))
+
+            registrations = [r.add_async_channel,
+                             lambda: r.add_async_channel2(rng.choice([0.5, 100.0, 2500.0])),
+                             lambda: r.add_sync_channel(rng.choice([10.0, 1000.0])),
+                             lambda: r.add_async_array_channel(rng.choice([1, 3, 40]))]
+            calls = [lambda: channels.append(rng.choice(registrations)()), r.calculate,
+                     lambda: r.finish(rng.uniform(-5.0, 5.0)), r.initialize,
+                     lambda: rng.random() < 0.1 and r.close()]
+            channel_calls = [add, r.read, r.expected_count,
+                             lambda ch: r.add_block_end_time(ch, rng.uniform(0.0, 3.0))]
+            for step in range(40):
+                op = rng.randrange(len(calls) + len(channel_calls))
+                try:
+                    if op < len(calls):
+                        calls[op]()
+                    elif channels:
+                        channel_calls[op - len(calls)](rng.choice(channels))
+                except ValueError:
+                    errors += 1
+            r.close()
+        print("survived", errors)
+        """
+    )
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                          timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert done.stdout.startswith("survived")
 
 
 def test_resamplers_on_several_threads_match_a_serial_run():
