@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ResamplerFixture.h"
@@ -12,42 +13,10 @@ namespace {
 
 using TamlibTest::ChannelOutput;
 using TamlibTest::expectNear;
-using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
-
-// A rate-defined group at the output rate is copied sample for sample onto the grid; at any other
-// rate the method resamples it. Hold at 500 Hz into 1000 Hz: each input lasts two outputs, and
-// the newest one waits for a successor.
-TEST(DriverTest, GroupAtTheOutputRateIsCopiedDirectly) {
-    struct Row {
-        double groupRate;
-        std::vector<double> times;
-        std::vector<double> values;
-    };
-    const std::vector<double> input = ramp(10, 0.0, 1.0);
-    std::vector<double> held;
-    for (int k = 0; k < 18; ++k) {
-        held.push_back(double(k / 2));
-    }
-    const Row rows[] = {
-        {1000.0, ramp(10, 0.0, 0.001), input},
-        {500.0, ramp(18, 0.0, 0.001), held},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.groupRate);
-        ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
-        void* channel = fixture.syncChannel(row.groupRate, 0.0);
-        initialize(fixture.resampler());
-        fixture.addValues(channel, input);
-        const ChannelOutput first = fixture.calculateAndRead(channel);
-        expectNear(first.times, row.times, 1e-12);
-        EXPECT_EQ(first.values, row.values);
-        const ChannelOutput second = fixture.calculateAndRead(channel);
-        EXPECT_EQ(second.passCounts, (std::vector<uint64_t>{0}));
-    }
-}
+using TamlibTest::StateProbe;
 
 // The copy goes in runs between ring wraps: streamed in blocks of 5 through an input ring of 7 and
 // an output ring of 11, two channels still come out as their inputs on the 1 kHz grid. The times
@@ -259,16 +228,22 @@ TEST(DriverTest, GapIsFilledAfterWaitingTooLong) {
     }
 }
 
-// Without a maximum wait a group waits for ever: a block end far past the newest stamp fills
-// nothing, and the newest sample waits for its successor.
-TEST(DriverTest, DefaultWaitFillsNoGap) {
-    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
-    setSamplerate(fixture.resampler(), 8.0);
-    void* channel = fixture.asyncChannel();
-    initialize(fixture.resampler());
-    fixture.addSamples(channel, {0.0, 1.0}, {1.0, 2.0});
-    addBlockEndTimeInMiliseconds(channel, 50000.0);
-    EXPECT_EQ(fixture.calculateAndRead(channel).values, std::vector<double>(8, 1.0));
+// Without a maximum wait a group waits for ever, and a block end 50 ms past the newest stamp at
+// 1.0 s has not waited 100 ms yet: neither fills, and the newest sample waits for its successor.
+TEST(DriverTest, NoGapIsFilledBeforeTheWaitIsOver) {
+    for (const auto& [maxWaitMs, blockEndMs] : {std::pair{-1.0, 50000.0}, {100.0, 1050.0}}) {
+        SCOPED_TRACE(maxWaitMs);
+        ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+        setSamplerate(fixture.resampler(), 8.0);
+        if (maxWaitMs > 0.0) {
+            setMaxWaitTimeInMs(fixture.resampler(), maxWaitMs);
+        }
+        void* channel = fixture.asyncChannel();
+        initialize(fixture.resampler());
+        fixture.addSamples(channel, {0.0, 1.0}, {1.0, 2.0});
+        addBlockEndTimeInMiliseconds(channel, blockEndMs);
+        EXPECT_EQ(fixture.calculateAndRead(channel).values, std::vector<double>(8, 1.0));
+    }
 }
 
 // End of data at 2.0 s: every group is filled with its newest value up to the last master time at
