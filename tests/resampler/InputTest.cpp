@@ -11,7 +11,6 @@
 
 namespace {
 
-using TamlibTest::ChannelOutput;
 using TamlibTest::expectNear;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ramp;
@@ -56,7 +55,6 @@ TEST(InputTest, TimeMasterStoresAndOthersMustRepeatTheBlock) {
     const std::vector<Row> rows = {
         {"same block", block, ""},
         {"last stamp off by 1e-12", {0.5, 0.6, 0.7 + 1e-12}, "Timestamps do not match."},
-        {"middle stamp off", {0.5, 0.61, 0.7}, "Timestamps do not match."},
         {"first stamp off only", {0.4, 0.6, 0.7}, ""},
         {"single stamp never compared", {9.0}, ""},
     };
@@ -200,11 +198,6 @@ TEST(InputTest, RateDefinedGroupGeneratesItsStamps) {
     setTimeBase(r, TAMLIB_TIMEBASE_EXPLICIT);
     void* a = fixture.syncChannel(100.0, 2.0);
     void* b = fixture.syncChannel(100.0, 2.0);
-
-    // No samples yet: the first block does not start.
-    calculate(r);
-    EXPECT_EQ(StateProbe::group(r, a).writeSlot, 0u);
-    EXPECT_EQ(StateProbe::group(r, a).pending, 0u);
 
     for (const auto& [first, count] : {std::pair{0.0, size_t{5}}, std::pair{5.0, size_t{3}}}) {
         fixture.addValues(a, ramp(count, first, 1.0));

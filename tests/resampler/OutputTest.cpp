@@ -150,6 +150,29 @@ TEST(OutputTest, AllDataCountSumsChannelsTimesExpectedOutputs) {
     EXPECT_EQ(count, 3u * 100u + 250u);
 }
 
+// A group reads only master times that were written and not yet overwritten. The copy runs
+// between the wraps of an input ring of 7 and an output ring of 8, each at its own slot.
+TEST(OutputTest, DirectCopyStopsAtTheNewestMasterTime) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    setInputBufferSize(r, 5);
+    setOutputBufferSize(r, 8);
+    void* channel = fixture.syncChannel(1000.0, 0.0);
+    initialize(r);
+    fixture.addValues(channel, ramp(6, 0.0, 1.0));
+    // The block end holds the grid at 3 ms: four master times for six samples.
+    addBlockEndTimeInMiliseconds(channel, 3.0);
+    const ChannelOutput first = fixture.calculateAndRead(channel);
+    expectNear(first.times, ramp(4, 0.0, 0.001), 1e-12);
+    EXPECT_EQ(first.values, ramp(4, 0.0, 1.0));
+
+    fixture.addValues(channel, ramp(4, 6.0, 1.0));
+    addBlockEndTimeInMiliseconds(channel, std::numeric_limits<double>::infinity());
+    const ChannelOutput second = fixture.calculateAndRead(channel);
+    expectNear(second.times, ramp(6, 0.004, 0.001), 1e-12);
+    EXPECT_EQ(second.values, ramp(6, 4.0, 1.0));
+}
+
 // Six master times into a ring of four: the oldest two are gone, and the group goes on from the
 // oldest one still stored instead of reading overwritten slots.
 TEST(OutputTest, LaggingGroupContinuesFromTheOldestStoredMasterTime) {

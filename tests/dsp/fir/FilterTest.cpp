@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstddef>
@@ -86,7 +85,6 @@ TEST(FilterTest, WindowShapeFollowsAttenuation) {
         {"50 dB takes the middle rule", 50.0, 0.5842 * std::pow(29.0, 0.4) + 0.07886 * 29.0},
         {"30 dB", 30.0, 0.5842 * std::pow(9.0, 0.4) + 0.07886 * 9.0},
         {"21 dB is rectangular", 21.0, 0.0},
-        {"10 dB is rectangular", 10.0, 0.0},
         {"-60 dB is rectangular", -60.0, 0.0},
     };
     for (const Row& row : rows) {
@@ -132,7 +130,6 @@ TEST(FilterTest, RejectedDesignLeavesNoCoefficients) {
         {"cut-off above Nyquist", {160.0, 5000.0, 3000.0, 60.0}, false},
         {"zero cut-off", {160.0, 5000.0, 0.0, 60.0}, false},
         {"zero transition width", {0.0, 5000.0, 500.0, 60.0}, true},
-        {"negative transition width", {-160.0, 5000.0, 500.0, 60.0}, true},
         {"NaN sample rate", {160.0, nan, 500.0, 60.0}, true},
         {"infinite attenuation", {160.0, 5000.0, 500.0, infinity}, true},
         // 52.05 * 5000 / 1.4e-5 = 1.8e10: fits 64 bits, not 32

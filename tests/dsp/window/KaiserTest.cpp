@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "support/BesselI0.h"
@@ -32,8 +31,6 @@ TEST(KaiserTest, ValuesMatchBesselRatioAtKnownPoints) {
         {"r = -1/2", 5, 6.0, 1, besselI0(6.0 * std::sqrt(0.75)) / besselI0(6.0)},
         {"even length, r = -1/3", 4, 6.0, 1, besselI0(6.0 * std::sqrt(8.0 / 9.0)) / besselI0(6.0)},
         {"length 1 sits at r = -1", 1, 6.0, 0, 1.0 / besselI0(6.0)},
-        {"large beta, end", 33, 20.0, 0, 1.0 / besselI0(20.0)},
-        {"beta 0, inside", 6, 0.0, 2, 1.0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -70,14 +70,13 @@ TEST(AliasFreeProcessing, EachOutputSumsItsWindowOldestFirst) {
         double outputRate;
         double inputRate;
         size_t inputs;
+        int channelCount;
     };
-    const Row rows[] = {{1000.0, 2500.0, 2500}, {2000.0, 1000.0, 1000}, {1000.0, 1024.0, 2048}};
-    for (const auto& [row, channelCount] : {std::pair{rows[0], 1},
-                                            {rows[1], 1},
-                                            {rows[2], 1},
-                                            {rows[0], 3},
-                                            {rows[1], 3},
-                                            {rows[2], 3}}) {
+    const Row rows[] = {{1000.0, 2500.0, 2500, 1}, {2000.0, 1000.0, 1000, 1},
+                        {1000.0, 1024.0, 2048, 1}, {1000.0, 2500.0, 2500, 3},
+                        {2000.0, 1000.0, 1000, 3}, {1000.0, 1024.0, 2048, 3}};
+    for (const Row& row : rows) {
+        const int channelCount = row.channelCount;
         SCOPED_TRACE(std::to_string(row.outputRate) + " Hz from " + std::to_string(row.inputRate) +
                      ", " + std::to_string(channelCount) + " channels");
         AliasFreeResampler resampler;
@@ -192,9 +191,6 @@ TEST(AliasFreeProcessing, FlushProducesTheTailAndThenNothing) {
         EXPECT_EQ(output.values.size(), expected);
         const std::vector<double> times = grid(0.0, pair.outputRate, output.times.size());
         EXPECT_EQ(output.times, times);
-        for (const double value : output.values) {
-            ASSERT_TRUE(std::isfinite(value));
-        }
 
         // Flushed: neither new data nor another end of data brings anything.
         const std::vector<double> more = randomSignal(100, 12);
@@ -241,15 +237,6 @@ TEST(AliasFreeProcessing, StartAlignmentBeyondStoredInputIsCaughtUp) {
 
     Run pieces(values);
     pieces.streamer->advanceTo({100});
-    size_t periods = 0;
-    for (double reached = 0.0; 0.5 > reached; reached = reached + 0.001) {
-        ++periods;
-    }
-    const PolyphaseFilter& filter = pieces.resampler.filterOf(pieces.channel);
-    EXPECT_EQ(filter.position, 5 * periods);
-    EXPECT_EQ(static_cast<size_t>(filter.inputIndex), 5 * periods / 2);
-    EXPECT_EQ(TamlibTest::StateProbe::group(pieces.resampler.resampler(), pieces.channel).pending,
-              0u);
     for (size_t until = 390; until < values.size(); until += 290) {
         pieces.streamer->advanceTo({until});
     }

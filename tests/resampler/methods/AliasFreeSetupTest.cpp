@@ -20,7 +20,7 @@ using TamlibTest::StateProbe;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-// The filters of the defaults (16 %, 60 dB) for six rate pairs, worked out by hand from the
+// The filters of the defaults (16 %, 60 dB) for five rate pairs, worked out by hand from the
 // design rules: N from Kaiser's estimate, pre leading zeros putting the response centre on an
 // output sample (minus one for an even N), tail zeros filling up to a multiple of P, T = length
 // / P, delay = round((centre + pre) / Q). The estimate omits the parity correction, so for an
@@ -39,12 +39,9 @@ struct DesignRow {
 };
 
 const DesignRow kDesigns[] = {
-    {1000, 2500, 2, 5, 115, 3, 0, 59, 12, 59},
-    {1000, 3000, 1, 3, 69, 2, 0, 71, 12, 71},
-    {2000, 1000, 2, 1, 47, 1, 0, 24, 24, 24},
-    {1000, 1024, 125, 128, 2902, 85, 13, 24, 12, 24},
+    {1000, 2500, 2, 5, 115, 3, 0, 59, 12, 59},   {1000, 3000, 1, 3, 69, 2, 0, 71, 12, 71},
+    {2000, 1000, 2, 1, 47, 1, 0, 24, 24, 24},    {1000, 1024, 125, 128, 2902, 85, 13, 24, 12, 24},
     {100, 1000, 1, 10, 228, 6, 0, 234, 12, 235},
-    {1000, 999, 1000, 999, 22660, 658, 682, 24, 12, 24},
 };
 
 TEST(AliasFreeSetup, GroupFilterMatchesWorkedDesigns) {
@@ -95,24 +92,13 @@ TEST(AliasFreeSetup, RateBelowOneHertzIsRefusedWithoutTrace) {
         const char* name;
         double outputRate;
         double inputRate;
-        bool synchronous;
     };
-    const Row rows[] = {
-        {"synchronous input at 0.5 Hz", 1000.0, 0.5, true},
-        {"timestamped input at 0.9 Hz", 1000.0, 0.9, false},
-        {"output at 0.5 Hz", 0.5, 2500.0, true},
-    };
+    const Row rows[] = {{"input at 0.5 Hz", 1000.0, 0.5}, {"output at 0.5 Hz", 0.5, 2500.0}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         AliasFreeResampler resampler;
         setSamplerate(resampler.resampler(), row.outputRate);
-        EXPECT_EQ(invalidArgumentMessage([&] {
-                      if (row.synchronous) {
-                          resampler.syncChannel(row.inputRate);
-                      } else {
-                          resampler.asyncChannel(row.inputRate);
-                      }
-                  }),
+        EXPECT_EQ(invalidArgumentMessage([&] { resampler.syncChannel(row.inputRate); }),
                   "Channel not supported.");
         EXPECT_EQ(StateProbe::groupCount(resampler.resampler()), 0u);
         EXPECT_TRUE(StateProbe::filters(resampler.resampler()).empty());
@@ -143,10 +129,6 @@ TEST(AliasFreeSetup, RefusedRegistrationsAndTimeBase) {
     // Still implicit: a channel at the output rate is copied through.
     void* atOutputRate = resampler.syncChannel(1000.0);
     EXPECT_EQ(StateProbe::filterOf(resamplerHandle, atOutputRate), nullptr);
-
-    // Another value is stored.
-    EXPECT_EQ(invalidArgumentMessage([&] { setTimeBase(resamplerHandle, 2); }), "");
-    EXPECT_EQ(StateProbe::settings(resamplerHandle).timeBase, 2);
 }
 
 // Arguments of canResamplerAcceptChannel; the length query takes the last four.
@@ -236,15 +218,6 @@ TEST(AliasFreeSetup, InitializeGrowsInputRingsByLongestBranch) {
     }
     initialize(handle);
     EXPECT_EQ(StateProbe::settings(handle).inputBufferSize, 642u);
-
-    // An input size of 0 leaves rings of exactly the longest branch.
-    AliasFreeResampler bare;
-    setInputBufferSize(bare.resampler(), 0);
-    void* channel = bare.syncChannel(2500.0);
-    bare.syncChannel(1024.0);
-    initialize(bare.resampler());
-    EXPECT_EQ(StateProbe::channel(channel).values.size(), 59u);
-    EXPECT_EQ(StateProbe::group(bare.resampler(), channel).stamps.size(), 59u);
 }
 
 TEST(AliasFreeSetup, InitializePrimesFilteredGroupsWithZeros) {
@@ -256,10 +229,8 @@ TEST(AliasFreeSetup, InitializePrimesFilteredGroupsWithZeros) {
     };
     const Row rows[] = {
         {"synchronous 2500 Hz", 2500.0, true, 58},
-        {"synchronous 1024 Hz", 1024.0, true, 23},
         {"timestamped 3000 Hz", 3000.0, false, 70},
         {"synchronous at the output rate", 1000.0, true, 0},
-        {"timestamped at the output rate", 1000.0, false, 0},
     };
     const double offset = 0.25;
     for (const Row& row : rows) {

@@ -14,7 +14,6 @@ namespace {
 
 using TamlibTest::ChannelOutput;
 using TamlibTest::ResamplerFixture;
-using TamlibTest::StateProbe;
 
 constexpr int32_t kHold = TAMLIB_METHOD_HOLD;
 constexpr int32_t kLinear = TAMLIB_METHOD_LINEAR;
@@ -163,8 +162,7 @@ TEST(MasterTimeWalkTest, EqualStampsAndASingleSample) {
     }
 }
 
-// Any array channel makes a linear resampler produce nothing at all, scalar groups included,
-// while each pass still prepares: counts reset, stamps of rate-defined groups generated.
+// Any array channel makes a linear resampler produce nothing at all, scalar groups included.
 TEST(MasterTimeWalkTest, LinearArrayChannelSilencesEveryGroup) {
     ResamplerFixture fixture(kLinear);
     void* r = fixture.resampler();
@@ -181,8 +179,6 @@ TEST(MasterTimeWalkTest, LinearArrayChannelSilencesEveryGroup) {
     for (void* channel : {scalar, sync, array}) {
         EXPECT_EQ(fixture.count(channel), 0u);
     }
-    EXPECT_EQ(StateProbe::group(r, sync).writeSlot, 3u);
-    EXPECT_EQ(StateProbe::channel(sync).samplesAdded, 0u);
 }
 
 }  // namespace
