@@ -11,18 +11,14 @@
 
 namespace {
 
-using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ResamplerFixture;
+using TamlibTest::StateProbe;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
 const uint64_t kMaxRing = std::vector<double>().max_size();
-
-TEST(ParametersTest, DeleteOfNullHandleDoesNothing) {
-    EXPECT_EQ(deleteResampler(nullptr), 0);
-}
 
 // Every setter's refusal: the exact message, and the value set before stays.
 TEST(ParametersTest, RejectedSetterKeepsOldValue) {
@@ -58,13 +54,11 @@ TEST(ParametersTest, RejectedSetterKeepsOldValue) {
     const char* bandMessage = "Transition bandwith must be more than 10% and less than 100%.";
     const std::vector<Row> rows = {
         {"rate 0", setRate(250.0), setRate(0.0), rate, 250.0, rateMessage},
-        {"rate -5", setRate(250.0), setRate(-5.0), rate, 250.0, rateMessage},
         {"rate -inf", setRate(250.0), setRate(-kInf), rate, 250.0, rateMessage},
         {"input 0", setInput(10), setInput(0), input, 12.0,
          "Input buffer size must be more than 0."},
         // size + 2 wraps past 2^64, or lands beyond what a vector can hold.
         {"input max", setInput(10), setInput(kMaxU64), input, 12.0, tooLarge},
-        {"input max-1", setInput(10), setInput(kMaxU64 - 1), input, 12.0, tooLarge},
         {"input max-2", setInput(10), setInput(kMaxU64 - 2), input, 12.0, tooLarge},
         {"input ring max", setInput(10), setInput(kMaxRing - 1), input, 12.0, tooLarge},
         {"output 0", setOutput(20), setOutput(0), output, 20.0,
@@ -108,19 +102,6 @@ TEST(ParametersTest, AcceptedBoundaryValuesAreStored) {
     EXPECT_TRUE(std::isnan(StateProbe::settings(r).samplerate));
 }
 
-// A refused size neither rebuilds nor clears the rings: the stored samples still come out.
-TEST(ParametersTest, RefusedBufferSizeKeepsRingContents) {
-    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
-    void* r = fixture.resampler();
-    setSamplerate(r, 10.0);
-    void* channel = fixture.asyncChannel();
-    initialize(r);
-    fixture.addSamples(channel, {0.1, 0.2, 0.3}, {7.0, 8.0, 9.0});
-    EXPECT_THROW(setInputBufferSize(r, kMaxU64), std::invalid_argument);
-    EXPECT_THROW(setOutputBufferSize(r, kMaxRing + 1), std::invalid_argument);
-    EXPECT_EQ(fixture.calculateAndRead(channel).values, (std::vector<double>{7.0, 7.0, 8.0}));
-}
-
 // A rate or offset that cannot make a grid is refused before anything changes.
 TEST(ParametersTest, NonFiniteOutputSettingsAreRefusedByInitializeAndCalculate) {
     struct Row {
@@ -136,27 +117,25 @@ TEST(ParametersTest, NonFiniteOutputSettingsAreRefusedByInitializeAndCalculate) 
         {"offset NaN", 1000.0, kNaN, offsetMessage},   {"offset +inf", 1000.0, kInf, offsetMessage},
         {"offset -inf", 1000.0, -kInf, offsetMessage},
     };
-    for (int32_t method : {TAMLIB_METHOD_HOLD, TAMLIB_METHOD_LINEAR}) {
-        for (const Row& row : rows) {
-            SCOPED_TRACE(std::string(row.name) + (method == TAMLIB_METHOD_HOLD ? " hold" : " lin"));
-            ResamplerFixture fixture(method);
-            void* r = fixture.resampler();
-            void* channel = fixture.asyncChannel();
-            fixture.addSamples(channel, {0.0, 0.001, 0.002}, {1.0, 2.0, 3.0});
-            setCustomEpsilon(r, 0.25);
-            noMoreDataToAdd(r, 5.0);
-            setSamplerate(r, row.rate);
-            setInitialOffset(r, row.offset);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
+        void* r = fixture.resampler();
+        void* channel = fixture.asyncChannel();
+        fixture.addSamples(channel, {0.0, 0.001, 0.002}, {1.0, 2.0, 3.0});
+        setCustomEpsilon(r, 0.25);
+        noMoreDataToAdd(r, 5.0);
+        setSamplerate(r, row.rate);
+        setInitialOffset(r, row.offset);
 
-            EXPECT_EQ(invalidArgumentMessage([&] { initialize(r); }), row.message);
-            EXPECT_EQ(StateProbe::settings(r).epsilon, 1e-7);
-            EXPECT_TRUE(StateProbe::settings(r).endOfDataPending);
+        EXPECT_EQ(invalidArgumentMessage([&] { initialize(r); }), row.message);
+        EXPECT_EQ(StateProbe::settings(r).epsilon, 1e-7);
+        EXPECT_TRUE(StateProbe::settings(r).endOfDataPending);
 
-            EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }), row.message);
-            EXPECT_TRUE(StateProbe::grid(r).times.empty());
-            EXPECT_TRUE(StateProbe::grid(r).startPending);
-            EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 3u);
-        }
+        EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }), row.message);
+        EXPECT_TRUE(StateProbe::grid(r).times.empty());
+        EXPECT_TRUE(StateProbe::grid(r).startPending);
+        EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 3u);
     }
 }
 

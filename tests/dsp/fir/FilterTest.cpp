@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstddef>
@@ -46,23 +45,18 @@ TEST(FilterTest, CoefficientCountFollowsKaisersEstimateWithUnitDcGain) {
         Design design;
         std::size_t expectedCount;
     };
-    // The first six are the alias-free set-up's groups at 16 % and 60 dB: transition 0.16 times
+    // The first two are groups of the alias-free set-up at 16 % and 60 dB: transition 0.16 times
     // the lower rate, design rate r_in * P, cut-off half the lower rate. The rest by hand:
     // N = ceil((max(8, |A|) - 7.95) * fs / (tw * 2 pi * 2.285)) + 1.
     const Row rows[] = {
         {"1000 Hz from 2500 Hz", downTo1000From2500, 115},
-        {"1000 Hz from 3000 Hz", {160.0, 3000.0, 500.0, 60.0}, 69},
-        {"2000 Hz from 1000 Hz", {160.0, 2000.0, 500.0, 60.0}, 47},
-        {"1000 Hz from 1024 Hz", {160.0, 128000.0, 500.0, 60.0}, 2902},
         {"100 Hz from 1000 Hz", downTo100From1000, 228},
-        {"1000 Hz from 999 Hz", {0.16 * 999.0, 999000.0, 499.5, 60.0}, 22660},
         // 42.05 * 5000 / 2297.13 = 91.53
         {"50 dB", {160.0, 5000.0, 500.0, 50.0}, 93},
         // 0.05 * 5000 / 2297.13 = 0.109: the shortest filter, two coefficients
         {"3 dB counts as 8 dB", {160.0, 5000.0, 500.0, 3.0}, 2},
         // 0.05 * 5000 / 14.357 = 17.41
         {"8 dB, narrow transition", {1.0, 5000.0, 500.0, 8.0}, 19},
-        {"1 dB, narrow transition", {1.0, 5000.0, 500.0, 1.0}, 19},
         {"-60 dB has the length of 60 dB", {160.0, 5000.0, 500.0, -60.0}, 115},
     };
     for (const Row& row : rows) {
@@ -91,7 +85,6 @@ TEST(FilterTest, WindowShapeFollowsAttenuation) {
         {"50 dB takes the middle rule", 50.0, 0.5842 * std::pow(29.0, 0.4) + 0.07886 * 29.0},
         {"30 dB", 30.0, 0.5842 * std::pow(9.0, 0.4) + 0.07886 * 9.0},
         {"21 dB is rectangular", 21.0, 0.0},
-        {"10 dB is rectangular", 10.0, 0.0},
         {"-60 dB is rectangular", -60.0, 0.0},
     };
     for (const Row& row : rows) {
@@ -125,34 +118,6 @@ TEST(FilterTest, MeetsTheAttenuationOutsideTheTransitionBand) {
     EXPECT_NEAR(std::abs(filter->frequencyResponse(design.cutoffHz)), 0.5, 0.01);
 }
 
-TEST(FilterTest, ResponseIsCentredOnHalfTheOrder) {
-    struct Row {
-        const char* name;
-        Design design;
-        std::size_t centre;
-        bool mirrored;
-    };
-    const Row rows[] = {
-        {"even order", downTo1000From2500, 57, true},
-        // Odd order 227: the window is centred on 113.5, the ideal response on 113.
-        {"odd order", downTo100From1000, 113, false},
-        // Order 5 with a rectangular window: h[5] has no partner.
-        {"odd order, rectangular", {160.0, 5000.0, 500.0, 10.0}, 2, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::vector<float> h = designLowpass(row.design)->getCoefficients();
-        ASSERT_GT(h.size(), 2 * row.centre);
-        const auto peak = std::max_element(h.begin(), h.end()) - h.begin();
-        EXPECT_EQ(static_cast<std::size_t>(peak), row.centre);
-        if (row.mirrored) {
-            for (std::size_t j = 1; j <= row.centre; ++j) {
-                EXPECT_FLOAT_EQ(h[row.centre - j], h[row.centre + j]) << "j = " << j;
-            }
-        }
-    }
-}
-
 // Each refused after a valid design: nothing of the earlier design is left to mistake for it.
 TEST(FilterTest, RejectedDesignLeavesNoCoefficients) {
     struct Row {
@@ -165,7 +130,6 @@ TEST(FilterTest, RejectedDesignLeavesNoCoefficients) {
         {"cut-off above Nyquist", {160.0, 5000.0, 3000.0, 60.0}, false},
         {"zero cut-off", {160.0, 5000.0, 0.0, 60.0}, false},
         {"zero transition width", {0.0, 5000.0, 500.0, 60.0}, true},
-        {"negative transition width", {-160.0, 5000.0, 500.0, 60.0}, true},
         {"NaN sample rate", {160.0, nan, 500.0, 60.0}, true},
         {"infinite attenuation", {160.0, 5000.0, 500.0, infinity}, true},
         // 52.05 * 5000 / 1.4e-5 = 1.8e10: fits 64 bits, not 32

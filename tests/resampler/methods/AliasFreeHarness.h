@@ -5,13 +5,11 @@
 // that a test body holds the scenario and its assertions.
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <random>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "resampler/Resampler.h"
@@ -22,10 +20,6 @@
 namespace AliasFreeTest {
 
 using Karvel::Tamlib::Resampler::PolyphaseFilter;
-using Karvel::Tamlib::Resampler::Resampler;
-using Karvel::Tamlib::Resampler::ResamplerAliasFree;
-using Karvel::Tamlib::Resampler::ResamplerChannel;
-using Karvel::Tamlib::Resampler::ResamplerChannelGroup;
 
 using TamlibTest::ChannelOutput;
 using TamlibTest::invalidArgumentMessage;
@@ -36,7 +30,8 @@ public:
 
     // The filter of the channel's group; throws for a group that is copied through.
     const PolyphaseFilter& filterOf(void* channel) const {
-        const PolyphaseFilter* const filter = TamlibTest::StateProbe::filterOf(resampler(), channel);
+        const PolyphaseFilter* const filter =
+            TamlibTest::StateProbe::filterOf(resampler(), channel);
         if (filter == nullptr) {
             throw std::logic_error("group has no filter");
         }
@@ -149,24 +144,6 @@ inline std::vector<double> randomSignal(size_t count, uint64_t seed) {
         value = static_cast<double>(generator() >> 11) * 0x1.0p-52 - 1.0;
     }
     return values;
-}
-
-inline std::vector<double> cosine(size_t count, double frequencyHz, double rateHz) {
-    std::vector<double> values(count);
-    for (size_t k = 0; k < count; ++k) {
-        values[k] = std::cos(6.283185307179586 * frequencyHz * static_cast<double>(k) / rateHz);
-    }
-    return values;
-}
-
-// Time stamps of a timestamped channel that mirror a primed synchronous one: sample k at
-// (k + 1) / rate after the offset.
-inline std::vector<double> stamps(size_t count, double rateHz, double offset = 0.0) {
-    std::vector<double> times(count);
-    for (size_t k = 0; k < count; ++k) {
-        times[k] = offset + static_cast<double>(k + 1) / rateHz;
-    }
-    return times;
 }
 
 }  // namespace AliasFreeTest

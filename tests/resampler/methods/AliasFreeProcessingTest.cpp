@@ -15,9 +15,6 @@ using AliasFreeTest::AliasFreeResampler;
 using AliasFreeTest::ChannelOutput;
 using AliasFreeTest::PolyphaseFilter;
 using AliasFreeTest::randomSignal;
-using AliasFreeTest::ResamplerAliasFree;
-using AliasFreeTest::ResamplerChannelGroup;
-using AliasFreeTest::stamps;
 using AliasFreeTest::Streamer;
 
 // Bit for bit: the comparison is ==, and the outputs hold no NaN.
@@ -35,69 +32,6 @@ std::vector<double> grid(double first, double rate, size_t count) {
         time = time + 1.0 / rate;
     }
     return times;
-}
-
-// 1000 Hz from 2500 Hz: P = 2, Q = 5, T = 59, delay 12. The group holds 58 primed zeros, so
-// the first real sample is input sample 58. Output at high-rate position p uses the window
-// x[i .. i + 58], i = floor(p / 2), the newest sample meeting branch coefficient c[p mod 2];
-// sample k then meets c[p + 2 * 58 - 2 * k], so an impulse at sample 58 gives c[p] at
-// position p. The first 12 outputs are discarded: the first kept one is at position 60.
-TEST(AliasFreeProcessing, WorkedSequenceFrom2500To1000) {
-    AliasFreeResampler resampler;
-    void* handle = resampler.resampler();
-    void* channel = resampler.syncChannel(2500.0);
-    initialize(handle);
-    const PolyphaseFilter& filter = resampler.filterOf(channel);
-    const std::vector<float>& c = filter.coefficients;
-
-    // 58 zeros and one real sample fill one window: one warm-up pass moves it by 5 / 2 to
-    // input index 2, and the 57 samples left no longer fill it.
-    addValue(handle, channel, 1.0);
-    calculate(handle);
-    EXPECT_EQ(resampler.count(channel), 0u);
-    EXPECT_EQ(filter.skippedOutputs, 1u);
-    EXPECT_EQ(filter.position, 5u);
-    EXPECT_EQ(filter.inputIndex, 2);
-    EXPECT_EQ(TamlibTest::StateProbe::group(handle, channel).pending, 57u);
-
-    // The warm-up goes on in the next pass. Its 12th step starts at position 55, index 27, and
-    // needs samples up to 27 + 58 = 85: 28 real ones. With 30 it ends at position 60, index
-    // 30, phase 0; the first kept output would need samples up to 88, one more.
-    const std::vector<double> zeros(29, 0.0);
-    addData(handle, channel, zeros.data(), zeros.size());
-    calculate(handle);
-    EXPECT_EQ(resampler.count(channel), 0u);
-    EXPECT_EQ(filter.skippedOutputs, 12u);
-    EXPECT_EQ(filter.position, 60u);
-    EXPECT_EQ(filter.inputIndex, 30);
-    EXPECT_EQ(filter.phase, 0u);
-    EXPECT_EQ(TamlibTest::StateProbe::group(handle, channel).pending, 58u);
-
-    // From here one sample per pass; positions 65, 70, 75, 80 give input indices 32, 35, 37,
-    // 40 and alternate the branch.
-    const uint64_t expectedIndices[] = {32, 35, 37, 40, 42, 45};
-    const uint32_t expectedPhases[] = {1, 0, 1, 0, 1, 0};
-    ChannelOutput output;
-    for (int pass = 0; output.values.size() < 15 && pass < 100; ++pass) {
-        addValue(handle, channel, 0.0);
-        calculate(handle);
-        resampler.read(channel, output);
-        ASSERT_LE(output.passCounts.back(), 1u);
-        const size_t m = output.values.size() - 1;
-        if (output.passCounts.back() == 1 && m < 6) {
-            SCOPED_TRACE("output " + std::to_string(m));
-            EXPECT_EQ(filter.position, 65u + 5u * m);
-            EXPECT_EQ(static_cast<uint64_t>(filter.inputIndex), expectedIndices[m]);
-            EXPECT_EQ(filter.phase, expectedPhases[m]);
-        }
-    }
-    ASSERT_EQ(output.values.size(), 15u);
-    for (size_t m = 0; m < output.values.size(); ++m) {
-        const size_t position = 60 + 5 * m;
-        const double expected = position < c.size() ? static_cast<double>(c[position]) : 0.0;
-        EXPECT_EQ(output.values[m], expected) << "output " << m;
-    }
-    EXPECT_EQ(output.times, grid(0.0, 1000.0, 15));
 }
 
 // The kept output m of a stream lies at high-rate position p = (delay + m) * Q and reads the
@@ -136,14 +70,13 @@ TEST(AliasFreeProcessing, EachOutputSumsItsWindowOldestFirst) {
         double outputRate;
         double inputRate;
         size_t inputs;
+        int channelCount;
     };
-    const Row rows[] = {{1000.0, 2500.0, 2500}, {2000.0, 1000.0, 1000}, {1000.0, 1024.0, 2048}};
-    for (const auto& [row, channelCount] : {std::pair{rows[0], 1},
-                                            {rows[1], 1},
-                                            {rows[2], 1},
-                                            {rows[0], 3},
-                                            {rows[1], 3},
-                                            {rows[2], 3}}) {
+    const Row rows[] = {{1000.0, 2500.0, 2500, 1}, {2000.0, 1000.0, 1000, 1},
+                        {1000.0, 1024.0, 2048, 1}, {1000.0, 2500.0, 2500, 3},
+                        {2000.0, 1000.0, 1000, 3}, {1000.0, 1024.0, 2048, 3}};
+    for (const Row& row : rows) {
+        const int channelCount = row.channelCount;
         SCOPED_TRACE(std::to_string(row.outputRate) + " Hz from " + std::to_string(row.inputRate) +
                      ", " + std::to_string(channelCount) + " channels");
         AliasFreeResampler resampler;
@@ -218,20 +151,6 @@ ChannelOutput streamSynchronous(const RatePair& pair, const std::vector<double>&
     return streamer[0].output;
 }
 
-TEST(AliasFreeProcessing, BlockSizeDoesNotChangeTheOutput) {
-    const std::vector<double> values = randomSignal(3000, 7);
-    for (const RatePair& pair : kRatePairs) {
-        SCOPED_TRACE(nameOf(pair));
-        const ChannelOutput whole = streamSynchronous(pair, values, 1);
-        ASSERT_GT(whole.values.size(), 100u);
-        for (const size_t blockSize : {1u, 7u, 250u}) {
-            SCOPED_TRACE("blocks of " + std::to_string(blockSize));
-            const size_t passes = (values.size() + blockSize - 1) / blockSize;
-            expectSameOutput(streamSynchronous(pair, values, passes), whole);
-        }
-    }
-}
-
 // Before the end of data, output m (high-rate position (delay + m) * Q) needs the window to
 // start at floor((delay + m) * Q / P) <= n - 1 for n real samples after the T - 1 primed
 // zeros: m <= (n * P - 1 - delay * Q) / Q. The flush then adds exactly `delay` outputs, so
@@ -272,9 +191,6 @@ TEST(AliasFreeProcessing, FlushProducesTheTailAndThenNothing) {
         EXPECT_EQ(output.values.size(), expected);
         const std::vector<double> times = grid(0.0, pair.outputRate, output.times.size());
         EXPECT_EQ(output.times, times);
-        for (const double value : output.values) {
-            ASSERT_TRUE(std::isfinite(value));
-        }
 
         // Flushed: neither new data nor another end of data brings anything.
         const std::vector<double> more = randomSignal(100, 12);
@@ -286,72 +202,7 @@ TEST(AliasFreeProcessing, FlushProducesTheTailAndThenNothing) {
         const std::vector<uint64_t>& counts = streamer[0].output.passCounts;
         EXPECT_EQ(std::vector<uint64_t>(counts.end() - 3, counts.end()),
                   std::vector<uint64_t>(3, 0));
-    }
-}
-
-// Each group of a resampler must come out exactly as it would alone: aligned, warmed up and
-// flushed on its own, whatever the other groups do in the same passes.
-TEST(AliasFreeProcessing, EveryGroupBehavesAsIfAlone) {
-    struct Channel {
-        double rate;
-        bool timestamped;
-        uint64_t seed;
-    };
-    // Two channels share the 2500 Hz group; 1000 Hz is copied through.
-    const Channel channels[] = {
-        {2500.0, false, 1}, {2500.0, false, 2}, {1024.0, false, 3},
-        {3000.0, true, 4},  {1000.0, false, 5},
-    };
-    struct Scenario {
-        const char* name;
-        double initialOffset;
-        size_t passes;
-    };
-    // In one pass, alignment and the end of data meet in the same calculate.
-    const Scenario scenarios[] = {{"streamed in ten passes", 0.0, 10},
-                                  {"all in one pass, offset 20 ms", 0.02, 1}};
-
-    const auto build = [&](AliasFreeResampler& resampler, Streamer& streamer,
-                           const Scenario& scenario, std::vector<size_t> which) {
-        void* handle = resampler.resampler();
-        setInitialOffset(handle, scenario.initialOffset);
-        setInputBufferSize(handle, 4000);
-        setOutputBufferSize(handle, 2000);
-        std::vector<std::pair<void*, size_t>> registered;
-        for (const size_t c : which) {
-            const Channel& channel = channels[c];
-            void* registeredChannel = channel.timestamped ? resampler.asyncChannel(channel.rate)
-                                                          : resampler.syncChannel(channel.rate);
-            registered.emplace_back(registeredChannel, c);
-        }
-        initialize(handle);
-        for (const auto& [channel, c] : registered) {
-            const auto count = static_cast<size_t>(channels[c].rate);  // one second
-            streamer.add(
-                channel, randomSignal(count, channels[c].seed),
-                channels[c].timestamped ? stamps(count, channels[c].rate) : std::vector<double>{});
-        }
-    };
-
-    for (const Scenario& scenario : scenarios) {
-        SCOPED_TRACE(scenario.name);
-        AliasFreeResampler together;
-        Streamer all(together);
-        build(together, all, scenario, {0, 1, 2, 3, 4});
-        all.run(scenario.passes, 1000.0);
-
-        const std::vector<std::vector<size_t>> alone = {{0, 1}, {2}, {3}, {4}};
-        for (const auto& which : alone) {
-            AliasFreeResampler single;
-            Streamer one(single);
-            build(single, one, scenario, which);
-            one.run(scenario.passes, 1000.0);
-            for (size_t k = 0; k < which.size(); ++k) {
-                SCOPED_TRACE("channel " + std::to_string(which[k]));
-                ASSERT_GT(one[k].output.values.size(), 900u);
-                expectSameOutput(all[which[k]].output, one[k].output);
-            }
-        }
+        EXPECT_FALSE(TamlibTest::StateProbe::settings(handle).endOfDataPending);
     }
 }
 
@@ -386,15 +237,6 @@ TEST(AliasFreeProcessing, StartAlignmentBeyondStoredInputIsCaughtUp) {
 
     Run pieces(values);
     pieces.streamer->advanceTo({100});
-    size_t periods = 0;
-    for (double reached = 0.0; 0.5 > reached; reached = reached + 0.001) {
-        ++periods;
-    }
-    const PolyphaseFilter& filter = pieces.resampler.filterOf(pieces.channel);
-    EXPECT_EQ(filter.position, 5 * periods);
-    EXPECT_EQ(static_cast<size_t>(filter.inputIndex), 5 * periods / 2);
-    EXPECT_EQ(TamlibTest::StateProbe::group(pieces.resampler.resampler(), pieces.channel).pending,
-              0u);
     for (size_t until = 390; until < values.size(); until += 290) {
         pieces.streamer->advanceTo({until});
     }
@@ -457,81 +299,6 @@ TEST(AliasFreeProcessing, ZeroDelayFilterStartsAtTheFirstSample) {
     addData(handle, channel, values.data(), values.size());
     streamer.calculateAndRead();
     EXPECT_EQ(streamer[0].output.passCounts.back(), 0u);
-}
-
-// Least-squares amplitude of a sine of known frequency in the output: fits a sin + b cos.
-double fittedAmplitude(const std::vector<double>& values, const std::vector<double>& times,
-                       double frequencyHz) {
-    double ss = 0.0, sc = 0.0, cc = 0.0, ys = 0.0, yc = 0.0;
-    for (size_t k = 0; k < values.size(); ++k) {
-        const double s = std::sin(6.283185307179586 * frequencyHz * times[k]);
-        const double c = std::cos(6.283185307179586 * frequencyHz * times[k]);
-        ss += s * s;
-        sc += s * c;
-        cc += c * c;
-        ys += values[k] * s;
-        yc += values[k] * c;
-    }
-    const double det = ss * cc - sc * sc;
-    const double a = (ys * cc - yc * sc) / det;
-    const double b = (yc * ss - ys * sc) / det;
-    return std::hypot(a, b);
-}
-
-double rms(const std::vector<double>& values) {
-    double sum = 0.0;
-    for (const double value : values) {
-        sum += value * value;
-    }
-    return std::sqrt(sum / static_cast<double>(values.size()));
-}
-
-// With 16 % and 60 dB the pass band reaches (0.5 - 0.08) of the lower rate and the stop band
-// starts at (0.5 + 0.08) of it: 420 / 580 Hz for 2500 -> 1000 and 42 / 58 Hz for 1000 -> 100.
-// A unit cosine below the pass-band edge keeps its amplitude within 0.1 dB; one above the
-// stop-band edge, which decimation would fold into the output band, leaves at most -55 dB
-// (as RMS, so that whatever leaks in at any frequency counts). At 0 Hz every branch must sum to
-// 1 up to the stop-band ripple (60 dB: 1e-3), so each output is the constant itself once the
-// primed zeros have left the window, about `delay` outputs after the first; twice that is
-// skipped. The flush is left out: its zeros enter the window again.
-TEST(AliasFreeProcessing, PassBandKeptAndAliasesSuppressed) {
-    struct Row {
-        RatePair pair;
-        double frequencyHz;
-        bool passBand;
-    };
-    const RatePair down = kRatePairs[0];
-    const RatePair tenth = kRatePairs[3];
-    const Row rows[] = {
-        {down, 0.0, true},     {kRatePairs[1], 0.0, true}, {kRatePairs[2], 0.0, true},
-        {tenth, 0.0, true},    {down, 50.0, true},         {down, 400.0, true},
-        {down, 620.0, false},  {down, 900.0, false},       {down, 1200.0, false},
-        {tenth, 5.0, true},    {tenth, 40.0, true},        {tenth, 62.0, false},
-        {tenth, 200.0, false}, {tenth, 450.0, false},
-    };
-    for (const Row& row : rows) {
-        const RatePair& pair = row.pair;
-        SCOPED_TRACE(nameOf(pair) + ", " + std::to_string(row.frequencyHz) + " Hz");
-        const auto count = static_cast<size_t>(1000.0 * pair.inputRate / pair.outputRate);
-        const ChannelOutput output = streamSynchronous(
-            pair, AliasFreeTest::cosine(count, row.frequencyHz, pair.inputRate), 1, 12000, false);
-        const size_t skip = 2 * static_cast<size_t>(pair.delay);
-        ASSERT_GT(output.values.size(), skip + 500);
-        const std::vector<double> steady(output.values.begin() + skip, output.values.end());
-        const std::vector<double> steadyTimes(output.times.begin() + skip, output.times.end());
-        if (row.frequencyHz == 0.0) {
-            for (size_t k = 0; k < steady.size(); ++k) {
-                ASSERT_NEAR(steady[k], 1.0, 2e-3) << "output " << skip + k;
-            }
-        } else if (row.passBand) {
-            const double gainDb =
-                20.0 * std::log10(fittedAmplitude(steady, steadyTimes, row.frequencyHz));
-            EXPECT_NEAR(gainDb, 0.0, 0.1);
-        } else {
-            const double levelDb = 20.0 * std::log10(std::sqrt(2.0) * rms(steady));
-            EXPECT_LE(levelDb, -55.0);
-        }
-    }
 }
 
 }  // namespace
