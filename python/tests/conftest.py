@@ -17,31 +17,20 @@ class CApi:
 
     def __init__(self, path):
         lib = ctypes.CDLL(path)
-        sig = {
-            "createResamplerHold": [_void_pp],
-            "createResamplerLinear": [_void_pp],
-            "createResamplerAliasFree": [_void_pp],
-            "deleteResampler": [ctypes.c_void_p],
-            "setSamplerate": [ctypes.c_void_p, ctypes.c_double],
-            "setInputBufferSize": [ctypes.c_void_p, _u64],
-            "setOutputBufferSize": [ctypes.c_void_p, _u64],
-            "setInitialOffset": [ctypes.c_void_p, ctypes.c_double],
-            "setCustomEpsilon": [ctypes.c_void_p, ctypes.c_double],
-            "addAsyncChannel": [ctypes.c_void_p, _void_pp],
-            "addAsyncChannel2": [ctypes.c_void_p, _void_pp, ctypes.c_double, ctypes.c_double,
-                                 ctypes.c_int64],
-            "initialize": [ctypes.c_void_p],
-            "addData": [ctypes.c_void_p, ctypes.c_void_p, _double_p, _u64],
-            "addTimes": [ctypes.c_void_p, ctypes.c_void_p, _double_p, _u64],
-            "calculate": [ctypes.c_void_p],
-            "noMoreDataToAdd": [ctypes.c_void_p, ctypes.c_double],
-            "getResampledDataCount": [ctypes.c_void_p, ctypes.c_void_p, ctypes.POINTER(_u64)],
-            "getResampledTimes2": [ctypes.c_void_p, ctypes.c_void_p, _double_p, _u64],
-            "getResampledData2": [ctypes.c_void_p, ctypes.c_void_p, _double_p, _u64],
-        }
-        for name, argtypes in sig.items():
-            getattr(lib, name).argtypes = argtypes
-            getattr(lib, name).restype = ctypes.c_int
+        r, ch, dbl = ctypes.c_void_p, ctypes.c_void_p, ctypes.c_double
+        for names, argtypes in [
+            ("createResamplerHold createResamplerLinear createResamplerAliasFree", [_void_pp]),
+            ("deleteResampler initialize calculate", [r]),
+            ("setSamplerate setInitialOffset setCustomEpsilon noMoreDataToAdd", [r, dbl]),
+            ("setInputBufferSize setOutputBufferSize", [r, _u64]),
+            ("addAsyncChannel", [r, _void_pp]),
+            ("addAsyncChannel2", [r, _void_pp, dbl, dbl, ctypes.c_int64]),
+            ("addData addTimes getResampledTimes2 getResampledData2", [r, ch, _double_p, _u64]),
+            ("getResampledDataCount", [r, ch, ctypes.POINTER(_u64)]),
+        ]:
+            for name in names.split():
+                getattr(lib, name).argtypes = argtypes
+                getattr(lib, name).restype = ctypes.c_int
         self.lib = lib
 
     def run(self, method, rate, blocks, end_s, *, offset=0.0, input_buffer, output_buffer,

@@ -33,12 +33,14 @@ def stream_for(method, rng):
 
 
 @pytest.mark.parametrize("method", ["hold", "linear", "aliasfree"])
-def test_resampler_gives_the_c_interface_results_bit_for_bit(capi, method):
+def test_resampler_and_resample_give_the_c_interface_results_bit_for_bit(capi, method):
+    """Resampler fed in the C host's blocks reads the C host's bits; resample() streams in its
+    own blocks and puts each of those values on its grid point, and NaN everywhere else."""
     rng = np.random.default_rng(11)
     rate, nominal, blocks, end, longest = stream_for(method, rng)
     buffers = dict(input_buffer=longest + 2, output_buffer=4 * longest + 64)
-
-    expected_t, expected_v = capi.run(method, rate, blocks, end, nominal_rate=nominal, **buffers)
+    end += 0.5 / rate
+    c_times, c_values = capi.run(method, rate, blocks, end, nominal_rate=nominal, **buffers)
 
     with tamlib.Resampler(method, rate, **buffers) as r:
         ch = r.add_async_channel() if nominal is None else r.add_async_channel2(nominal)
@@ -48,26 +50,12 @@ def test_resampler_gives_the_c_interface_results_bit_for_bit(capi, method):
             r.calculate()
         r.finish(end)
         times, values = r.read(ch)
+    assert c_times.size > 1000
+    np.testing.assert_array_equal(bits(times), bits(c_times))
+    np.testing.assert_array_equal(bits(values), bits(c_values))
 
-    assert expected_t.size > 1000
-    np.testing.assert_array_equal(bits(times), bits(expected_t))
-    np.testing.assert_array_equal(bits(values), bits(expected_v))
-
-
-@pytest.mark.parametrize("method", ["hold", "linear", "aliasfree"])
-def test_resample_places_the_c_interface_outputs_on_the_grid(capi, method):
-    """resample() streams in its own blocks; every value it returns is the one a C host reads
-    for the same grid point from one resampler fed in other blocks."""
-    rng = np.random.default_rng(5)
-    rate, nominal, blocks, end, _ = stream_for(method, rng)
-    times = np.concatenate([b[0] for b in blocks])
-    values = np.concatenate([b[1] for b in blocks])
-    frame = tamlib.resample({"x": (times, values)}, rate, method, block_size=333)
-
-    one_block = [(times, values)]
-    c_times, c_values = capi.run(method, rate, one_block, end + 0.5 / rate,
-                                 nominal_rate=nominal, input_buffer=times.size + 2,
-                                 output_buffer=times.size * 2)
+    data = {"x": tuple(np.concatenate(parts) for parts in zip(*blocks))}
+    frame = tamlib.resample(data, rate, method, block_size=333)
     column = frame["x"].to_numpy()
     index = np.rint(c_times * rate).astype(int)
     inside = index < column.size
@@ -223,44 +211,37 @@ def test_no_call_sequence_ends_the_interpreter():
         rng = random.Random(3)
         errors = 0
         for round_ in range(60):
-            method = rng.choice(["hold", "linear", "aliasfree"])
             try:
-                r = tamlib.Resampler(method, rate=rng.choice([1.0, 100.0, 1000.0, -1.0]),
+                r = tamlib.Resampler(rng.choice(["hold", "linear", "aliasfree"]),
+                                     rate=rng.choice([1.0, 100.0, 1000.0, -1.0]),
                                      input_buffer=rng.choice([1, 4, 50]),
                                      output_buffer=rng.choice([1, 2, 8, 100]))
             except ValueError:
                 errors += 1
                 continue
             channels = []
+
+            def add(ch):
+                n, t0 = rng.randrange(0, 30), rng.uniform(-1.0, 3.0)
+                r.add(ch, np.ones((n, ch.array_size)) if ch.is_array else np.ones(n),
+                      times=np.sort([t0 + rng.random() for _ in range(n)]))
+
+            registrations = [r.add_async_channel,
+                             lambda: r.add_async_channel2(rng.choice([0.5, 100.0, 2500.0])),
+                             lambda: r.add_sync_channel(rng.choice([10.0, 1000.0])),
+                             lambda: r.add_async_array_channel(rng.choice([1, 3, 40]))]
+            calls = [lambda: channels.append(rng.choice(registrations)()), r.calculate,
+                     lambda: r.finish(rng.uniform(-5.0, 5.0)), r.initialize,
+                     lambda: rng.random() < 0.1 and r.close()]
+            channel_calls = [add, r.read, r.expected_count,
+                             lambda ch: r.add_block_end_time(ch, rng.uniform(0.0, 3.0))]
             for step in range(40):
-                op = rng.randrange(9)
+                op = rng.randrange(len(calls) + len(channel_calls))
                 try:
-                    if op == 0:
-                        channels.append(rng.choice([r.add_async_channel,
-                            lambda: r.add_async_channel2(rng.choice([0.5, 100.0, 2500.0])),
-                            lambda: r.add_sync_channel(rng.choice([10.0, 1000.0])),
-                            lambda: r.add_async_array_channel(rng.choice([1, 3, 40]))])())
-                    elif op == 1 and channels:
-                        ch = rng.choice(channels)
-                        n = rng.randrange(0, 30)
-                        values = np.ones((n, ch.array_size)) if ch.is_array else np.ones(n)
-                        t0 = rng.uniform(-1.0, 3.0)
-                        stamps = np.sort([t0 + rng.random() for _ in range(n)])
-                        r.add(ch, values, times=stamps)
-                    elif op == 2:
-                        r.calculate()
-                    elif op == 3 and channels:
-                        r.read(rng.choice(channels))
-                    elif op == 4:
-                        r.finish(rng.uniform(-5.0, 5.0))
-                    elif op == 5:
-                        r.initialize()
-                    elif op == 6 and channels:
-                        r.add_block_end_time(rng.choice(channels), rng.uniform(0.0, 3.0))
-                    elif op == 7 and channels:
-                        r.expected_count(rng.choice(channels))
-                    elif op == 8 and rng.random() < 0.1:
-                        r.close()
+                    if op < len(calls):
+                        calls[op]()
+                    elif channels:
+                        channel_calls[op - len(calls)](rng.choice(channels))
                 except ValueError:
                     errors += 1
             r.close()

@@ -49,25 +49,17 @@ def test_progress_bar_counts_seconds_of_recording_on_a_terminal(tmp_path):
     t = np.arange(300_000) / 10_000.0
     io.write(tmp_path / "long.h5", {"x": (t, np.sin(t))})
     controller, terminal = pty.openpty()
-    try:
+    with os.fdopen(controller, "rb", buffering=0) as tty:
         done = subprocess.run([sys.executable, "-m", "tamlib", str(tmp_path / "long.h5"),
                                "--rate", "1000"], stdout=subprocess.PIPE, stderr=terminal,
                               timeout=300)
         os.close(terminal)
-        terminal = None
         shown = b""
-        while True:
-            try:
-                chunk = os.read(controller, 65536)
-            except OSError:  # the terminal side is closed and drained
-                break
-            if not chunk:
-                break
-            shown += chunk
-    finally:
-        os.close(controller)
-        if terminal is not None:
-            os.close(terminal)
+        try:
+            while chunk := tty.read(65536):
+                shown += chunk
+        except OSError:  # the terminal side is closed and drained
+            pass
     assert done.returncode == 0
     assert re.search(rb"100%.*30.0/30.0 s of recording", shown), shown[-300:]
 
@@ -102,7 +94,6 @@ def test_readme_python_example_runs_as_written(tmp_path):
     text = readme.read_text()
     section = text[text.index("\n## Python\n"):]
     example = re.search(r"```python\n(.*?)```", section, re.S).group(1)
-    assert len(example.strip().splitlines()) == 5
     (tmp_path / "example.py").write_text(example)
     done = subprocess.run([sys.executable, "example.py"], cwd=tmp_path, capture_output=True,
                           text=True, timeout=120)

@@ -55,22 +55,20 @@ def run(*arguments, stdin=None):
                           text=True, timeout=120)
 
 
-def shifted(rows, seconds):
-    """The same table with every time moved by seconds (exact for these binary fractions)."""
+def shifted(rows, seconds, time_column=0):
+    """The same CSV with every time moved by seconds (exact for these binary fractions)."""
     lines = rows.splitlines()
-    out = [lines[0]]
-    for line in lines[1:]:
-        time, rest = line.split(",", 1)
-        out.append("%.17g,%s" % (float(time) + seconds, rest))
-    return "\n".join(out) + "\n"
+    for k, line in enumerate(lines[1:], 1):
+        cells = line.split(",")
+        cells[time_column] = "%.17g" % (float(cells[time_column]) + seconds)
+        lines[k] = ",".join(cells)
+    return "\n".join(lines) + "\n"
 
 
 class TwoChannelCsv(unittest.TestCase):
-    csv = ""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.csv = os.path.join(DATA_DIR, "twoChannels.csv")
+    @property
+    def csv(self):
+        return os.path.join(DATA_DIR, "twoChannels.csv")
 
     def assertRuns(self, result):
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -92,20 +90,14 @@ class TwoChannelCsv(unittest.TestCase):
         # from the earliest stamp: its rows too are the same, 1000 s later.
         unshifted = run("--method", "aliasfree", "--rate", "4", self.csv)
         self.assertEqual(unshifted.returncode, 0, unshifted.stderr)
-        with tempfile.TemporaryDirectory() as directory:
-            path = os.path.join(directory, "late.csv")
-            with open(self.csv) as source, open(path, "w") as late:
-                lines = source.read().splitlines()
-                late.write(lines[0] + "\n")
-                for line in lines[1:]:
-                    name, time, value = line.split(",")
-                    late.write("%s,%.17g,%s\n" % (name, float(time) + 1000.0, value))
-            cases = (("hold", HOLD_ROWS), ("linear", LINEAR_ROWS), ("aliasfree", unshifted.stdout))
-            for method, expected in cases:
-                with self.subTest(method=method):
-                    result = run("--method", method, "--rate", "4", "--block", "2", path)
-                    self.assertEqual(result.returncode, 0, result.stderr)
-                    self.assertEqual(result.stdout, shifted(expected, 1000.0))
+        with open(self.csv) as source:
+            late = shifted(source.read(), 1000.0, time_column=1)
+        cases = (("hold", HOLD_ROWS), ("linear", LINEAR_ROWS), ("aliasfree", unshifted.stdout))
+        for method, expected in cases:
+            with self.subTest(method=method):
+                result = run("--method", method, "--rate", "4", "--block", "2", "-", stdin=late)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stdout, shifted(expected, 1000.0))
 
     def test_offset_starts_the_grid_later(self):
         # From 0.5 s on the walk reaches the same samples, so the rows are the tail of the table.
@@ -130,15 +122,21 @@ class TwoChannelCsv(unittest.TestCase):
         self.assertEqual(result.stdout, LINEAR_ROWS)
 
     def test_aliasfree_reports_nominal_rates(self):
-        # Median interval of a: sorted 0.125, 0.125, 0.5, 0.5 -> 0.3125 s -> round(3.2) = 3 Hz;
-        # of b: 0.125, 0.25, 0.5, 0.5 -> 0.375 s -> round(2.67) = 3 Hz. Values are not checked.
-        result = run("--method", "aliasfree", "--rate", "4", self.csv)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout.splitlines()[0], "time,a,b")
-        notes = result.stderr.splitlines()
-        self.assertEqual(len(notes), 2, result.stderr)
-        self.assertIn("'a': nominal rate 3 Hz", notes[0])
-        self.assertIn("'b': nominal rate 3 Hz", notes[1])
+        # twoChannels.csv: median interval of a: sorted 0.125, 0.125, 0.5, 0.5 -> 0.3125 s ->
+        # round(3.2) = 3 Hz; of b: 0.125, 0.25, 0.5, 0.5 -> 0.375 s -> round(2.67) = 3 Hz.
+        # The example recording's "pressure" logger samples at 50 Hz with small jitter and a
+        # few gaps; its other channels are registered with their rates. Values are not checked.
+        cases = (([self.csv], "time,a,b", ["'a': nominal rate 3 Hz", "'b': nominal rate 3 Hz"]),
+                 ([], "time,vibration,temperature,pressure",
+                  ["channel 'pressure': nominal rate 50 Hz"]))
+        for arguments, header, notes in cases:
+            with self.subTest(header=header):
+                result = run("--method", "aliasfree", "--rate", "4", *arguments)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stdout.splitlines()[0], header)
+                self.assertEqual(len(result.stderr.splitlines()), len(notes), result.stderr)
+                for line, note in zip(result.stderr.splitlines(), notes):
+                    self.assertIn(note, line)
 
 
 class LongSilence(unittest.TestCase):
@@ -171,25 +169,20 @@ class LongSilence(unittest.TestCase):
         dense = [(k * 0.125, float(k)) for k in range(161)]
         rows = sorted([(t, "dense", y) for t, y in dense] +
                       [(t, "sparse", y) for t, y in self.SPARSE])
-        with tempfile.TemporaryDirectory() as directory:
-            path = os.path.join(directory, "silence.csv")
-            with open(path, "w") as csv:
-                csv.write("channel,time,value\n")
-                for t, name, y in rows:
-                    csv.write("%s,%r,%r\n" % (name, t, y))
-            for method, rule in (("hold", self.hold), ("linear", self.linear)):
-                with self.subTest(method=method):
-                    result = run("--method", method, "--rate", "4", "--block", "4", path)
-                    self.assertEqual(result.returncode, 0, result.stderr)
-                    lines = result.stdout.splitlines()
-                    self.assertEqual(lines[0], "time,dense,sparse")
-                    self.assertEqual(len(lines) - 1, 81)  # 0 to 20 s in steps of 0.25 s
-                    for j, line in enumerate(lines[1:]):
-                        t = 0.25 * j
-                        time, a, b = (float(cell) for cell in line.split(","))
-                        self.assertEqual(time, t)
-                        self.assertAlmostEqual(a, rule(dense, t), delta=1e-9, msg=line)
-                        self.assertAlmostEqual(b, rule(self.SPARSE, t), delta=1e-9, msg=line)
+        csv = "channel,time,value\n" + "".join("%s,%r,%r\n" % (n, t, y) for t, n, y in rows)
+        for method, rule in (("hold", self.hold), ("linear", self.linear)):
+            with self.subTest(method=method):
+                result = run("--method", method, "--rate", "4", "--block", "4", "-", stdin=csv)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                lines = result.stdout.splitlines()
+                self.assertEqual(lines[0], "time,dense,sparse")
+                self.assertEqual(len(lines) - 1, 81)  # 0 to 20 s in steps of 0.25 s
+                for j, line in enumerate(lines[1:]):
+                    t = 0.25 * j
+                    time, a, b = (float(cell) for cell in line.split(","))
+                    self.assertEqual(time, t)
+                    self.assertAlmostEqual(a, rule(dense, t), delta=1e-9, msg=line)
+                    self.assertAlmostEqual(b, rule(self.SPARSE, t), delta=1e-9, msg=line)
 
 
 class ExampleRecording(unittest.TestCase):
@@ -225,21 +218,10 @@ class ExampleRecording(unittest.TestCase):
                     self.assertAlmostEqual(float(linear[k][column]), float(hold[k][column]),
                                            delta=1e-9)
 
-    def test_aliasfree_runs_and_reports_the_pressure_rate(self):
-        result = run("--method", "aliasfree")
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout.splitlines()[0], "time,vibration,temperature,pressure")
-        # The logger behind "pressure" samples at 50 Hz with small jitter and a few gaps.
-        notes = result.stderr.splitlines()
-        self.assertEqual(len(notes), 1, result.stderr)
-        self.assertIn("channel 'pressure': nominal rate 50 Hz", notes[0])
-
 
 class Errors(unittest.TestCase):
-    def assertFailsWithOneLine(self, result, fragment, status=None):
-        self.assertNotEqual(result.returncode, 0)
-        if status is not None:
-            self.assertEqual(result.returncode, status)
+    def assertFailsWithOneLine(self, result, fragment, status):
+        self.assertEqual(result.returncode, status)
         lines = result.stderr.splitlines()
         self.assertEqual(len(lines), 1, result.stderr)
         self.assertTrue(lines[0].startswith("tamresample: "), lines[0])
@@ -250,7 +232,8 @@ class Errors(unittest.TestCase):
         cases = [
             ("number", header + "a,0.0,1\na,0.5,2\na,zero,3\n", ":4: "),
             ("field count", header + "a,0.0,1\na,0.5\n", ":3: "),
-            ("time backwards", header + "a,0,1\nb,1,2\na,2,3\na,1.5,4\n", ":5: "),
+            ("time backwards", header + "a,0,1\nb,1,2\na,2,3\na,1.5,4\n",
+             ":5: time 1.5 lies before 2 on line 4"),
             ("wide time backwards", "time,a,b\n0,1,2\n1,3,\n0.5,,6\n", ":4: "),
             ("infinite time", header + "a,inf,1\n", ":2: "),
             ("header", "name,time,value\na,0,1\n", ":1: "),
@@ -258,47 +241,30 @@ class Errors(unittest.TestCase):
             ("no rows", header, "no data rows"),
             ("one alias-free stamp", header + "a,0,1\nb,0.5,3\na,1,2\n", "'b'", "aliasfree"),
         ]
-        with tempfile.TemporaryDirectory() as directory:
-            for name, content, fragment, *method in cases:
-                with self.subTest(case=name):
-                    path = os.path.join(directory, "bad.csv")
-                    with open(path, "w") as bad:
-                        bad.write(content)
-                    result = run("--method", (method or ["linear"])[0], path)
-                    self.assertFailsWithOneLine(result, fragment, status=1)
-                    self.assertEqual(result.stdout, "")
+        for name, content, fragment, *method in cases:
+            with self.subTest(case=name):
+                result = run("--method", (method or ["linear"])[0], "-", stdin=content)
+                self.assertFailsWithOneLine(result, "<stdin>" + fragment if fragment[0] == ":"
+                                            else fragment, 1)
+                self.assertEqual(result.stdout, "")
 
-    def test_rows_out_of_time_order_are_refused_by_line(self):
-        result = run("-", stdin="channel,time,value\na,0,1\na,1,2\nb,0.25,3\n")
-        self.assertFailsWithOneLine(result, ":4: time 0.25 lies before 1 on line 3", status=1)
-
-    def test_unreadable_file(self):
+    def test_bad_command_lines_and_missing_files(self):
+        # Status 2 for a command line the program cannot parse; 1 for one the library or the
+        # file system refuses, with the library's own message passed on.
         missing = os.path.join(DATA_DIR, "no-such-file.csv")
-        self.assertFailsWithOneLine(run(missing), missing, status=1)
-
-    def test_bad_command_lines(self):
         cases = [
-            (["--frobnicate"], "unknown option '--frobnicate'"),
-            (["--method", "cubic"], "hold, linear or aliasfree"),
-            (["--rate", "-5"], "--rate"),
-            (["--block", "0"], "--block"),
-            (["--offset"], "needs a value"),
+            (["--frobnicate"], "unknown option '--frobnicate'", 2),
+            (["--method", "cubic"], "hold, linear or aliasfree", 2),
+            (["--rate", "-5"], "--rate", 2),
+            (["--block", "0"], "--block", 2),
+            (["--offset"], "needs a value", 2),
+            ([missing], missing, 1),
+            (["--transition", "5"], "Transition bandwith must be more than 10%", 1),
+            (["--attenuation", "500"], "Sidelobe attenuation must be more than 0Db", 1),
         ]
-        for arguments, fragment in cases:
+        for arguments, fragment, status in cases:
             with self.subTest(arguments=arguments):
-                self.assertFailsWithOneLine(run(*arguments), fragment, status=2)
-
-    def test_library_exception_is_reported(self):
-        # The resampler itself rejects a transition band below 10 % and an attenuation above
-        # 400 dB; the command passes its message on.
-        cases = [
-            (["--transition", "5"], "Transition bandwith must be more than 10%"),
-            (["--attenuation", "500"], "Sidelobe attenuation must be more than 0Db"),
-        ]
-        for arguments, fragment in cases:
-            with self.subTest(arguments=arguments):
-                result = run("--method", "linear", *arguments)
-                self.assertFailsWithOneLine(result, fragment, status=1)
+                self.assertFailsWithOneLine(run(*arguments), fragment, status)
 
 
 class Streaming(unittest.TestCase):
@@ -350,13 +316,6 @@ class Version(unittest.TestCase):
         result = run("--version")
         self.assertEqual(result.returncode, 0)
         self.assertEqual(result.stdout, "tamresample %s\n" % PROJECT_VERSION)
-
-    def test_help_lists_the_options(self):
-        result = run("--help")
-        self.assertEqual(result.returncode, 0)
-        for option in ("--method", "--rate", "--offset", "--block", "--output", "--transition",
-                       "--attenuation", "--version"):
-            self.assertIn(option, result.stdout)
 
 
 if __name__ == "__main__":
