@@ -29,14 +29,16 @@ int main(int argc, char** argv) {
     void* channel = nullptr;
     addSyncChannel(handle, &channel, std::strtod(argv[2], nullptr), 0.0, 0);
     const auto& resampler = *static_cast<ResamplerAliasFree*>(handle);
-    if (resampler.filters.empty()) {
+    const auto* filter = resampler.filterOf(*resampler.findGroupOfChannel(
+        static_cast<Karvel::Tamlib::Resampler::ResamplerChannel*>(channel)));
+    if (filter == nullptr) {
         std::fprintf(stderr, "no filter for these rates\n");
         deleteResampler(handle);
         return 1;
     }
-    std::printf("%u %u %llu\n", resampler.filters[0].up, resampler.filters[0].down,
-                static_cast<unsigned long long>(resampler.filters[0].taps));
-    for (const float coefficient : resampler.filters[0].coefficients) {
+    std::printf("%u %u %llu\n", filter->up, filter->down,
+                static_cast<unsigned long long>(filter->taps));
+    for (const float coefficient : filter->coefficients) {
         std::printf("%.9g\n", static_cast<double>(coefficient));
     }
     deleteResampler(handle);

@@ -89,7 +89,7 @@ void Resampler::recompute() {
     for (const auto& group : groups) {
         groupRings.emplace_back(inputBufferSize, 0.0);
         groupRings.emplace_back(outputBufferSize, 0.0);
-        for (size_t c = 0; c < group->channels.size(); ++c) {
+        for (size_t c = 0; c < group->getChannels().size(); ++c) {
             channelRings.emplace_back(inputBufferSize, 0.0);
             channelRings.emplace_back(outputBufferSize, 0.0);
         }
@@ -99,35 +99,15 @@ void Resampler::recompute() {
     size_t groupRing = 0;
     size_t channelRing = 0;
     for (const auto& group : groups) {
-        group->inputTimes.swap(groupRings[groupRing++]);
-        group->inputBufferSize = inputBufferSize;
-        group->outputTimes.swap(groupRings[groupRing++]);
-        group->outputBufferSize = outputBufferSize;
-        // Cursors keep their values; those beyond a shrunken ring are folded back into it.
-        group->inputReadIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
-        group->inputWriteIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
-        group->outputTimesReadIndex %= outputBufferSize;
-        group->masterTimesReadIndex %= outputBufferSize;
-        group->outputWriteIndex %= outputBufferSize;
-        // Master times are counted afresh from slot 0: the group waits until its slot is
-        // written again.
-        group->masterTimesRead = group->masterTimesReadIndex;
-        group->hasProduced = false;
-        // The new rings hold nothing of the old: values and stamps count as level again.
-        group->stampsStored = 0;
-        for (const auto& channel : group->channels) {
-            channel->inputBuffer.swap(channelRings[channelRing++]);
-            channel->inputCapacity = inputBufferSize;
-            channel->outputBuffer.swap(channelRings[channelRing++]);
-            channel->outputCapacity = outputBufferSize;
-            channel->inputWriteIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
-            channel->outputReadIndex %= outputBufferSize;
-            channel->samplesStored = 0;
+        group->adoptRings(groupRings[groupRing], groupRings[groupRing + 1]);
+        groupRing += 2;
+        for (const auto& channel : group->getChannels()) {
+            channel->adoptRings(channelRings[channelRing], channelRings[channelRing + 1]);
+            channelRing += 2;
         }
     }
     masterTimesWriteIndex = 0;
     masterTimesWritten = 0;
-    allDataCount = 0;
     masterTimesStartPending = true;
 }
 
@@ -138,7 +118,8 @@ bool Resampler::isChannelUnsupported(const ResamplerChannel& /*channel*/) const 
 void Resampler::resampleGroup(ResamplerChannelGroup& /*group*/) {}
 
 bool Resampler::isSynchronousWithOutput(const ResamplerChannelGroup& group) const {
-    return timeBase == Implicit && group.timing == RateDefined && samplerate == group.samplerate;
+    return timeBase == Implicit && group.getTiming() == RateDefined &&
+           samplerate == group.getSamplerate();
 }
 
 ResamplerChannelGroup* Resampler::findGroupOfChannel(const ResamplerChannel* channel) const {

@@ -12,6 +12,10 @@
 #include "resampler/ResamplerChannel.h"
 #include "resampler/ResamplerChannelGroup.h"
 
+namespace TamlibTest {
+class StateProbe;
+}
+
 namespace Karvel::Tamlib::Resampler {
 
 enum ResamplerMethod : int32_t { Hold = 0, Linear = 1, AliasFree = 2 };
@@ -68,32 +72,12 @@ public:
     void getResampledTimes2(const ResamplerChannel* channel, double* times, uint64_t count) const;
     uint64_t getResampledDataCount(const ResamplerChannel* channel) const;
     uint64_t calculateDataCountOfChannel(const ResamplerChannel* channel) const;
-    uint64_t getAllDataCount();
+    uint64_t getAllDataCount() const;
 
     ResamplerChannelGroup* findGroupOfChannel(const ResamplerChannel* channel) const;
     bool isSynchronousWithOutput(const ResamplerChannelGroup& group) const;
 
-    uint64_t inputBufferSize = 1000;
-    uint64_t outputBufferSize = 1000;
-    double samplerate = 1000.0;
-    double initialOffset = 0.0;
-    uint64_t allDataCount = 0;
-    double maxWaitTimeInMs = std::numeric_limits<double>::infinity();
-    double noMoreDataTime = 0.0;
-    std::vector<double> masterTimes;
-    std::vector<std::shared_ptr<ResamplerChannelGroup>> groups;
-    int32_t timeBase = Implicit;
-    uint64_t masterTimesWriteIndex = 0;
-    bool masterTimesStartPending = true;
-    int32_t method = Hold;
-    int32_t transitionBandwithPercent = 16;
-    double sidelobeAttenuationInDB = 60.0;
-    double epsilon = 1e-7;
-    double customEpsilon = -1.0;
-    bool noMoreData = false;
-
-    // Master times written since the last ring rebuild; the slot is masterTimesWriteIndex.
-    uint64_t masterTimesWritten = 0;
+    uint64_t getOutputBufferSize() const { return outputBufferSize; }
 
 protected:
     void recompute() override;
@@ -127,17 +111,18 @@ protected:
     void copySynchronousGroup(ResamplerChannelGroup& group);
     bool waitedTooLong(const ResamplerChannelGroup& group) const;
     void fillGap(ResamplerChannelGroup& group);
-    uint64_t expectedOutputCountOf(const ResamplerChannelGroup& group, bool roundUp) const;
 
     // Ring helpers of the producers.
     bool near(double a, double b) const { return epsilon >= std::abs(a - b); }
     double newestMasterTime() const;
     void appendMasterTime(double time);
-    uint64_t masterTimesAvailable(ResamplerChannelGroup& group) const;
-    void skipOverwrittenInput(ResamplerChannelGroup& group) const;
-    void produceOutput(ResamplerChannelGroup& group, double time) const;
-    // Copies the arraySize values of one input sample into one output sample of the channel.
-    static void copySample(ResamplerChannel& channel, uint64_t inputSample, uint64_t outputSample);
+    uint64_t masterTimesAvailable(ResamplerChannelGroup& group) const {
+        return group.masterTimesAvailable(masterTimesWritten, outputBufferSize);
+    }
+    // One output of the group at `time`, its next master time.
+    void produceOutput(ResamplerChannelGroup& group, double time) const {
+        group.produceOutput(time, outputBufferSize);
+    }
 
     // The walk shared by the hold and linear steps (methods/MasterTimeWalk.h): for each master
     // time the group can take, the input is advanced to the sample at or before it, then
@@ -146,7 +131,30 @@ protected:
     template <typename WriteValues>
     void walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues);
 
+    uint64_t inputBufferSize = 1000;
+    uint64_t outputBufferSize = 1000;
+    double samplerate = 1000.0;
+    double initialOffset = 0.0;
+    double maxWaitTimeInMs = std::numeric_limits<double>::infinity();
+    double noMoreDataTime = 0.0;
+    std::vector<double> masterTimes;
+    std::vector<std::shared_ptr<ResamplerChannelGroup>> groups;
+    int32_t timeBase = Implicit;
+    uint64_t masterTimesWriteIndex = 0;
+    // Master times written since the last ring rebuild; the slot is masterTimesWriteIndex.
+    uint64_t masterTimesWritten = 0;
+    bool masterTimesStartPending = true;
+    int32_t method = Hold;
+    int32_t transitionBandwithPercent = 16;
+    double sidelobeAttenuationInDB = 60.0;
+    double epsilon = 1e-7;
+    double customEpsilon = -1.0;
+    bool noMoreData = false;
+
     std::unordered_map<const ResamplerChannel*, ResamplerChannelGroup*> channelGroups;
+
+private:
+    friend class ::TamlibTest::StateProbe;
 };
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -6,6 +6,10 @@
 
 #include "dsp/DspObject.h"
 
+namespace TamlibTest {
+class StateProbe;
+}
+
 namespace Karvel::Tamlib::Resampler {
 
 // One input signal: its value rings and its cursors. Timing is shared per group.
@@ -15,14 +19,50 @@ public:
     ~ResamplerChannel() override;
 
     void resizeBuffers(uint64_t inputSize, uint64_t outputSize);
+    // Takes over freshly built rings (swapping the old ones out). The cursors keep their values,
+    // folded back into a shrunken ring, and the new rings count as level with the stamps.
+    void adoptRings(std::vector<double>& input, std::vector<double>& output);
+    // Takes over a value ring that holds the same samples at other slots; writing goes on at
+    // writeSlot.
+    void adoptInputRing(std::vector<double>& input, uint64_t writeSlot);
     void setIsArray(int32_t value);
     void setArraySize(int32_t value);
+    // An array registration was refused: the channel stays registered but takes part in
+    // nothing, since its layout does not fit the rings.
+    void makeInert() { inert = true; }
+
+    int32_t getArraySize() const { return arraySize; }
+    bool isArrayChannel() const { return isArray != 0; }
+    bool isInert() const { return inert; }
+    double getBlockEndTimeInMiliseconds() const { return blockEndTimeInMiliseconds; }
+    void setBlockEndTimeInMiliseconds(double timeInMs) { blockEndTimeInMiliseconds = timeInMs; }
 
     // Appends values at the write cursor, wrapping; counts samples as the channel kind says.
     void appendValues(const double* values, uint64_t count);
+    void setInputWriteSlot(uint64_t slot) { inputWriteIndex = slot; }
+    // Samples added since the last pass; every channel of a group must have added as many.
+    uint64_t getSamplesAdded() const { return samplesAdded; }
+    void clearSamplesAdded() { samplesAdded = 0; }
+    uint64_t getSamplesStored() const { return samplesStored; }
 
+    bool hasRings() const { return !inputBuffer.empty(); }
+    uint64_t getInputCapacity() const { return inputCapacity; }
+    uint64_t getOutputCapacity() const { return outputCapacity; }
     // Whole samples the input ring keeps before the oldest is overwritten.
     uint64_t inputSampleCapacity() const;
+    const double* inputValues() const { return inputBuffer.data(); }
+    double* outputValues() { return outputBuffer.data(); }
+
+    // Copies the arraySize values of one input sample into one output sample.
+    void copySample(uint64_t inputSample, uint64_t outputSample);
+    // Reads count samples of output from the read cursor on.
+    void readOutput(double* data, uint64_t count);
+
+protected:
+    void recompute() override;
+
+private:
+    friend class ::TamlibTest::StateProbe;
 
     std::vector<double> inputBuffer;
     std::vector<double> outputBuffer;
@@ -38,12 +78,7 @@ public:
     // ahead of their time stamps far enough to overwrite stamped samples.
     uint64_t samplesStored = 0;
     double blockEndTimeInMiliseconds = std::numeric_limits<double>::infinity();
-    // Set when an array registration was refused: the channel stays registered but takes part
-    // in nothing, since its layout does not fit the rings.
     bool inert = false;
-
-protected:
-    void recompute() override;
 };
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -1,7 +1,12 @@
 #include "resampler/ResamplerChannelGroup.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
 #include <stdexcept>
+
+#include "dsp/CheckedConversion.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -29,18 +34,9 @@ void ResamplerChannelGroup::recompute() {
     timeMasterChannel = nullptr;
     resampledCount = 0;
     masterTimesRead = 0;
-    hasStoredSample = false;
-    hasProduced = false;
+    storedSample = false;
+    produced = false;
     endOfDataDone = false;
-}
-
-void ResamplerChannelGroup::resizeBuffers(uint64_t inputSize, uint64_t outputSize) {
-    std::vector<double> newInput(inputSize, 0.0);
-    std::vector<double> newOutput(outputSize, 0.0);
-    inputTimes.swap(newInput);
-    inputBufferSize = inputSize;
-    outputTimes.swap(newOutput);
-    outputBufferSize = outputSize;
 }
 
 void ResamplerChannelGroup::setSamplerate(double value) {
@@ -64,6 +60,153 @@ void ResamplerChannelGroup::setTiming(const int32_t& value) {
 void ResamplerChannelGroup::setName(const std::string& value) {
     name = value;
     update();
+}
+
+void ResamplerChannelGroup::declareRange(double start, double end) {
+    startTime = start;
+    endTime = end;
+}
+
+void ResamplerChannelGroup::expectOutputsAt(double outputRate, bool roundUp) {
+    double count = 0.0;
+    if (startTime == -1.0 && endTime == -1.0) {
+        const double product =
+            static_cast<double>(static_cast<uint64_t>(sampleCount)) * (outputRate / samplerate);
+        count = roundUp ? std::ceil(product) : std::round(product);
+    } else {
+        count = std::floor((endTime - startTime) * outputRate) + 1.0;
+    }
+    // A count that no integer can hold means no meaningful expectation.
+    expectedOutputCount = Dsp::truncateChecked<uint64_t>(count).value_or(0);
+}
+
+ResamplerChannel& ResamplerChannelGroup::addChannel() {
+    channels.push_back(std::make_shared<ResamplerChannel>());
+    return *channels.back();
+}
+
+void ResamplerChannelGroup::adoptRings(std::vector<double>& inputTimesRing,
+                                       std::vector<double>& outputTimesRing) {
+    inputTimes.swap(inputTimesRing);
+    inputBufferSize = inputTimes.size();
+    outputTimes.swap(outputTimesRing);
+    outputBufferSize = outputTimes.size();
+    inputReadIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
+    inputWriteIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
+    outputTimesReadIndex %= outputBufferSize;
+    masterTimesReadIndex %= outputBufferSize;
+    outputWriteIndex %= outputBufferSize;
+    // Master times are counted afresh from slot 0: the group waits until its slot is written
+    // again.
+    masterTimesRead = masterTimesReadIndex;
+    produced = false;
+    // The new rings hold nothing of the old: values and stamps count as level again.
+    stampsStored = 0;
+}
+
+void ResamplerChannelGroup::adoptInputRing(std::vector<double>& inputTimesRing,
+                                           uint64_t writeSlot) {
+    inputTimes.swap(inputTimesRing);
+    inputBufferSize = inputTimes.size();
+    inputWriteIndex = writeSlot;
+}
+
+namespace {
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b) {
+    return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max()
+                                                        : a + b;
+}
+
+}  // namespace
+
+void ResamplerChannelGroup::countStamps(ResamplerChannel& master, uint64_t count) {
+    timeMasterChannel = &master;
+    pendingCount = saturatingAdd(pendingCount, count);
+    stampsStored = saturatingAdd(stampsStored, count);
+    storedSample = storedSample || count > 0;
+}
+
+void ResamplerChannelGroup::appendStamps(ResamplerChannel& master, const double* times,
+                                         uint64_t count) {
+    appendStamps(master, count, [times](double* stamps, uint64_t first, uint64_t run) {
+        std::memcpy(stamps, times + first, run * sizeof(double));
+    });
+}
+
+void ResamplerChannelGroup::storeFirstStamp() {
+    inputTimes[0] = initialOffset;
+    inputWriteIndex = inputBufferSize > 1 ? 1 : 0;
+    pendingCount = saturatingAdd(pendingCount, 1);
+    stampsStored = saturatingAdd(stampsStored, 1);
+    storedSample = true;
+}
+
+double* ResamplerChannelGroup::generatedStamps(uint64_t count) {
+    generatedTimes.resize(count);
+    return generatedTimes.data();
+}
+
+void ResamplerChannelGroup::consumeInput(uint64_t count) {
+    inputReadIndex = Ring::advance(inputReadIndex, count, inputBufferSize);
+    pendingCount -= count;
+}
+
+uint64_t ResamplerChannelGroup::consumePending(uint64_t count) {
+    const uint64_t taken = std::min(pendingCount, count);
+    pendingCount -= taken;
+    return taken;
+}
+
+void ResamplerChannelGroup::skipOverwrittenInput() {
+    const uint64_t capacity = intactSampleCount();
+    if (pendingCount <= capacity) {
+        return;
+    }
+    inputReadIndex =
+        (inputWriteIndex + inputBufferSize - capacity % inputBufferSize) % inputBufferSize;
+    pendingCount = capacity;
+}
+
+uint64_t ResamplerChannelGroup::masterTimesAvailable(uint64_t written, uint64_t masterSize) {
+    if (written > masterTimesRead && written - masterTimesRead > masterSize) {
+        masterTimesRead = written - masterSize;
+        masterTimesReadIndex = masterTimesRead % masterSize;
+        produced = false;
+    }
+    return written > masterTimesRead ? written - masterTimesRead : 0;
+}
+
+void ResamplerChannelGroup::takeMasterTimes(const double* master, uint64_t masterSize,
+                                            uint64_t count) {
+    Ring::copyAcross(master, masterSize, masterTimesReadIndex, outputTimes.data(), outputBufferSize,
+                     outputWriteIndex, count);
+    masterTimesReadIndex = Ring::advance(masterTimesReadIndex, count, masterSize);
+    outputWriteIndex = Ring::advance(outputWriteIndex, count, outputBufferSize);
+    masterTimesRead += count;
+    resampledCount += count;
+    produced = produced || count > 0;
+}
+
+void ResamplerChannelGroup::produceOutput(double time, uint64_t masterSize) {
+    outputTimes[outputWriteIndex] = time;
+    ++resampledCount;
+    if (++masterTimesReadIndex >= masterSize) {
+        masterTimesReadIndex = 0;
+    }
+    ++masterTimesRead;
+    if (++outputWriteIndex >= outputBufferSize) {
+        outputWriteIndex = 0;
+    }
+    produced = true;
+}
+
+void ResamplerChannelGroup::readOutputTimes(double* times, uint64_t count) {
+    if (count >= outputBufferSize) {
+        throw std::invalid_argument("Too many samples requested.");
+    }
+    outputTimesReadIndex =
+        Ring::copyOut(outputTimes.data(), outputBufferSize, outputTimesReadIndex, times, count);
 }
 
 uint64_t ResamplerChannelGroup::newestInputSlot() const {
@@ -96,12 +239,12 @@ bool ResamplerChannelGroup::valuesOverranStamps() const {
 }
 
 uint64_t ResamplerChannelGroup::stampedSamplesHeld(const ResamplerChannel& channel) const {
-    if (channel.arraySize <= 0 || channel.samplesStored <= stampsStored) {
+    if (channel.getArraySize() <= 0 || channel.getSamplesStored() <= stampsStored) {
         return std::numeric_limits<uint64_t>::max();
     }
     // Sample k's values are gone once samplesStored - k exceeds the samples the ring holds; the
     // stamped samples still held are the newest, within that many of the newest value.
-    const uint64_t ahead = channel.samplesStored - stampsStored;
+    const uint64_t ahead = channel.getSamplesStored() - stampsStored;
     const uint64_t held = channel.inputSampleCapacity();
     return ahead >= held ? 0 : held - ahead;
 }

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "dsp/CheckedConversion.h"
 #include "resampler/Resampler.h"
 #include "resampler/Ring.h"
 
@@ -28,23 +27,10 @@ void Resampler::checkOutputParameters() const {
     }
 }
 
-uint64_t Resampler::expectedOutputCountOf(const ResamplerChannelGroup& group, bool roundUp) const {
-    double count = 0.0;
-    if (group.startTime == -1.0 && group.endTime == -1.0) {
-        const double product = static_cast<double>(static_cast<uint64_t>(group.sampleCount)) *
-                               (samplerate / group.samplerate);
-        count = roundUp ? std::ceil(product) : std::round(product);
-    } else {
-        count = std::floor((group.endTime - group.startTime) * samplerate) + 1.0;
-    }
-    // A count that no integer can hold means no meaningful expectation.
-    return Dsp::truncateChecked<uint64_t>(count).value_or(0);
-}
-
 void Resampler::initialize() {
     checkOutputParameters();
     for (const auto& group : groups) {
-        group->expectedOutputCount = expectedOutputCountOf(*group, false);
+        group->expectOutputsAt(samplerate, false);
     }
     epsilon = customEpsilon < 0.0 ? (1.0 / samplerate) * 0.001 : customEpsilon;
     noMoreData = false;
@@ -61,7 +47,7 @@ void Resampler::calculate() {
     }
     for (size_t i = 0; i < groups.size(); ++i) {
         ResamplerChannelGroup& group = *groups[i];
-        if (group.inert || group.channels.empty()) {
+        if (group.isInert() || group.getChannels().empty()) {
             continue;
         }
         if (isSynchronousWithOutput(group)) {
@@ -71,7 +57,7 @@ void Resampler::calculate() {
         }
         if (waitedTooLong(group)) {
             fillGap(group);
-        } else if (noMoreData && !group.endOfDataDone) {
+        } else if (noMoreData && !group.isEndOfDataDone()) {
             fillGap(group);
         }
     }
@@ -82,18 +68,19 @@ void Resampler::calculate() {
 void Resampler::prepareGroups() {
     for (const auto& groupPointer : groups) {
         ResamplerChannelGroup& group = *groupPointer;
-        group.resampledCount = 0;
-        for (const auto& channel : group.channels) {
-            if (channel->samplesAdded != group.channels.front()->samplesAdded) {
+        group.startPass();
+        const auto& channels = group.getChannels();
+        for (const auto& channel : channels) {
+            if (channel->getSamplesAdded() != channels.front()->getSamplesAdded()) {
                 throw std::invalid_argument(
                     "All channels must have the same number of samples added.");
             }
         }
-        if (group.timing == RateDefined) {
+        if (group.getTiming() == RateDefined) {
             generateTimeStamps(group);
         }
-        for (const auto& channel : group.channels) {
-            channel->samplesAdded = 0;
+        for (const auto& channel : channels) {
+            channel->clearSamplesAdded();
         }
     }
 }
@@ -105,10 +92,10 @@ void Resampler::extendMasterTimes() {
     }
     double target = kSmallestNormal;
     for (const auto& group : groups) {
-        double v = group->inputBufferSize == 0 ? kSmallestNormal : group->newestInputTime();
-        for (const auto& channel : group->channels) {
-            if (std::isfinite(channel->blockEndTimeInMiliseconds)) {
-                v = kMillisecondsToSeconds * channel->blockEndTimeInMiliseconds;
+        double v = group->getInputBufferSize() == 0 ? kSmallestNormal : group->newestInputTime();
+        for (const auto& channel : group->getChannels()) {
+            if (std::isfinite(channel->getBlockEndTimeInMiliseconds())) {
+                v = kMillisecondsToSeconds * channel->getBlockEndTimeInMiliseconds();
             }
         }
         if (noMoreData) {
@@ -129,7 +116,7 @@ void Resampler::extendMasterTimes() {
     if (seeding) {
         seed = std::max(seed, 0.0);
         for (const auto& group : groups) {
-            seed = std::max(seed, group->initialOffset);
+            seed = std::max(seed, group->getInitialOffset());
         }
         if (seed == 0.0) {
             seed = 0.0;  // -0.0 and 0.0 compare equal; the grid starts at +0.0
@@ -166,8 +153,8 @@ void Resampler::extendMasterTimes() {
 
 bool Resampler::hasUnsupportedChannel() const {
     for (const auto& group : groups) {
-        for (const auto& channel : group->channels) {
-            if (channel->inputBuffer.empty() || isChannelUnsupported(*channel)) {
+        for (const auto& channel : group->getChannels()) {
+            if (!channel->hasRings() || isChannelUnsupported(*channel)) {
                 return true;
             }
         }
@@ -176,61 +163,56 @@ bool Resampler::hasUnsupportedChannel() const {
 }
 
 void Resampler::copySynchronousGroup(ResamplerChannelGroup& group) {
-    skipOverwrittenInput(group);
-    const uint64_t count = std::min(group.pendingCount, masterTimesAvailable(group));
+    group.skipOverwrittenInput();
+    const uint64_t count = std::min(group.getPendingCount(), masterTimesAvailable(group));
     if (count == 0) {
         return;
     }
     // Input and output slots advance together, so each channel goes over in the runs between
     // the wraps of its two rings.
-    const uint64_t inputSize = group.inputBufferSize;
-    const uint64_t outputSize = group.outputBufferSize;
-    for (const auto& channel : group.channels) {
-        if (channel->arraySize == 1 && channel->inputCapacity == inputSize &&
-            channel->outputCapacity == outputSize) {
-            Ring::copyAcross(channel->inputBuffer.data(), inputSize, group.inputReadIndex,
-                             channel->outputBuffer.data(), outputSize, group.outputWriteIndex,
-                             count);
+    const uint64_t inputSize = group.getInputBufferSize();
+    const uint64_t outputSize = group.getOutputBufferSize();
+    const uint64_t firstInput = group.getInputReadIndex();
+    const uint64_t firstOutput = group.getOutputWriteIndex();
+    for (const auto& channel : group.getChannels()) {
+        if (channel->getArraySize() == 1 && channel->getInputCapacity() == inputSize &&
+            channel->getOutputCapacity() == outputSize) {
+            Ring::copyAcross(channel->inputValues(), inputSize, firstInput, channel->outputValues(),
+                             outputSize, firstOutput, count);
             continue;
         }
-        uint64_t input = group.inputReadIndex;
-        uint64_t output = group.outputWriteIndex;
+        uint64_t input = firstInput;
+        uint64_t output = firstOutput;
         for (uint64_t k = 0; k < count; ++k) {
-            copySample(*channel, input, output);
+            channel->copySample(input, output);
             input = input + 1 >= inputSize ? 0 : input + 1;
             output = output + 1 >= outputSize ? 0 : output + 1;
         }
     }
-    Ring::copyAcross(masterTimes.data(), outputBufferSize, group.masterTimesReadIndex,
-                     group.outputTimes.data(), outputSize, group.outputWriteIndex, count);
-    group.inputReadIndex = (group.inputReadIndex + count % inputSize) % inputSize;
-    group.pendingCount -= count;
-    group.masterTimesReadIndex =
-        (group.masterTimesReadIndex + count % outputBufferSize) % outputBufferSize;
-    group.masterTimesRead += count;
-    group.outputWriteIndex = (group.outputWriteIndex + count % outputSize) % outputSize;
-    group.resampledCount += count;
-    group.hasProduced = true;
+    group.takeMasterTimes(masterTimes.data(), outputBufferSize, count);
+    group.consumeInput(count);
 }
 
 bool Resampler::waitedTooLong(const ResamplerChannelGroup& group) const {
-    if (!std::isfinite(maxWaitTimeInMs) || group.inputBufferSize == 0) {
+    if (!std::isfinite(maxWaitTimeInMs) || group.getInputBufferSize() == 0) {
         return false;
     }
-    double smallest =
-        group.channels.empty() ? kNoBlockEndMs : std::numeric_limits<double>::infinity();
-    for (const auto& channel : group.channels) {
-        if (!std::isfinite(channel->blockEndTimeInMiliseconds)) {
+    const auto& channels = group.getChannels();
+    double smallest = channels.empty() ? kNoBlockEndMs : std::numeric_limits<double>::infinity();
+    for (const auto& channel : channels) {
+        const double blockEndMs = channel->getBlockEndTimeInMiliseconds();
+        if (!std::isfinite(blockEndMs)) {
             return false;
         }
-        smallest = std::min(smallest, channel->blockEndTimeInMiliseconds);
+        smallest = std::min(smallest, blockEndMs);
     }
     return smallest - group.newestInputTime() * 1000.0 > maxWaitTimeInMs;
 }
 
 void Resampler::fillGap(ResamplerChannelGroup& group) {
     // Holding the newest stamp needs its values; values that ran a ring past it have none.
-    if (!group.hasStoredSample || group.inputBufferSize == 0 || group.valuesOverranStamps()) {
+    if (!group.hasStoredSample() || group.getInputBufferSize() == 0 ||
+        group.valuesOverranStamps()) {
         return;
     }
     double limit = 0.0;
@@ -239,10 +221,10 @@ void Resampler::fillGap(ResamplerChannelGroup& group) {
     } else {
         double smallest = kNoBlockEndMs;
         bool anyFinite = false;
-        for (const auto& channel : group.channels) {
-            if (std::isfinite(channel->blockEndTimeInMiliseconds)) {
-                smallest = anyFinite ? std::min(smallest, channel->blockEndTimeInMiliseconds)
-                                     : channel->blockEndTimeInMiliseconds;
+        for (const auto& channel : group.getChannels()) {
+            const double blockEndMs = channel->getBlockEndTimeInMiliseconds();
+            if (std::isfinite(blockEndMs)) {
+                smallest = anyFinite ? std::min(smallest, blockEndMs) : blockEndMs;
                 anyFinite = true;
             }
         }
@@ -258,10 +240,10 @@ void Resampler::fillGap(ResamplerChannelGroup& group) {
     uint64_t available = masterTimesAvailable(group);
     if (available > 0) {
         // The last output of the group, or one period before its first when it has none yet.
-        const double previous =
-            group.hasProduced ? masterTimes[(group.masterTimesReadIndex + outputBufferSize - 1) %
-                                            outputBufferSize]
-                              : masterTimes[group.masterTimesReadIndex] - 1.0 / samplerate;
+        const uint64_t next = group.getMasterTimesReadIndex();
+        const double previous = group.hasProducedOutput()
+                                    ? masterTimes[(next + outputBufferSize - 1) % outputBufferSize]
+                                    : masterTimes[next] - 1.0 / samplerate;
         const double steps = std::floor((limit - previous) * samplerate);
         uint64_t count = 0;
         if (steps > 0.0) {
@@ -269,14 +251,14 @@ void Resampler::fillGap(ResamplerChannelGroup& group) {
                 steps >= static_cast<double>(available) ? available : static_cast<uint64_t>(steps);
         }
         for (uint64_t k = 0; k < count; ++k) {
-            const double time = masterTimes[group.masterTimesReadIndex];
-            for (const auto& channel : group.channels) {
-                copySample(*channel, newest, group.outputWriteIndex);
+            const double time = masterTimes[group.getMasterTimesReadIndex()];
+            for (const auto& channel : group.getChannels()) {
+                channel->copySample(newest, group.getOutputWriteIndex());
             }
             produceOutput(group, time);
         }
     }
-    group.inputTimes[newest] = limit;
+    group.setNewestInputTime(limit);
 }
 
 }  // namespace Karvel::Tamlib::Resampler

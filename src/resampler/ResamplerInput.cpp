@@ -40,18 +40,13 @@ bool allFinite(const double* times, uint64_t count) {
     return true;
 }
 
-uint64_t saturatingAdd(uint64_t a, uint64_t b) {
-    return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max()
-                                                        : a + b;
-}
-
 }  // namespace
 
 void Resampler::addData(ResamplerChannel& channel, const double* data, uint64_t count) {
-    if (count == 0 || channel.inert) {
+    if (count == 0 || channel.isInert()) {
         return;
     }
-    if (channel.inputCapacity == 0) {
+    if (channel.getInputCapacity() == 0) {
         throw std::invalid_argument("Input buffer to small.");
     }
     channel.appendValues(data, count);
@@ -62,13 +57,13 @@ void Resampler::addTimes(ResamplerChannel& channel, const double* times, uint64_
         return;
     }
     ResamplerChannelGroup* group = findGroupOfChannel(&channel);
-    if (group == nullptr || group->inert) {
+    if (group == nullptr || group->isInert()) {
         return;
     }
     if (!allFinite(times, count)) {
         throw std::invalid_argument("Invalid timestamps.");
     }
-    if (group->inputBufferSize == 0) {
+    if (group->getInputBufferSize() == 0) {
         throw std::invalid_argument("Input buffer to small.");
     }
     storeTimeBlock(*group, channel, times, count);
@@ -98,7 +93,7 @@ void Resampler::addBlockEndTimeInMiliseconds(ResamplerChannel& channel, double t
     if (std::isnan(timeInMs) || timeInMs == -std::numeric_limits<double>::infinity()) {
         throw std::invalid_argument("Block end time must be a number or positive infinity.");
     }
-    channel.blockEndTimeInMiliseconds = timeInMs;
+    channel.setBlockEndTimeInMiliseconds(timeInMs);
 }
 
 void Resampler::noMoreDataToAdd(double timeInMs) {
@@ -111,18 +106,18 @@ void Resampler::noMoreDataToAdd(double timeInMs) {
 
 void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& channel,
                                const double* times, uint64_t count) {
-    const uint64_t size = group.inputBufferSize;
-    if (group.timeMasterChannel != nullptr && group.timeMasterChannel != &channel) {
-        if (group.timing == RateDefined) {
+    const uint64_t size = group.getInputBufferSize();
+    if (group.followsTimeMaster(channel)) {
+        if (group.getTiming() == RateDefined) {
             return;
         }
         // Every stamp but the first of the block must repeat what the time master stored: stamp
         // k against slot (write index - count + k) mod size, compared in contiguous runs.
-        const double* stored = group.inputTimes.data();
+        const double* stored = group.inputTimesData();
         bool matching = true;
         if (count > 1) {
             const uint64_t second =
-                Ring::advance(group.inputWriteIndex + size - count % size, 1, size);
+                Ring::advance(group.getInputWriteIndex() + size - count % size, 1, size);
             Ring::forEachRun(
                 size, second, count - 1, [&](uint64_t slot, uint64_t done, uint64_t run) {
                     for (uint64_t i = 0; i < run; ++i) {
@@ -136,86 +131,63 @@ void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& c
         }
         return;
     }
-    if (group.timing == Timestamped && method != AliasFree && group.inputWriteIndex != 0 &&
-        group.inputTimes[group.inputWriteIndex - 1] > times[0]) {
+    if (group.getTiming() == Timestamped && method != AliasFree &&
+        group.newestStampAfter(times[0])) {
         throw std::invalid_argument("Invalid timestamps.");
     }
-    group.timeMasterChannel = &channel;
-    group.pendingCount = saturatingAdd(group.pendingCount, count);
-    group.stampsStored = saturatingAdd(group.stampsStored, count);
-    group.hasStoredSample = true;
-    const uint64_t first = count > size ? count - size : 0;
-    group.inputWriteIndex = (group.inputWriteIndex + first % size) % size;
-    for (uint64_t k = first; k < count; ++k) {
-        group.inputTimes[group.inputWriteIndex] = times[k];
-        if (++group.inputWriteIndex >= size) {
-            group.inputWriteIndex = 0;
-        }
-    }
+    group.appendStamps(channel, times, count);
 }
 
 void Resampler::storeGeneratedTimes(ResamplerChannelGroup& group, ResamplerChannel& channel,
                                     double t0, uint64_t count) {
-    const double dt = 1.0 / group.samplerate;
-    if (group.timing == RateDefined) {
+    const double dt = 1.0 / group.getSamplerate();
+    if (group.getTiming() == RateDefined) {
         // Only the time master's block is kept, and of a long block only what the ring holds:
         // the stamps are written straight into the ring, without a scratch copy.
-        if (group.timeMasterChannel != nullptr && group.timeMasterChannel != &channel) {
+        if (group.followsTimeMaster(channel)) {
             return;
         }
-        const uint64_t size = group.inputBufferSize;
-        group.timeMasterChannel = &channel;
-        group.pendingCount = saturatingAdd(group.pendingCount, count);
-        group.stampsStored = saturatingAdd(group.stampsStored, count);
-        group.hasStoredSample = group.hasStoredSample || count > 0;
-        const uint64_t first = count > size ? count - size : 0;
-        double* stamps = group.inputTimes.data();
-        group.inputWriteIndex =
-            Ring::forEachRun(size, Ring::advance(group.inputWriteIndex, first, size), count - first,
-                             [&](uint64_t slot, uint64_t done, uint64_t run) {
-                                 writeStampRun(stamps + slot, first + done, run, dt, t0);
-                             });
+        group.appendStamps(channel, count, [&](double* stamps, uint64_t first, uint64_t run) {
+            writeStampRun(stamps, first, run, dt, t0);
+        });
         return;
     }
-    group.generatedTimes.resize(count);
-    writeStampRun(group.generatedTimes.data(), 0, count, dt, t0);
+    double* stamps = group.generatedStamps(count);
+    writeStampRun(stamps, 0, count, dt, t0);
     if (count == 0) {
-        if (group.timeMasterChannel == nullptr) {
-            group.timeMasterChannel = &channel;
+        if (group.getTimeMasterChannel() == nullptr) {
+            group.setTimeMasterChannel(channel);
         }
         return;
     }
-    storeTimeBlock(group, channel, group.generatedTimes.data(), count);
+    storeTimeBlock(group, channel, stamps, count);
 }
 
 void Resampler::generateTimeStamps(ResamplerChannelGroup& group) {
-    if (group.inputBufferSize == 0 || group.channels.empty() || group.inert) {
+    const auto& channels = group.getChannels();
+    if (group.getInputBufferSize() == 0 || channels.empty() || group.isInert()) {
         return;
     }
     uint64_t m = 2147483647;
-    for (const auto& channel : group.channels) {
-        m = std::min(m, channel->samplesAdded);
+    for (const auto& channel : channels) {
+        m = std::min(m, channel->getSamplesAdded());
     }
-    if (group.inputWriteIndex == 0 && group.firstBlock) {
+    if (group.awaitsFirstBlock()) {
         // The first block starts only once a sample is there.
         if (m == 0) {
             return;
         }
-        group.inputTimes[0] = group.initialOffset;
-        group.inputWriteIndex = group.inputBufferSize > 1 ? 1 : 0;
-        group.pendingCount = saturatingAdd(group.pendingCount, 1);
-        group.stampsStored = saturatingAdd(group.stampsStored, 1);
-        group.hasStoredSample = true;
-        for (const auto& channel : group.channels) {
-            storeGeneratedTimes(group, *channel, group.initialOffset, m - 1);
+        group.storeFirstStamp();
+        for (const auto& channel : channels) {
+            storeGeneratedTimes(group, *channel, group.getInitialOffset(), m - 1);
         }
     } else {
         const double t0 = group.newestInputTime();
-        for (const auto& channel : group.channels) {
+        for (const auto& channel : channels) {
             storeGeneratedTimes(group, *channel, t0, m);
         }
     }
-    group.firstBlock = false;
+    group.endFirstBlock();
 }
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -17,13 +17,13 @@ public:
             return;
         }
         if (joined != nullptr) {
-            joined->channels.resize(channelCount);
+            joined->keepChannels(channelCount);
         }
         groups.resize(groupCount);
     }
     void joining(ResamplerChannelGroup& group) {
         joined = &group;
-        channelCount = group.channels.size();
+        channelCount = group.getChannels().size();
     }
     void commit() { committed = true; }
 
@@ -73,12 +73,11 @@ ResamplerChannelGroup* Resampler::createAsyncGroup() {
 }
 
 ResamplerChannel* Resampler::addChannel(ResamplerChannelGroup& group) {
-    group.channels.push_back(std::make_shared<ResamplerChannel>());
-    ResamplerChannel& channel = *group.channels.back();
-    channel.resizeBuffers(group.inputBufferSize, group.outputBufferSize);
+    ResamplerChannel& channel = group.addChannel();
+    channel.resizeBuffers(group.getInputBufferSize(), group.getOutputBufferSize());
     channel.setIsArray(0);
     channel.setArraySize(1);
-    if (group.outputBufferSize == 0) {
+    if (group.getOutputBufferSize() == 0) {
         throw std::invalid_argument("Output buffer to small.");
     }
     return &channel;
@@ -86,8 +85,8 @@ ResamplerChannel* Resampler::addChannel(ResamplerChannelGroup& group) {
 
 ResamplerChannelGroup* Resampler::findGroup(double rate, double offset) const {
     for (const auto& group : groups) {
-        if (std::abs(group->samplerate - rate) <= kMachineEpsilon &&
-            std::abs(offset - group->initialOffset) <= kMachineEpsilon) {
+        if (std::abs(group->getSamplerate() - rate) <= kMachineEpsilon &&
+            std::abs(offset - group->getInitialOffset()) <= kMachineEpsilon) {
             return group.get();
         }
     }
@@ -107,10 +106,9 @@ ResamplerChannel* Resampler::registerRated(double rate, double offset, bool sync
         group = synchronous ? createSyncGroup(rate, offset) : createAsyncRateGroup(rate, offset);
         channel = addChannel(*group);
         if (hasRange) {
-            group->endTime = end;
-            group->startTime = start;
+            group->declareRange(start, end);
         } else {
-            group->sampleCount = count;
+            group->declareSampleCount(count);
         }
     }
     update();
@@ -151,7 +149,7 @@ ResamplerChannel* Resampler::addNamedAsyncChannel(const std::string& groupName) 
     RegistrationRollback rollback(groups);
     ResamplerChannelGroup* group = nullptr;
     for (const auto& candidate : groups) {
-        if (candidate->name == groupName) {
+        if (candidate->getName() == groupName) {
             group = candidate.get();
             break;
         }
@@ -173,29 +171,27 @@ ResamplerChannel* Resampler::addAsyncArrayChannel(const int32_t& isArray, int32_
                                                   double startTime, double endTime) {
     RegistrationRollback rollback(groups);
     ResamplerChannelGroup* group = createAsyncGroup();
-    group->channels.push_back(std::make_shared<ResamplerChannel>());
-    ResamplerChannel* channel = group->channels.back().get();
-    channel->resizeBuffers(group->inputBufferSize, group->outputBufferSize);
+    ResamplerChannel* channel = &group->addChannel();
+    channel->resizeBuffers(group->getInputBufferSize(), group->getOutputBufferSize());
     channel->setIsArray(isArray);
     channel->setArraySize(arraySize);
 
     // A refused size keeps the group and channel registered; they take part in nothing.
     const auto widenedSize = static_cast<uint64_t>(static_cast<int64_t>(arraySize));
     const char* refusal = nullptr;
-    if (group->outputBufferSize < widenedSize) {
+    if (group->getOutputBufferSize() < widenedSize) {
         refusal = "Output buffer to small.";
-    } else if (group->inputBufferSize / 2 < widenedSize) {
+    } else if (group->getInputBufferSize() / 2 < widenedSize) {
         refusal = "Input buffer to small.";
     }
     if (refusal != nullptr) {
-        channel->inert = true;
-        group->inert = true;
+        channel->makeInert();
+        group->makeInert();
         channelGroups[channel] = group;
         rollback.commit();
         throw std::invalid_argument(refusal);
     }
-    group->startTime = startTime;
-    group->endTime = endTime;
+    group->declareRange(startTime, endTime);
     update();
     channelGroups[channel] = group;
     rollback.commit();

@@ -11,7 +11,7 @@
 
 namespace {
 
-using Karvel::Tamlib::Resampler::Resampler;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ResamplerFixture;
 
@@ -20,33 +20,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
 const uint64_t kMaxRing = std::vector<double>().max_size();
 
-TEST(ParametersTest, FreshResamplerHasDefaults) {
-    for (int32_t method : {TAMLIB_METHOD_HOLD, TAMLIB_METHOD_LINEAR, TAMLIB_METHOD_ALIAS_FREE}) {
-        SCOPED_TRACE(method);
-        ResamplerFixture fixture(method);
-        ASSERT_NE(fixture.resampler(), nullptr);
-        const Resampler& r = fixture.core();
-        EXPECT_EQ(r.method, method);
-        EXPECT_EQ(r.samplerate, 1000.0);
-        EXPECT_EQ(r.inputBufferSize, 1000u);
-        EXPECT_EQ(r.outputBufferSize, 1000u);
-        EXPECT_EQ(r.transitionBandwithPercent, 16);
-        EXPECT_EQ(r.sidelobeAttenuationInDB, 60.0);
-        EXPECT_EQ(r.customEpsilon, -1.0);
-        EXPECT_EQ(r.epsilon, 1e-7);
-        EXPECT_EQ(r.maxWaitTimeInMs, kInf);
-        EXPECT_EQ(r.timeBase, TAMLIB_TIMEBASE_IMPLICIT);
-        EXPECT_EQ(r.initialOffset, 0.0);
-        EXPECT_TRUE(r.groups.empty());
-        // Values a calculate before any registration would read.
-        EXPECT_FALSE(r.noMoreData);
-        EXPECT_EQ(r.noMoreDataTime, 0.0);
-        EXPECT_EQ(r.allDataCount, 0u);
-        EXPECT_EQ(r.masterTimesWriteIndex, 0u);
-        EXPECT_TRUE(r.masterTimesStartPending);
-    }
-}
-
 TEST(ParametersTest, DeleteOfNullHandleDoesNothing) {
     EXPECT_EQ(deleteResampler(nullptr), 0);
 }
@@ -54,7 +27,7 @@ TEST(ParametersTest, DeleteOfNullHandleDoesNothing) {
 // Every setter's refusal: the exact message, and the value set before stays.
 TEST(ParametersTest, RejectedSetterKeepsOldValue) {
     using Apply = std::function<void(void*)>;
-    using Read = std::function<double(const Resampler&)>;
+    using Read = std::function<double(const StateProbe::Settings&)>;
     struct Row {
         const char* name;
         Apply accepted;
@@ -63,11 +36,13 @@ TEST(ParametersTest, RejectedSetterKeepsOldValue) {
         double keptValue;
         const char* message;
     };
-    const Read rate = [](const Resampler& r) { return r.samplerate; };
-    const Read input = [](const Resampler& r) { return double(r.inputBufferSize); };
-    const Read output = [](const Resampler& r) { return double(r.outputBufferSize); };
-    const Read sidelobe = [](const Resampler& r) { return r.sidelobeAttenuationInDB; };
-    const Read band = [](const Resampler& r) { return double(r.transitionBandwithPercent); };
+    const Read rate = [](const StateProbe::Settings& s) { return s.samplerate; };
+    const Read input = [](const StateProbe::Settings& s) { return double(s.inputBufferSize); };
+    const Read output = [](const StateProbe::Settings& s) { return double(s.outputBufferSize); };
+    const Read sidelobe = [](const StateProbe::Settings& s) { return s.sidelobeAttenuationInDB; };
+    const Read band = [](const StateProbe::Settings& s) {
+        return double(s.transitionBandwithPercent);
+    };
     const auto setRate = [](double v) { return [v](void* h) { setSamplerate(h, v); }; };
     const auto setInput = [](uint64_t v) { return [v](void* h) { setInputBufferSize(h, v); }; };
     const auto setOutput = [](uint64_t v) { return [v](void* h) { setOutputBufferSize(h, v); }; };
@@ -107,50 +82,43 @@ TEST(ParametersTest, RejectedSetterKeepsOldValue) {
         SCOPED_TRACE(row.name);
         ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
         row.accepted(fixture.resampler());
-        ASSERT_EQ(row.read(fixture.core()), row.keptValue);
+        ASSERT_EQ(row.read(StateProbe::settings(fixture.resampler())), row.keptValue);
         EXPECT_EQ(invalidArgumentMessage([&] { row.rejected(fixture.resampler()); }), row.message);
-        EXPECT_EQ(row.read(fixture.core()), row.keptValue);
+        EXPECT_EQ(row.read(StateProbe::settings(fixture.resampler())), row.keptValue);
     }
 }
 
 TEST(ParametersTest, AcceptedBoundaryValuesAreStored) {
     ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
     void* r = fixture.resampler();
-    const Resampler& core = fixture.core();
-
     setInputBufferSize(r, 1);
-    EXPECT_EQ(core.inputBufferSize, 3u);  // two spare entries
-    setInputBufferSize(r, 1000);
-    EXPECT_EQ(core.inputBufferSize, 1002u);
+    EXPECT_EQ(StateProbe::settings(r).inputBufferSize, 3u);  // two spare entries
     setOutputBufferSize(r, 1);
-    EXPECT_EQ(core.outputBufferSize, 1u);
-    EXPECT_EQ(core.masterTimes.size(), 1u);
-
+    EXPECT_EQ(StateProbe::settings(r).outputBufferSize, 1u);
     for (double attenuation : {0.0, 400.0}) {
         setSidelobeAttenuationInDB(r, attenuation);
-        EXPECT_EQ(core.sidelobeAttenuationInDB, attenuation);
+        EXPECT_EQ(StateProbe::settings(r).sidelobeAttenuationInDB, attenuation);
     }
     for (int32_t percent : {10, 100}) {
         setTransitionBandwithPercent(r, percent);
-        EXPECT_EQ(core.transitionBandwithPercent, percent);
+        EXPECT_EQ(StateProbe::settings(r).transitionBandwithPercent, percent);
     }
     // 0.0 >= NaN is false, so the setter stores it; initialize and calculate refuse it later.
     setSamplerate(r, kNaN);
-    EXPECT_TRUE(std::isnan(core.samplerate));
+    EXPECT_TRUE(std::isnan(StateProbe::settings(r).samplerate));
 }
 
+// A refused size neither rebuilds nor clears the rings: the stored samples still come out.
 TEST(ParametersTest, RefusedBufferSizeKeepsRingContents) {
     ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    setSamplerate(r, 10.0);
     void* channel = fixture.asyncChannel();
+    initialize(r);
     fixture.addSamples(channel, {0.1, 0.2, 0.3}, {7.0, 8.0, 9.0});
-    EXPECT_THROW(setInputBufferSize(fixture.resampler(), kMaxU64), std::invalid_argument);
-    EXPECT_THROW(setOutputBufferSize(fixture.resampler(), kMaxRing + 1), std::invalid_argument);
-    const auto& ring = ResamplerFixture::channelAt(channel).inputBuffer;
-    ASSERT_EQ(ring.size(), 1000u);
-    EXPECT_EQ(ring[0], 7.0);
-    EXPECT_EQ(ring[2], 9.0);
-    EXPECT_EQ(fixture.groupOf(channel).inputTimes[1], 0.2);
-    EXPECT_EQ(fixture.groupOf(channel).pendingCount, 3u);
+    EXPECT_THROW(setInputBufferSize(r, kMaxU64), std::invalid_argument);
+    EXPECT_THROW(setOutputBufferSize(r, kMaxRing + 1), std::invalid_argument);
+    EXPECT_EQ(fixture.calculateAndRead(channel).values, (std::vector<double>{7.0, 7.0, 8.0}));
 }
 
 // A rate or offset that cannot make a grid is refused before anything changes.
@@ -181,13 +149,13 @@ TEST(ParametersTest, NonFiniteOutputSettingsAreRefusedByInitializeAndCalculate) 
             setInitialOffset(r, row.offset);
 
             EXPECT_EQ(invalidArgumentMessage([&] { initialize(r); }), row.message);
-            EXPECT_EQ(fixture.core().epsilon, 1e-7);
-            EXPECT_TRUE(fixture.core().noMoreData);
+            EXPECT_EQ(StateProbe::settings(r).epsilon, 1e-7);
+            EXPECT_TRUE(StateProbe::settings(r).endOfDataPending);
 
             EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }), row.message);
-            EXPECT_EQ(fixture.core().masterTimesWriteIndex, 0u);
-            EXPECT_TRUE(fixture.core().masterTimesStartPending);
-            EXPECT_EQ(ResamplerFixture::channelAt(channel).samplesAdded, 3u);
+            EXPECT_TRUE(StateProbe::grid(r).times.empty());
+            EXPECT_TRUE(StateProbe::grid(r).startPending);
+            EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 3u);
         }
     }
 }
@@ -213,8 +181,8 @@ TEST(ParametersTest, InitializeSetsToleranceFromCustomEpsilonOrRate) {
         setCustomEpsilon(fixture.resampler(), row.customEpsilon);
         noMoreDataToAdd(fixture.resampler(), 1.0);
         initialize(fixture.resampler());
-        EXPECT_DOUBLE_EQ(fixture.core().epsilon, row.expected);
-        EXPECT_FALSE(fixture.core().noMoreData);
+        EXPECT_DOUBLE_EQ(StateProbe::settings(fixture.resampler()).epsilon, row.expected);
+        EXPECT_FALSE(StateProbe::settings(fixture.resampler()).endOfDataPending);
     }
 }
 

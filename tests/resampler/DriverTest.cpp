@@ -10,9 +10,9 @@
 
 namespace {
 
-using Karvel::Tamlib::Resampler::ResamplerChannelGroup;
 using TamlibTest::ChannelOutput;
 using TamlibTest::expectNear;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
@@ -104,9 +104,10 @@ TEST(DriverTest, GridIsSeededFromTheLatestOffset) {
         }
         initialize(fixture.resampler());
         calculate(fixture.resampler());
-        EXPECT_EQ(fixture.core().masterTimesWriteIndex, 1u);
-        EXPECT_EQ(fixture.core().masterTimes[0], row.expectedSeed);
-        EXPECT_FALSE(std::signbit(fixture.core().masterTimes[0]));
+        const std::vector<double> grid = StateProbe::grid(fixture.resampler()).times;
+        ASSERT_EQ(grid.size(), 1u);
+        EXPECT_EQ(grid[0], row.expectedSeed);
+        EXPECT_FALSE(std::signbit(grid[0]));
     }
 }
 
@@ -154,11 +155,7 @@ TEST(DriverTest, GridExtendsToTheTargetByRoundedSteps) {
             noMoreDataToAdd(r, row.endOfDataMs);
         }
         calculate(r);
-        const auto& core = fixture.core();
-        ASSERT_EQ(core.masterTimesWriteIndex, row.expectedMasterTimes);
-        for (uint64_t k = 0; k < row.expectedMasterTimes; ++k) {
-            EXPECT_EQ(core.masterTimes[k], 0.25 * double(k));
-        }
+        EXPECT_EQ(StateProbe::grid(r).times, ramp(row.expectedMasterTimes, 0.0, 0.25));
     }
 }
 
@@ -188,8 +185,8 @@ TEST(DriverTest, GridExtensionBeyondTheOutputRingThrows) {
         EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }),
                   row.refused ? "Output buffer to small." : "");
         if (row.refused) {
-            EXPECT_EQ(fixture.core().masterTimesWriteIndex, 0u);
-            EXPECT_TRUE(fixture.core().masterTimesStartPending);
+            EXPECT_TRUE(StateProbe::grid(r).times.empty());
+            EXPECT_TRUE(StateProbe::grid(r).startPending);
         }
     }
 }
@@ -213,7 +210,6 @@ TEST(DriverTest, ExplicitTimeBaseUsesExactlyTheGivenMasterTimes) {
         const ChannelOutput output = fixture.calculateAndRead(channel);
         EXPECT_EQ(output.times, master);
         EXPECT_EQ(output.values, (std::vector<double>{1.0, 1.0, 2.0, 3.0}));
-        EXPECT_EQ(fixture.core().masterTimesWriteIndex, 4u);
         ChannelOutput syncOutput;
         fixture.read(sync, syncOutput);
         EXPECT_EQ(syncOutput.times, master);
@@ -252,15 +248,27 @@ TEST(DriverTest, GapIsFilledAfterWaitingTooLong) {
         const ChannelOutput first = fixture.calculateAndRead(channel);
         EXPECT_EQ(first.times, ramp(13, 0.0, 0.125));
         EXPECT_EQ(first.values, row.firstValues);
-        EXPECT_EQ(fixture.groupOf(channel).newestInputTime(), 1.5);
+        EXPECT_EQ(StateProbe::group(r, channel).newestStamp, 1.5);
 
         fixture.addSamples(channel, {2.0}, {3.0});
         addBlockEndTimeInMiliseconds(channel, 2500.0);
         const ChannelOutput second = fixture.calculateAndRead(channel);
         EXPECT_EQ(second.times, ramp(7, 1.625, 0.125));
         EXPECT_EQ(second.values, row.secondValues);
-        EXPECT_EQ(fixture.groupOf(channel).newestInputTime(), 2.4);
+        EXPECT_EQ(StateProbe::group(r, channel).newestStamp, 2.4);
     }
+}
+
+// Without a maximum wait a group waits for ever: a block end far past the newest stamp fills
+// nothing, and the newest sample waits for its successor.
+TEST(DriverTest, DefaultWaitFillsNoGap) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    setSamplerate(fixture.resampler(), 8.0);
+    void* channel = fixture.asyncChannel();
+    initialize(fixture.resampler());
+    fixture.addSamples(channel, {0.0, 1.0}, {1.0, 2.0});
+    addBlockEndTimeInMiliseconds(channel, 50000.0);
+    EXPECT_EQ(fixture.calculateAndRead(channel).values, std::vector<double>(8, 1.0));
 }
 
 // End of data at 2.0 s: every group is filled with its newest value up to the last master time at
@@ -294,8 +302,6 @@ TEST(DriverTest, EndOfDataFillsEveryGroupUpToTheEndTime) {
     ChannelOutput silentOutput;
     fixture.read(silent, silentOutput);
     EXPECT_EQ(silentOutput.passCounts, (std::vector<uint64_t>{0}));
-    const auto& silentTimes = fixture.groupOf(silent).inputTimes;
-    EXPECT_EQ(silentTimes.back(), 0.0);
 
     // Once filled up to the end, a further pass has nothing left to give.
     const ChannelOutput after = fixture.calculateAndRead(busy);
@@ -317,13 +323,13 @@ TEST(DriverTest, UnequalSampleCountsStopThePassBeforeTheGrid) {
     EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }),
               "All channels must have the same number of samples added.");
     // The earlier group is prepared, the failing and later ones are not; no grid yet.
-    EXPECT_EQ(fixture.groupOf(early).inputWriteIndex, 3u);
-    EXPECT_EQ(ResamplerFixture::channelAt(early).samplesAdded, 0u);
-    EXPECT_EQ(ResamplerFixture::channelAt(a).samplesAdded, 2u);
-    EXPECT_EQ(ResamplerFixture::channelAt(b).samplesAdded, 1u);
-    EXPECT_EQ(fixture.groupOf(late).inputWriteIndex, 0u);
-    EXPECT_EQ(ResamplerFixture::channelAt(late).samplesAdded, 2u);
-    EXPECT_EQ(fixture.core().masterTimesWriteIndex, 0u);
+    EXPECT_EQ(StateProbe::group(r, early).pending, 3u);
+    EXPECT_EQ(StateProbe::channel(early).samplesAdded, 0u);
+    EXPECT_EQ(StateProbe::channel(a).samplesAdded, 2u);
+    EXPECT_EQ(StateProbe::channel(b).samplesAdded, 1u);
+    EXPECT_EQ(StateProbe::group(r, late).pending, 0u);
+    EXPECT_EQ(StateProbe::channel(late).samplesAdded, 2u);
+    EXPECT_TRUE(StateProbe::grid(r).times.empty());
 }
 
 }  // namespace

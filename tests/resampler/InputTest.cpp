@@ -4,16 +4,16 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ResamplerFixture.h"
 
 namespace {
 
-using Karvel::Tamlib::Resampler::ResamplerChannel;
-using Karvel::Tamlib::Resampler::ResamplerChannelGroup;
 using TamlibTest::ChannelOutput;
 using TamlibTest::expectNear;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ramp;
 using TamlibTest::ResamplerFixture;
@@ -25,24 +25,23 @@ TEST(InputTest, ValueRingKeepsTheNewestValuesAndCountsSamples) {
     ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
     void* channel = fixture.asyncChannel();
     fixture.addValues(channel, ramp(1500, 0.0, 1.0));
-    const ResamplerChannel& c = ResamplerFixture::channelAt(channel);
-    EXPECT_EQ(c.samplesAdded, 1500u);
-    EXPECT_EQ(c.inputWriteIndex, 500u);
+    EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 1500u);
     // Value v was written at slot v mod 1000; the newest thousand are 500..1499.
-    for (size_t slot = 0; slot < 1000; ++slot) {
-        const double expected = slot < 500 ? 1000.0 + slot : double(slot);
-        ASSERT_EQ(c.inputBuffer[slot], expected) << "slot " << slot;
+    std::vector<double> expected = ramp(1000, 0.0, 1.0);
+    for (size_t slot = 0; slot < 500; ++slot) {
+        expected[slot] += 1000.0;
     }
+    EXPECT_EQ(StateProbe::channel(channel).values, expected);
     addValue(fixture.resampler(), channel, -1.0);
-    EXPECT_EQ(c.inputBuffer[500], -1.0);
-    EXPECT_EQ(c.samplesAdded, 1501u);
+    EXPECT_EQ(StateProbe::channel(channel).values[500], -1.0);
+    EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 1501u);
 
     // An array channel counts one sample per call, whatever the values.
     void* array = fixture.arrayChannel(4);
     fixture.addValues(array, {1.0, 2.0, 3.0, 4.0});
     fixture.addValues(array, {5.0, 6.0, 7.0, 8.0});
-    EXPECT_EQ(ResamplerFixture::channelAt(array).samplesAdded, 2u);
-    EXPECT_EQ(ResamplerFixture::channelAt(array).inputBuffer[7], 8.0);
+    EXPECT_EQ(StateProbe::channel(array).samplesAdded, 2u);
+    EXPECT_EQ(StateProbe::channel(array).values[7], 8.0);
 }
 
 TEST(InputTest, TimeRingWrapsAndSkipsTheOrderCheckRightAfterTheWrap) {
@@ -50,19 +49,17 @@ TEST(InputTest, TimeRingWrapsAndSkipsTheOrderCheckRightAfterTheWrap) {
     void* r = fixture.resampler();
     setInputBufferSize(r, 3);  // a ring of 5
     void* channel = fixture.asyncChannel();
-    const ResamplerChannelGroup& group = fixture.groupOf(channel);
     const std::vector<double> first = {0.0, 1.0, 2.0, 3.0};
     addTimes(r, channel, first.data(), first.size());
     addTime(r, channel, 4.0);
-    EXPECT_EQ(group.inputWriteIndex, 0u);
+    EXPECT_EQ(StateProbe::group(r, channel).writeSlot, 0u);
     // The newest stamp lies at the ring's end now, and the check compares with slot -1 only
     // when the write position is not 0.
     addTime(r, channel, 1.5);
     const std::vector<double> second = {5.0, 6.0};
     addTimes(r, channel, second.data(), second.size());
-    EXPECT_EQ(group.inputTimes, (std::vector<double>{1.5, 5.0, 6.0, 3.0, 4.0}));
-    EXPECT_EQ(group.inputWriteIndex, 3u);
-    EXPECT_EQ(group.pendingCount, 8u);
+    EXPECT_EQ(StateProbe::group(r, channel).stamps, (std::vector<double>{1.5, 5.0, 6.0, 3.0, 4.0}));
+    EXPECT_EQ(StateProbe::group(r, channel).pending, 8u);
     EXPECT_EQ(invalidArgumentMessage([&] { addTime(r, channel, 5.5); }), "Invalid timestamps.");
 }
 
@@ -88,18 +85,18 @@ TEST(InputTest, TimeMasterStoresAndOthersMustRepeatTheBlock) {
         void* r = fixture.resampler();
         void* a = fixture.asyncChannel(100.0, 0.0);
         void* b = fixture.asyncChannel(100.0, 0.0);
-        ASSERT_EQ(&fixture.groupOf(a), &fixture.groupOf(b));
-        const ResamplerChannelGroup& group = fixture.groupOf(a);
+        ASSERT_EQ(StateProbe::group(r, a).index, StateProbe::group(r, b).index);
         // b gives its stamps first, so b is the time master although a registered first.
         addTimes(r, b, block.data(), block.size());
-        EXPECT_EQ(group.timeMasterChannel, b);
+        EXPECT_EQ(StateProbe::group(r, a).timeMaster, b);
         EXPECT_EQ(
             invalidArgumentMessage([&] { addTimes(r, a, row.repeat.data(), row.repeat.size()); }),
             row.message);
         // A follower never stores.
-        EXPECT_EQ(group.pendingCount, 3u);
-        EXPECT_EQ(group.inputWriteIndex, 3u);
-        EXPECT_EQ(group.inputTimes[2], 0.7);
+        const StateProbe::GroupView group = StateProbe::group(r, a);
+        EXPECT_EQ(group.pending, 3u);
+        EXPECT_EQ(group.writeSlot, 3u);
+        EXPECT_EQ(group.stamps[2], 0.7);
     }
 }
 
@@ -119,7 +116,6 @@ TEST(InputTest, BlockStartingBeforeTheNewestStampIsRefusedExceptForAliasFree) {
         ResamplerFixture fixture(row.method);
         void* r = fixture.resampler();
         void* channel = fixture.asyncChannel(1000.0, 0.0);
-        const ResamplerChannelGroup& group = fixture.groupOf(channel);
         const std::vector<double> start = {0.0, 0.001};
         addTimes(r, channel, start.data(), start.size());
 
@@ -128,14 +124,13 @@ TEST(InputTest, BlockStartingBeforeTheNewestStampIsRefusedExceptForAliasFree) {
             invalidArgumentMessage([&] { addTimes(r, channel, early.data(), early.size()); });
         EXPECT_EQ(message, row.refused ? "Invalid timestamps." : "");
         const uint64_t stored = row.refused ? 2 : 4;
-        EXPECT_EQ(group.pendingCount, stored);
-        EXPECT_EQ(group.inputWriteIndex, stored);
+        EXPECT_EQ(StateProbe::group(r, channel).pending, stored);
 
         // Equal to the newest passes, and stamps inside one block are not compared.
-        const double newest = group.inputTimes[stored - 1];
+        const double newest = StateProbe::group(r, channel).newestStamp;
         const std::vector<double> equal = {newest, newest - 0.0005};
         EXPECT_NO_THROW(addTimes(r, channel, equal.data(), equal.size()));
-        EXPECT_EQ(group.pendingCount, stored + 2);
+        EXPECT_EQ(StateProbe::group(r, channel).pending, stored + 2);
     }
 }
 
@@ -144,7 +139,7 @@ TEST(InputTest, RateDefinedGroupSkipsTheOrderCheckForHostStamps) {
     void* channel = fixture.syncChannel(100.0, 0.0);
     addTime(fixture.resampler(), channel, 5.0);
     EXPECT_NO_THROW(addTime(fixture.resampler(), channel, 1.0));
-    EXPECT_EQ(fixture.groupOf(channel).pendingCount, 2u);
+    EXPECT_EQ(StateProbe::group(fixture.resampler(), channel).pending, 2u);
 }
 
 TEST(InputTest, NonFiniteStampsAreRefusedAndNothingIsStored) {
@@ -166,7 +161,6 @@ TEST(InputTest, NonFiniteStampsAreRefusedAndNothingIsStored) {
             void* r = fixture.resampler();
             void* leader = fixture.asyncChannel(100.0, 0.0);
             void* follower = fixture.asyncChannel(100.0, 0.0);
-            const ResamplerChannelGroup& group = fixture.groupOf(leader);
             const bool hasLeader = row.call == Call::Follower;
             if (hasLeader) {
                 addTime(r, leader, 0.25);
@@ -189,10 +183,11 @@ TEST(InputTest, NonFiniteStampsAreRefusedAndNothingIsStored) {
                 }
             });
             EXPECT_EQ(message, "Invalid timestamps.");
-            EXPECT_EQ(fixture.core().masterTimesWriteIndex, 0u);
-            EXPECT_EQ(group.pendingCount, hasLeader ? 1u : 0u);
-            EXPECT_EQ(group.inputWriteIndex, hasLeader ? 1u : 0u);
-            EXPECT_EQ(group.timeMasterChannel, hasLeader ? leader : nullptr);
+            EXPECT_TRUE(StateProbe::grid(r).times.empty());
+            const StateProbe::GroupView group = StateProbe::group(r, leader);
+            EXPECT_EQ(group.pending, hasLeader ? 1u : 0u);
+            EXPECT_EQ(group.writeSlot, hasLeader ? 1u : 0u);
+            EXPECT_EQ(group.timeMaster, hasLeader ? leader : nullptr);
         }
     }
 }
@@ -209,12 +204,12 @@ TEST(InputTest, EmptyBlocksChangeNothing) {
     addTimes(r, array, nullptr, 0);
     addMasterTimes(r, nullptr, 0);
     for (void* channel : {scalar, array}) {
-        EXPECT_EQ(ResamplerFixture::channelAt(channel).samplesAdded, 0u);
-        EXPECT_EQ(ResamplerFixture::channelAt(channel).inputWriteIndex, 0u);
-        EXPECT_EQ(fixture.groupOf(channel).timeMasterChannel, nullptr);
-        EXPECT_EQ(fixture.groupOf(channel).pendingCount, 0u);
+        EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 0u);
+        EXPECT_EQ(StateProbe::channel(channel).writeSlot, 0u);
+        EXPECT_EQ(StateProbe::group(r, channel).timeMaster, nullptr);
+        EXPECT_EQ(StateProbe::group(r, channel).pending, 0u);
     }
-    EXPECT_EQ(fixture.core().masterTimesWriteIndex, 0u);
+    EXPECT_TRUE(StateProbe::grid(r).times.empty());
 }
 
 // Sample k of a rate-defined group lies at offset + k / rate; the time master's block is stored
@@ -226,82 +221,53 @@ TEST(InputTest, RateDefinedGroupGeneratesItsStamps) {
     setTimeBase(r, TAMLIB_TIMEBASE_EXPLICIT);
     void* a = fixture.syncChannel(100.0, 2.0);
     void* b = fixture.syncChannel(100.0, 2.0);
-    const ResamplerChannelGroup& group = fixture.groupOf(a);
 
     // No samples yet: the first block does not start.
     calculate(r);
-    EXPECT_TRUE(group.firstBlock);
-    EXPECT_EQ(group.inputWriteIndex, 0u);
-    EXPECT_EQ(group.pendingCount, 0u);
+    EXPECT_EQ(StateProbe::group(r, a).writeSlot, 0u);
+    EXPECT_EQ(StateProbe::group(r, a).pending, 0u);
 
-    fixture.addValues(a, ramp(5, 0.0, 1.0));
-    fixture.addValues(b, ramp(5, 0.0, 1.0));
-    calculate(r);
-    EXPECT_FALSE(group.firstBlock);
-    EXPECT_EQ(group.inputTimes[0], 2.0);
-    expectNear({group.inputTimes.begin(), group.inputTimes.begin() + 5},
-               {2.0, 2.01, 2.02, 2.03, 2.04}, 1e-12);
-    EXPECT_EQ(group.pendingCount, 5u);
-    EXPECT_EQ(ResamplerFixture::channelAt(a).samplesAdded, 0u);
-
-    fixture.addValues(a, ramp(3, 5.0, 1.0));
-    fixture.addValues(b, ramp(3, 5.0, 1.0));
-    calculate(r);
-    expectNear({group.inputTimes.begin() + 5, group.inputTimes.begin() + 8}, {2.05, 2.06, 2.07},
-               1e-12);
-    EXPECT_EQ(group.inputWriteIndex, 8u);
-    EXPECT_EQ(group.pendingCount, 8u);
+    for (const auto& [first, count] : {std::pair{0.0, size_t{5}}, std::pair{5.0, size_t{3}}}) {
+        fixture.addValues(a, ramp(count, first, 1.0));
+        fixture.addValues(b, ramp(count, first, 1.0));
+        calculate(r);
+    }
+    const StateProbe::GroupView group = StateProbe::group(r, a);
+    EXPECT_EQ(group.stamps[0], 2.0);
+    expectNear({group.stamps.begin(), group.stamps.begin() + 8}, ramp(8, 2.0, 0.01), 1e-12);
+    EXPECT_EQ(group.writeSlot, 8u);
+    EXPECT_EQ(group.pending, 8u);
+    EXPECT_EQ(StateProbe::channel(a).samplesAdded, 0u);
 }
 
+// A refused block end or end time keeps what was given before: the grid still ends at 1.5 s.
 TEST(InputTest, BlockEndAndEndOfDataValidation) {
     ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
     void* r = fixture.resampler();
-    void* a = fixture.asyncChannel(100.0, 0.0);
-    void* b = fixture.asyncChannel(100.0, 0.0);
-    addBlockEndTimeInMiliseconds(a, 1500.0);
-    EXPECT_EQ(ResamplerFixture::channelAt(a).blockEndTimeInMiliseconds, 1500.0);
-    EXPECT_EQ(ResamplerFixture::channelAt(b).blockEndTimeInMiliseconds, kInf);
-
+    setSamplerate(r, 4.0);
+    void* channel = fixture.asyncChannel();
+    initialize(r);
+    fixture.addSamples(channel, {0.0, 3.0}, {1.0, 2.0});
+    addBlockEndTimeInMiliseconds(channel, 1500.0);
     const char* blockMessage = "Block end time must be a number or positive infinity.";
-    EXPECT_EQ(invalidArgumentMessage([&] { addBlockEndTimeInMiliseconds(a, kNaN); }), blockMessage);
-    EXPECT_EQ(invalidArgumentMessage([&] { addBlockEndTimeInMiliseconds(a, -kInf); }),
-              blockMessage);
-    EXPECT_EQ(ResamplerFixture::channelAt(a).blockEndTimeInMiliseconds, 1500.0);
-    addBlockEndTimeInMiliseconds(a, kInf);  // none given again
-    EXPECT_EQ(ResamplerFixture::channelAt(a).blockEndTimeInMiliseconds, kInf);
-
+    for (double bad : {kNaN, -kInf}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(invalidArgumentMessage([&] { addBlockEndTimeInMiliseconds(channel, bad); }),
+                  blockMessage);
+    }
     for (double bad : {kNaN, kInf, -kInf}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(invalidArgumentMessage([&] { noMoreDataToAdd(r, bad); }),
                   "End time must be a finite number.");
-        EXPECT_FALSE(fixture.core().noMoreData);
+        EXPECT_FALSE(StateProbe::settings(r).endOfDataPending);
     }
+    calculate(r);
+    EXPECT_EQ(StateProbe::grid(r).times, ramp(7, 0.0, 0.25));
+    addBlockEndTimeInMiliseconds(channel, kInf);  // none given again: on to the newest stamp
+    calculate(r);
+    EXPECT_EQ(StateProbe::grid(r).times, ramp(13, 0.0, 0.25));
     noMoreDataToAdd(r, -20.0);
-    EXPECT_TRUE(fixture.core().noMoreData);
-    EXPECT_EQ(fixture.core().noMoreDataTime, -20.0);
-}
-
-// Samples at k x 0.5 s with value k, two per pass through an input ring of five: the read
-// position wraps many times. Output j lies at j x 0.25 s; hold keeps floor(j / 2), linear gives
-// j / 2, midway values included. 9.5 s waits for a successor.
-TEST(InputTest, StreamingThroughASmallInputRing) {
-    for (int32_t method : {TAMLIB_METHOD_HOLD, TAMLIB_METHOD_LINEAR}) {
-        SCOPED_TRACE(method == TAMLIB_METHOD_HOLD ? "hold" : "linear");
-        ResamplerFixture fixture(method);
-        void* r = fixture.resampler();
-        setSamplerate(r, 4.0);
-        setInputBufferSize(r, 3);
-        void* channel = fixture.asyncChannel();
-        initialize(r);
-        const ChannelOutput output =
-            fixture.stream(channel, ramp(20, 0.0, 0.5), ramp(20, 0.0, 1.0), 2);
-        ASSERT_EQ(output.size(), 38u);
-        for (size_t j = 0; j < output.size(); ++j) {
-            EXPECT_EQ(output.times[j], 0.25 * double(j)) << j;
-            const double held = double(j / 2);
-            EXPECT_EQ(output.values[j], method == TAMLIB_METHOD_HOLD ? held : 0.5 * double(j)) << j;
-        }
-    }
+    EXPECT_TRUE(StateProbe::settings(r).endOfDataPending);
 }
 
 }  // namespace

@@ -11,26 +11,12 @@
 
 namespace {
 
-using Karvel::Tamlib::Resampler::ResamplerChannel;
-using Karvel::Tamlib::Resampler::ResamplerChannelGroup;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 using TamlibTest::ResamplerFixture;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Index in the resampler's group list of the group that holds the channel.
-size_t groupIndexOf(const ResamplerFixture& fixture, void* channel) {
-    const auto& groups = fixture.core().groups;
-    for (size_t g = 0; g < groups.size(); ++g) {
-        for (const auto& held : groups[g]->channels) {
-            if (held.get() == channel) {
-                return g;
-            }
-        }
-    }
-    return groups.size();
-}
 
 // Each row registers a sequence of channels; the expected group index of each channel follows
 // from the rule "same rate and same offset within 2.2e-16, whatever the timing".
@@ -79,59 +65,52 @@ TEST(RegistrationTest, ChannelsShareAGroupExactlyWhenRateAndOffsetMatch) {
         }
         const size_t groupCount =
             *std::max_element(row.expectedGroups.begin(), row.expectedGroups.end()) + 1;
-        EXPECT_EQ(fixture.core().groups.size(), groupCount);
+        EXPECT_EQ(StateProbe::groupCount(fixture.resampler()), groupCount);
         for (size_t c = 0; c < channels.size(); ++c) {
-            EXPECT_EQ(groupIndexOf(fixture, channels[c]), row.expectedGroups[c]) << "channel " << c;
-            // The lookup the input and output calls use agrees with the list.
-            EXPECT_EQ(&fixture.groupOf(channels[c]),
-                      fixture.core().groups[row.expectedGroups[c]].get());
+            EXPECT_EQ(StateProbe::group(fixture.resampler(), channels[c]).index,
+                      row.expectedGroups[c])
+                << "channel " << c;
         }
     }
 }
 
-TEST(RegistrationTest, NewGroupStoresTimingAndDeclarationsJoinedOnesDoNot) {
+// Only the registration that opens a group declares its count or range; a joining channel's
+// declaration is ignored. sync2 takes the resampler's offset, whatever it is given.
+TEST(RegistrationTest, DeclarationsAndOffsetsOfNewAndJoinedGroups) {
     ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
     void* r = fixture.resampler();
-    void* sync = fixture.syncChannel(100.0, 0.5, 42);
+    setSamplerate(r, 10.0);
+    setInitialOffset(r, 0.25);
+    void* counted = fixture.syncChannel(100.0, 0.5, 42);
     void* ranged = nullptr;
     addAsyncChannel3(r, &ranged, 200.0, 0.0, 1.5, 2.5);
     void* joined = nullptr;
     addAsyncChannel3(r, &joined, 200.0, 0.0, 7.0, 9.0);
-
-    const ResamplerChannelGroup& syncGroup = fixture.groupOf(sync);
-    EXPECT_EQ(syncGroup.timing, Karvel::Tamlib::Resampler::RateDefined);
-    EXPECT_EQ(syncGroup.samplerate, 100.0);
-    EXPECT_EQ(syncGroup.initialOffset, 0.5);
-    EXPECT_EQ(syncGroup.sampleCount, 42);
-
-    const ResamplerChannelGroup& rangedGroup = fixture.groupOf(joined);
-    EXPECT_EQ(&rangedGroup, &fixture.groupOf(ranged));
-    EXPECT_EQ(rangedGroup.timing, Karvel::Tamlib::Resampler::Timestamped);
-    EXPECT_EQ(rangedGroup.startTime, 1.5);
-    EXPECT_EQ(rangedGroup.endTime, 2.5);
-}
-
-TEST(RegistrationTest, SyncChannel2TakesTheResamplerOffsetAndIgnoresItsOwn) {
-    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
-    void* r = fixture.resampler();
-    setInitialOffset(r, 0.25);
-    std::vector<void*> channels;
+    std::vector<void*> sync2;
     for (double ignored : {0.0, 7.0, -3.0, kNaN, kInf}) {
-        void* channel = nullptr;
-        addSyncChannel2(r, &channel, 100.0, ignored, -1.0, -1.0);
-        channels.push_back(channel);
+        sync2.push_back(nullptr);
+        addSyncChannel2(r, &sync2.back(), 100.0, ignored, 0.0, 1.0);
     }
-    ASSERT_EQ(fixture.core().groups.size(), 1u);
-    EXPECT_EQ(fixture.core().groups[0]->channels.size(), channels.size());
-    EXPECT_EQ(fixture.core().groups[0]->initialOffset, 0.25);
-
-    // A new resampler offset opens a new group at the same rate.
+    // At the new resampler offset sync2 joins the counted group, declaring nothing.
     setInitialOffset(r, 0.5);
     void* later = nullptr;
-    addSyncChannel2(r, &later, 100.0, 0.25, 0.0, 1.0);
-    ASSERT_EQ(fixture.core().groups.size(), 2u);
-    EXPECT_EQ(fixture.groupOf(later).initialOffset, 0.5);
-    EXPECT_EQ(fixture.groupOf(later).endTime, 1.0);
+    addSyncChannel2(r, &later, 100.0, 0.25, 0.0, 2.0);
+    EXPECT_EQ(StateProbe::group(r, joined).index, StateProbe::group(r, ranged).index);
+    EXPECT_EQ(StateProbe::group(r, later).index, StateProbe::group(r, counted).index);
+    EXPECT_EQ(StateProbe::group(r, sync2.front()).channelCount, sync2.size());
+    EXPECT_EQ(StateProbe::groupCount(r), 3u);
+
+    initialize(r);
+    const auto expected = [&](void* channel) {
+        uint64_t count = 0;
+        calculateDataCountOfChannel(r, channel, &count);
+        return count;
+    };
+    EXPECT_EQ(expected(counted), 4u);  // 42 x 10 / 100, rounded
+    EXPECT_EQ(expected(ranged), 11u);  // 1.5 .. 2.5 s at 10 Hz
+    EXPECT_EQ(expected(joined), 11u);
+    EXPECT_EQ(expected(sync2.front()), 11u);
+    EXPECT_EQ(expected(later), 4u);
 }
 
 // A refused registration leaves no group, no channel and no handle, and does not clear the rings
@@ -167,21 +146,21 @@ TEST(RegistrationTest, RefusedRegistrationLeavesNothingBehind) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+        void* r = fixture.resampler();
         void* existing = fixture.asyncChannel();
         fixture.addSamples(existing, {0.5}, {3.0});
         void* sentinel = &fixture;
         void* channel = sentinel;
-        EXPECT_EQ(invalidArgumentMessage([&] { row.call(fixture.resampler(), &channel); }),
-                  row.message);
+        EXPECT_EQ(invalidArgumentMessage([&] { row.call(r, &channel); }), row.message);
         EXPECT_EQ(channel, sentinel);
-        ASSERT_EQ(fixture.core().groups.size(), 1u);
-        EXPECT_EQ(fixture.core().groups[0]->channels.size(), 1u);
-        EXPECT_EQ(ResamplerFixture::channelAt(existing).inputBuffer[0], 3.0);
-        EXPECT_EQ(fixture.groupOf(existing).inputTimes[0], 0.5);
+        ASSERT_EQ(StateProbe::groupCount(r), 1u);
+        EXPECT_EQ(StateProbe::group(r, existing).channelCount, 1u);
+        EXPECT_EQ(StateProbe::channel(existing).values[0], 3.0);
+        EXPECT_EQ(StateProbe::group(r, existing).stamps[0], 0.5);
 
         // A later registration at the default rate and offset finds the existing default group.
         void* next = fixture.syncChannel(1000.0, 0.0);
-        EXPECT_EQ(&fixture.groupOf(next), &fixture.groupOf(existing));
+        EXPECT_EQ(StateProbe::group(r, next).index, 0u);
     }
 }
 
@@ -212,15 +191,16 @@ TEST(RegistrationTest, ArrayChannelSizeRefusals) {
                   }),
                   row.message);
         // Accepted or refused, the group and the channel are registered.
-        ASSERT_EQ(fixture.core().groups.size(), 1u);
-        ASSERT_EQ(fixture.core().groups[0]->channels.size(), 1u);
-        const ResamplerChannel& registered = *fixture.core().groups[0]->channels[0];
-        EXPECT_EQ(registered.arraySize, row.arraySize);
-        if (std::string(row.message).empty()) {
-            EXPECT_EQ(channel, &registered);
-            EXPECT_EQ(fixture.core().groups[0]->endTime, 2.0);
-        } else {
-            EXPECT_EQ(channel, sentinel);
+        ASSERT_EQ(StateProbe::groupCount(fixture.resampler()), 1u);
+        void* registered = StateProbe::channelAt(fixture.resampler(), 0, 0);
+        const bool accepted = std::string(row.message).empty();
+        EXPECT_EQ(channel, accepted ? registered : sentinel);
+        if (accepted) {
+            // The declared range of 0 .. 2 s at 1000 Hz.
+            initialize(fixture.resampler());
+            uint64_t count = 0;
+            calculateDataCountOfChannel(fixture.resampler(), channel, &count);
+            EXPECT_EQ(count, 2001u);
         }
     }
 }
@@ -238,12 +218,12 @@ TEST(RegistrationTest, RefusedArrayChannelIsInert) {
     initialize(r);
 
     // A host that found the channel anyway gets nothing stored and nothing out of it.
-    void* refused = fixture.core().groups[0]->channels[0].get();
+    void* refused = StateProbe::channelAt(r, 0, 0);
     const std::vector<double> values(800, 1.0);
     addData(r, refused, values.data(), values.size());
     addTime(r, refused, 0.0);
-    EXPECT_EQ(ResamplerFixture::channelAt(refused).samplesAdded, 0u);
-    EXPECT_EQ(fixture.core().groups[0]->pendingCount, 0u);
+    EXPECT_EQ(StateProbe::channel(refused).samplesAdded, 0u);
+    EXPECT_EQ(StateProbe::group(r, refused).pending, 0u);
 
     fixture.addSamples(channel, {0.0, 0.25, 0.5}, {1.0, 2.0, 3.0});
     const auto output = fixture.calculateAndRead(channel);
@@ -251,7 +231,8 @@ TEST(RegistrationTest, RefusedArrayChannelIsInert) {
     EXPECT_EQ(fixture.count(refused), 0u);
 }
 
-// Every registration rebuilds the rings: contents go, positions and counters stay.
+// Every registration rebuilds the rings: contents go, positions and counters stay, and the grid
+// starts afresh.
 TEST(RegistrationTest, RegistrationZeroFillsRingsAndKeepsPositions) {
     ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
     void* r = fixture.resampler();
@@ -259,36 +240,18 @@ TEST(RegistrationTest, RegistrationZeroFillsRingsAndKeepsPositions) {
     initialize(r);
     void* first = fixture.asyncChannel();
     fixture.addSamples(first, {0.0, 0.25, 0.5, 0.75}, {1.0, 2.0, 3.0, 4.0});
-    calculate(r);
-    const ResamplerChannelGroup& group = fixture.groupOf(first);
-    const ResamplerChannel& channel = ResamplerFixture::channelAt(first);
-    const uint64_t readIndex = group.inputReadIndex;
-    const uint64_t pending = group.pendingCount;
-    const uint64_t masterRead = group.masterTimesReadIndex;
-    const uint64_t outputWrite = group.outputWriteIndex;
-    ASSERT_EQ(outputWrite, 3u);  // 0.0, 0.25 and 0.5 produced
-    ASSERT_EQ(fixture.core().masterTimesWriteIndex, 4u);
-    ASSERT_FALSE(fixture.core().masterTimesStartPending);
+    ASSERT_EQ(fixture.calculateAndRead(first).size(), 3u);  // 0.75 waits for a successor
+    ASSERT_FALSE(StateProbe::grid(r).startPending);
 
     fixture.syncChannel(100.0, 0.0);
-
-    const auto allZero = [](const std::vector<double>& ring) {
-        return std::all_of(ring.begin(), ring.end(), [](double v) { return v == 0.0; });
-    };
-    EXPECT_TRUE(allZero(channel.inputBuffer));
-    EXPECT_TRUE(allZero(channel.outputBuffer));
-    EXPECT_TRUE(allZero(group.inputTimes));
-    EXPECT_TRUE(allZero(group.outputTimes));
-    EXPECT_TRUE(allZero(fixture.core().masterTimes));
-    EXPECT_EQ(channel.inputWriteIndex, 4u);
-    EXPECT_EQ(group.inputWriteIndex, 4u);
-    EXPECT_EQ(group.inputReadIndex, readIndex);
-    EXPECT_EQ(group.pendingCount, pending);
-    EXPECT_EQ(group.masterTimesReadIndex, masterRead);
-    EXPECT_EQ(group.outputWriteIndex, outputWrite);
-    // The master times start afresh.
-    EXPECT_EQ(fixture.core().masterTimesWriteIndex, 0u);
-    EXPECT_TRUE(fixture.core().masterTimesStartPending);
+    const auto zeros = [](size_t count) { return std::vector<double>(count, 0.0); };
+    EXPECT_EQ(StateProbe::channel(first).values, zeros(1000));
+    EXPECT_EQ(StateProbe::group(r, first).stamps, zeros(1000));
+    EXPECT_EQ(StateProbe::channel(first).writeSlot, 4u);
+    EXPECT_EQ(StateProbe::group(r, first).writeSlot, 4u);
+    EXPECT_EQ(StateProbe::group(r, first).pending, 1u);
+    EXPECT_EQ(StateProbe::grid(r).times, zeros(0));
+    EXPECT_TRUE(StateProbe::grid(r).startPending);
 }
 
 }  // namespace

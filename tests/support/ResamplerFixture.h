@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "resampler/Resampler.h"
+#include "support/StateProbe.h"
 #include "tamlib/resampler.h"
 
 namespace TamlibTest {
@@ -48,17 +48,6 @@ public:
     ResamplerFixture& operator=(const ResamplerFixture&) = delete;
 
     void* resampler() const { return handle; }
-    // The object behind the handle, for state the exports do not show.
-    Karvel::Tamlib::Resampler::Resampler& core() const {
-        return *static_cast<Karvel::Tamlib::Resampler::Resampler*>(handle);
-    }
-    Karvel::Tamlib::Resampler::ResamplerChannelGroup& groupOf(void* channel) const {
-        return *core().findGroupOfChannel(
-            static_cast<Karvel::Tamlib::Resampler::ResamplerChannel*>(channel));
-    }
-    static Karvel::Tamlib::Resampler::ResamplerChannel& channelAt(void* channel) {
-        return *static_cast<Karvel::Tamlib::Resampler::ResamplerChannel*>(channel);
-    }
 
     void* asyncChannel() {
         void* channel = nullptr;
@@ -104,7 +93,8 @@ public:
         uint64_t count = 0;
         getResampledDataCount(handle, channel, &count);
         output.passCounts.push_back(count);
-        const uint64_t piece = std::max<uint64_t>(1, core().outputBufferSize - 1);
+        const uint64_t piece =
+            std::max<uint64_t>(1, StateProbe::settings(handle).outputBufferSize - 1);
         for (uint64_t done = 0; done < count;) {
             const uint64_t n = std::min(piece, count - done);
             std::vector<double> times(n);
@@ -140,52 +130,6 @@ public:
 
 private:
     void* handle = nullptr;
-};
-
-// The worked set-up of the hold and linear methods: output at 2 Hz from 0.5 s, tolerance
-// customEpsilon seconds, one asynchronous channel.
-struct WorkedSetup {
-    WorkedSetup(int32_t method, double customEpsilon = 1e-6) : fixture(method) {
-        setSamplerate(fixture.resampler(), 2.0);
-        setInitialOffset(fixture.resampler(), 0.5);
-        setCustomEpsilon(fixture.resampler(), customEpsilon);
-        channel = fixture.asyncChannel();
-        initialize(fixture.resampler());
-    }
-    ChannelOutput calculateAndRead() { return fixture.calculateAndRead(channel); }
-    ResamplerFixture fixture;
-    void* channel = nullptr;
-};
-
-// 300 samples about 1 ms apart, each stamp moved by up to 0.4 ms (still strictly increasing),
-// streamed in blocks of 10 through rings of 16 input and 13 output samples onto a 1 kHz grid, so
-// that runs of outputs wrap in both rings.
-struct JitteredStream {
-    explicit JitteredStream(int32_t method) {
-        for (size_t i = 0; i < 300; ++i) {
-            const auto x = static_cast<double>(i);
-            stamps.push_back(0.001 * x + 0.0004 * std::sin(1.7 * x));
-            values.push_back(std::cos(0.37 * x) * x);
-        }
-        ResamplerFixture fixture(method);
-        setSamplerate(fixture.resampler(), 1000.0);
-        setInputBufferSize(fixture.resampler(), 16);
-        setOutputBufferSize(fixture.resampler(), 13);
-        void* channel = fixture.asyncChannel();
-        initialize(fixture.resampler());
-        output = fixture.stream(channel, stamps, values, 10);
-    }
-    // The index of the newest sample stamped at or before t.
-    size_t sampleAtOrBefore(double t) const {
-        size_t index = 0;
-        while (index + 1 < stamps.size() && stamps[index + 1] <= t) {
-            ++index;
-        }
-        return index;
-    }
-    std::vector<double> stamps;
-    std::vector<double> values;
-    ChannelOutput output;
 };
 
 // start, start + step, ... (count values).

@@ -47,6 +47,7 @@ const std::vector<Rejection>& rejections() {
     return rows;
 }
 
+// Caught by the base class: the hierarchy survives the crossing as well as the exact type.
 TEST(ExceptionCrossing, HostCatchesInvalidArgumentWithItsMessage) {
     for (const Rejection& row : rejections()) {
         SCOPED_TRACE(row.name);
@@ -56,27 +57,13 @@ TEST(ExceptionCrossing, HostCatchesInvalidArgumentWithItsMessage) {
         bool caught = false;
         try {
             row.call(resampler);
-        } catch (const std::invalid_argument& error) {
-            caught = true;
+        } catch (const std::logic_error& error) {
+            caught = dynamic_cast<const std::invalid_argument*>(&error) != nullptr;
             EXPECT_EQ(std::string(error.what()), row.message);
         }
         EXPECT_TRUE(caught);
         deleteResampler(resampler);
     }
-}
-
-TEST(ExceptionCrossing, BaseClassHandlerMatchesAcrossTheBoundary) {
-    void* resampler = nullptr;
-    createResamplerLinear(&resampler);
-    bool caught = false;
-    try {
-        setSamplerate(resampler, -5.0);
-    } catch (const std::logic_error& error) {
-        // std::invalid_argument derives from std::logic_error: the hierarchy survives the crossing.
-        caught = dynamic_cast<const std::invalid_argument*>(&error) != nullptr;
-    }
-    EXPECT_TRUE(caught);
-    deleteResampler(resampler);
 }
 
 // A thousand exceptions allocated in the library and released by the host: a mismatch of the

@@ -5,14 +5,13 @@
 #include <cstdint>
 
 #include "resampler/Resampler.h"
-#include "resampler/Ring.h"
 
 namespace Karvel::Tamlib::Resampler {
 
 template <typename WriteValues>
 void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues) {
-    skipOverwrittenInput(group);
-    if (group.pendingCount < 2) {
+    group.skipOverwrittenInput();
+    if (group.getPendingCount() < 2) {
         return;
     }
     uint64_t available = masterTimesAvailable(group);
@@ -20,22 +19,20 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
         return;
     }
     const double newest = newestMasterTime();
-    double time = masterTimes[group.masterTimesReadIndex];
+    double time = masterTimes[group.getMasterTimesReadIndex()];
     if (!(newest > time)) {
         return;
     }
     // The ring positions live in locals for the walk and go back to the group at its end, so
     // that no step waits on a store to the group.
     const double tolerance = epsilon;
-    const uint64_t inputSize = group.inputBufferSize;
+    const uint64_t inputSize = group.getInputBufferSize();
     const uint64_t masterSize = outputBufferSize;
-    const uint64_t outputSize = group.outputBufferSize;
-    const double* inputTimes = group.inputTimes.data();
+    const double* inputTimes = group.inputTimesData();
     const double* master = masterTimes.data();
-    uint64_t read = group.inputReadIndex;
-    uint64_t pending = group.pendingCount;
-    const uint64_t firstMaster = group.masterTimesReadIndex;
-    uint64_t masterIndex = firstMaster;
+    uint64_t read = group.getInputReadIndex();
+    uint64_t pending = group.getPendingCount();
+    uint64_t masterIndex = group.getMasterTimesReadIndex();
     uint64_t produced = 0;
     // A sample belongs to an output at `time` when it lies not more than epsilon after it; the
     // input is consumed while its next sample belongs.
@@ -104,15 +101,8 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
             break;
         }
     }
-    Ring::copyAcross(masterTimes.data(), masterSize, firstMaster, group.outputTimes.data(),
-                     outputSize, group.outputWriteIndex, produced);
-    group.inputReadIndex = read;
-    group.pendingCount = pending;
-    group.masterTimesReadIndex = masterIndex;
-    group.outputWriteIndex = (group.outputWriteIndex + produced % outputSize) % outputSize;
-    group.masterTimesRead += produced;
-    group.resampledCount += produced;
-    group.hasProduced = group.hasProduced || produced > 0;
+    group.setInputCursor(read, pending);
+    group.takeMasterTimes(master, masterSize, produced);
 }
 
 }  // namespace Karvel::Tamlib::Resampler

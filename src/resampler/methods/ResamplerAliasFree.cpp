@@ -62,7 +62,7 @@ ResamplerChannel* ResamplerAliasFree::addAsyncChannel() {
 }
 
 bool ResamplerAliasFree::isChannelUnsupported(const ResamplerChannel& channel) const {
-    return channel.isArray != 0;
+    return channel.isArrayChannel();
 }
 
 const PolyphaseFilter* ResamplerAliasFree::filterOf(const ResamplerChannelGroup& group) const {
@@ -112,7 +112,7 @@ ResamplerChannelGroup* ResamplerAliasFree::createFilteredGroup(double rate, doub
 
 void ResamplerAliasFree::designFilter(const ResamplerChannelGroup& group) {
     const double outputRate = samplerate;
-    const double inputRate = group.samplerate;
+    const double inputRate = group.getSamplerate();
     const int32_t wholeOut = *Dsp::truncateChecked<int32_t>(outputRate);
     const int32_t wholeIn = *Dsp::truncateChecked<int32_t>(inputRate);
     const int32_t divisor = std::gcd(wholeOut, wholeIn);
@@ -163,7 +163,7 @@ void ResamplerAliasFree::designFilter(const ResamplerChannelGroup& group) {
 void ResamplerAliasFree::initialize() {
     checkOutputParameters();
     for (const auto& group : groups) {
-        group->expectedOutputCount = expectedOutputCountOf(*group, true);
+        group->expectOutputsAt(samplerate, true);
     }
     if (maxTapsPerPhase > std::numeric_limits<uint64_t>::max() - inputBufferSize) {
         throw std::invalid_argument("Buffer size too large.");
@@ -176,7 +176,7 @@ void ResamplerAliasFree::initialize() {
         filter.flushing = false;
     }
     for (const auto& group : groups) {
-        group->endOfDataDone = false;
+        group->setEndOfDataDone(false);
     }
     noMoreData = false;
 }
@@ -185,18 +185,18 @@ void ResamplerAliasFree::primeGroups() {
     for (const auto& groupPointer : groups) {
         ResamplerChannelGroup& group = *groupPointer;
         const PolyphaseFilter* const filter = filterOf(group);
-        if (filter == nullptr || group.samplerate == samplerate || filter->taps <= 1 ||
-            group.inputBufferSize == 0) {
+        if (filter == nullptr || group.getSamplerate() == samplerate || filter->taps <= 1 ||
+            group.getInputBufferSize() == 0) {
             continue;
         }
         // T - 1 zeros of history end at the group's offset, so the first real sample follows.
         const uint64_t count = filter->taps - 1;
-        const double dt = 1.0 / group.samplerate;
-        const double start = group.initialOffset - static_cast<double>(count) * dt;
-        for (const auto& channel : group.channels) {
-            channel->inputWriteIndex = count >= inputBufferSize ? 0 : count;
+        const double dt = 1.0 / group.getSamplerate();
+        const double start = group.getInitialOffset() - static_cast<double>(count) * dt;
+        for (const auto& channel : group.getChannels()) {
+            channel->setInputWriteSlot(count >= inputBufferSize ? 0 : count);
             storeGeneratedTimes(group, *channel, start, count);
-            group.firstBlock = false;
+            group.endFirstBlock();
         }
     }
 }

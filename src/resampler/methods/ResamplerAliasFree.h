@@ -40,10 +40,6 @@ public:
     PolyphaseFilter* filterOf(const ResamplerChannelGroup& group);
     const PolyphaseFilter* filterOf(const ResamplerChannelGroup& group) const;
 
-    // One filter per filtered group, in the order the groups were created.
-    std::vector<PolyphaseFilter> filters;
-    uint64_t maxTapsPerPhase = 0;
-
 protected:
     ResamplerChannelGroup* createSyncGroup(double rate, double offset) override;
     ResamplerChannelGroup* createAsyncRateGroup(double rate, double offset) override;
@@ -66,6 +62,11 @@ private:
     void growInputRings(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t needed);
     uint64_t storedTotal(const ResamplerChannelGroup& group, const PolyphaseFilter& filter) const;
 
+    friend class ::TamlibTest::StateProbe;
+
+    // One filter per filtered group, in the order the groups were created.
+    std::vector<PolyphaseFilter> filters;
+    uint64_t maxTapsPerPhase = 0;
     std::unordered_map<const ResamplerChannelGroup*, size_t> filterEntries;
 
     // Batched production: a run of outputs of every channel at once, from an interleaved copy

@@ -14,7 +14,7 @@ namespace Karvel::Tamlib::Resampler {
 uint64_t ResamplerAliasFree::historyStride(const ResamplerChannelGroup& group) const {
     // A group that would leave more than a quarter of the lanes empty goes channel by channel
     // instead, with outputs of one channel in the lanes (a stride of 1).
-    const uint64_t channels = group.channels.size();
+    const uint64_t channels = group.getChannels().size();
     const uint64_t width = kernel->laneWidth;
     if (channels == 1 || channels * 4 <= width * 3) {
         return 1;
@@ -77,9 +77,9 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
             residueOffsets.resize(down + taps);
         }
     }
-    if (channelCursors.size() < group.channels.size()) {
-        channelCursors.resize(group.channels.size());
-        channelOutputs.resize(group.channels.size());
+    if (channelCursors.size() < group.getChannels().size()) {
+        channelCursors.resize(group.getChannels().size());
+        channelOutputs.resize(group.getChannels().size());
     }
     if (batchPhases.size() < outputs) {
         batchPhases.resize(outputs);
@@ -97,14 +97,14 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
 
     // The phases and windows of the next outputs, as advancePosition would step through them,
     // as long as each window is stored.
-    const uint64_t stored = std::min(group.pendingCount, group.inputBufferSize);
+    const uint64_t stored = std::min(group.getPendingCount(), group.getInputBufferSize());
     if (stored < taps) {
         return 0;
     }
     // One channel at a time reads its window rows in place in the channel's ring, unless the
     // first window wraps around the ring's end: such a batch is kept to two windows of rows,
     // copied out in order.
-    const uint64_t size = group.inputBufferSize;
+    const uint64_t size = group.getInputBufferSize();
     const uint64_t slot = firstSample % size;
     uint64_t rowRoom = stored;
     if (historyStride(group) == 1) {
@@ -151,17 +151,17 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
         batch.offsetsSize = residueOffsets.size();
     }
     // Unless the run wraps around the output rings, the kernel writes the outputs itself.
-    const uint64_t outputStart = group.outputWriteIndex;
-    const bool direct = stride > 1 && count <= group.outputBufferSize - outputStart;
+    const uint64_t outputStart = group.getOutputWriteIndex();
+    const bool direct = stride > 1 && count <= group.getOutputBufferSize() - outputStart;
     if (direct) {
-        for (uint64_t c = 0; c < group.channels.size(); ++c) {
-            channelOutputs[c] = group.channels[c]->outputBuffer.data() + outputStart;
+        for (uint64_t c = 0; c < group.getChannels().size(); ++c) {
+            channelOutputs[c] = group.getChannels()[c]->outputValues() + outputStart;
         }
         batch.outputs = channelOutputs.data();
-        batch.channels = group.channels.size();
+        batch.channels = group.getChannels().size();
     }
     if (stride == 1) {
-        for (const auto& channel : group.channels) {
+        for (const auto& channel : group.getChannels()) {
             batch.history = channelWindow(group, *channel, slot, rows);
             kernel->singleChannel(batch);
             writeChannelValues(group, *channel, count);
@@ -192,13 +192,13 @@ double* ResamplerAliasFree::alignedHistory() {
 const double* ResamplerAliasFree::channelWindow(const ResamplerChannelGroup& group,
                                                 const ResamplerChannel& channel, uint64_t slot,
                                                 uint64_t rows) {
-    const uint64_t size = group.inputBufferSize;
+    const uint64_t size = group.getInputBufferSize();
     if (rows <= size - slot) {
-        return channel.inputBuffer.data() + slot;
+        return channel.inputValues() + slot;
     }
     // rows never exceeds the stored samples, which the ring holds, so it wraps at most once.
     double* history = alignedHistory();
-    Ring::copyOut(channel.inputBuffer.data(), size, slot, history, rows);
+    Ring::copyOut(channel.inputValues(), size, slot, history, rows);
     return history;
 }
 
@@ -206,12 +206,12 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
                                               uint64_t firstSample, uint64_t rows,
                                               uint64_t stride) {
     double* history = alignedHistory();
-    const uint64_t size = group.inputBufferSize;
-    const uint64_t channels = group.channels.size();
+    const uint64_t size = group.getInputBufferSize();
+    const uint64_t channels = group.getChannels().size();
     Ring::forEachRun(size, firstSample % size, rows,
                      [&](uint64_t slot, uint64_t done, uint64_t run) {
                          for (uint64_t c = 0; c < channels; ++c) {
-                             channelCursors[c] = group.channels[c]->inputBuffer.data() + slot;
+                             channelCursors[c] = group.getChannels()[c]->inputValues() + slot;
                          }
                          kernel->interleave(channelCursors.data(), channels, run,
                                             history + done * stride, stride);
@@ -221,18 +221,18 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
 
 void ResamplerAliasFree::writeChannelValues(const ResamplerChannelGroup& group,
                                             ResamplerChannel& channel, uint64_t count) {
-    Ring::copyIn(channel.outputBuffer.data(), group.outputBufferSize, group.outputWriteIndex,
+    Ring::copyIn(channel.outputValues(), group.getOutputBufferSize(), group.getOutputWriteIndex(),
                  batchResults.data(), count);
 }
 
 void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t count,
                                           uint64_t stride) {
     const double* results = batchResults.data();
-    const uint64_t channels = group.channels.size();
-    Ring::forEachRun(group.outputBufferSize, group.outputWriteIndex, count,
+    const uint64_t channels = group.getChannels().size();
+    Ring::forEachRun(group.getOutputBufferSize(), group.getOutputWriteIndex(), count,
                      [&](uint64_t slot, uint64_t done, uint64_t run) {
                          for (uint64_t c = 0; c < channels; ++c) {
-                             channelOutputs[c] = group.channels[c]->outputBuffer.data() + slot;
+                             channelOutputs[c] = group.getChannels()[c]->outputValues() + slot;
                          }
                          kernel->deinterleave(results + done * stride, stride, run,
                                               channelOutputs.data(), channels);
@@ -241,14 +241,7 @@ void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t
 
 void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t count) {
     // As produceOutput once per output: each output takes the next master time.
-    const uint64_t size = group.outputBufferSize;
-    Ring::copyAcross(masterTimes.data(), outputBufferSize, group.masterTimesReadIndex,
-                     group.outputTimes.data(), size, group.outputWriteIndex, count);
-    group.masterTimesReadIndex = Ring::advance(group.masterTimesReadIndex, count, outputBufferSize);
-    group.outputWriteIndex = Ring::advance(group.outputWriteIndex, count, size);
-    group.masterTimesRead += count;
-    group.resampledCount += count;
-    group.hasProduced = group.hasProduced || count > 0;
+    group.takeMasterTimes(masterTimes.data(), outputBufferSize, count);
 }
 
 void ResamplerAliasFree::advancePositionBy(ResamplerChannelGroup& group, PolyphaseFilter& filter,

@@ -16,22 +16,19 @@ constexpr double kAlignmentStepLimit = 16777216.0;
 
 uint64_t ResamplerAliasFree::storedTotal(const ResamplerChannelGroup& group,
                                          const PolyphaseFilter& filter) const {
-    return static_cast<uint64_t>(filter.inputIndex) + group.pendingCount - filter.deficit;
+    return static_cast<uint64_t>(filter.inputIndex) + group.getPendingCount() - filter.deficit;
 }
 
 void ResamplerAliasFree::consumePending(ResamplerChannelGroup& group, PolyphaseFilter& filter,
                                         uint64_t count) {
     // Input the window has passed but that has not arrived yet is owed by the next input.
-    const uint64_t taken = std::min(group.pendingCount, count);
-    group.pendingCount -= taken;
+    const uint64_t taken = group.consumePending(count);
     filter.deficit += count - taken;
 }
 
 void ResamplerAliasFree::settleDeficit(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
     uint64_t& deficit = filter.deficit;
-    const uint64_t taken = std::min(group.pendingCount, deficit);
-    group.pendingCount -= taken;
-    deficit -= taken;
+    deficit -= group.consumePending(deficit);
 }
 
 void ResamplerAliasFree::advancePosition(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
@@ -45,13 +42,13 @@ double ResamplerAliasFree::polyphaseDotProduct(const ResamplerChannelGroup& grou
     if (taps == 0) {
         return 0.0;
     }
-    const uint64_t size = group.inputBufferSize;
+    const uint64_t size = group.getInputBufferSize();
     uint64_t slot = static_cast<uint64_t>(filter.inputIndex) % size;
     const uint64_t up = filter.up;
     // The oldest sample meets the last coefficient of the branch; summed oldest to newest, one
     // addition after another: the order fixes the last bit.
     const float* coefficient = filter.coefficients.data() + filter.phase + up * (taps - 1);
-    const double* values = channel.inputBuffer.data();
+    const double* values = channel.inputValues();
     double sum = 0.0;
     for (uint64_t j = 0; j < taps; ++j) {
         sum += static_cast<double>(*coefficient) * values[slot];
@@ -66,15 +63,15 @@ double ResamplerAliasFree::polyphaseDotProduct(const ResamplerChannelGroup& grou
 void ResamplerAliasFree::skipOverwrittenFilterInput(ResamplerChannelGroup& group,
                                                     PolyphaseFilter& filter) {
     const uint64_t capacity = group.intactSampleCount();
-    if (group.pendingCount <= capacity) {
+    if (group.getPendingCount() <= capacity) {
         return;
     }
     // Go on from the oldest sample whose value and time stamp are still stored, keeping the
     // phase.
-    const uint64_t skipped = group.pendingCount - capacity;
+    const uint64_t skipped = group.getPendingCount() - capacity;
     filter.inputIndex += static_cast<int64_t>(skipped);
     filter.position += skipped * filter.up;
-    group.pendingCount = capacity;
+    group.consumePending(skipped);
 }
 
 void ResamplerAliasFree::alignStart(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
@@ -84,7 +81,7 @@ void ResamplerAliasFree::alignStart(ResamplerChannelGroup& group, PolyphaseFilte
     filter.alignmentPending = false;
     // The group moves ahead by the output periods, summed from 0, that reach its first master
     // time; no output is produced.
-    const double firstTime = masterTimes[group.masterTimesReadIndex];
+    const double firstTime = masterTimes[group.getMasterTimesReadIndex()];
     const double dt = 1.0 / samplerate;
     // Positions stay below 2^62, far beyond any stream, so no jump can wrap them.
     const uint64_t positionRoom =
@@ -122,7 +119,7 @@ void ResamplerAliasFree::produceFiltered(ResamplerChannelGroup& group, Polyphase
         prepareBatches(group, filter);
     }
     uint64_t available = masterTimesAvailable(group);
-    while (group.pendingCount >= taps) {
+    while (group.getPendingCount() >= taps) {
         if (filter.flushing && filter.delayCount < 1) {
             break;
         }
@@ -157,10 +154,10 @@ void ResamplerAliasFree::produceFiltered(ResamplerChannelGroup& group, Polyphase
 }
 
 void ResamplerAliasFree::produceOneOutput(ResamplerChannelGroup& group, PolyphaseFilter& filter) {
-    const double time = masterTimes[group.masterTimesReadIndex];
-    for (const auto& channel : group.channels) {
-        channel->outputBuffer[group.outputWriteIndex] =
-            polyphaseDotProduct(group, filter, *channel);
+    const double time = masterTimes[group.getMasterTimesReadIndex()];
+    const uint64_t outputSlot = group.getOutputWriteIndex();
+    for (const auto& channel : group.getChannels()) {
+        channel->outputValues()[outputSlot] = polyphaseDotProduct(group, filter, *channel);
     }
     produceOutput(group, time);
     advancePosition(group, filter);
@@ -171,25 +168,21 @@ void ResamplerAliasFree::produceOneOutput(ResamplerChannelGroup& group, Polyphas
 
 void ResamplerAliasFree::growInputRings(ResamplerChannelGroup& group, PolyphaseFilter& filter,
                                         uint64_t needed) {
-    const uint64_t oldSize = group.inputBufferSize;
+    const uint64_t oldSize = group.getInputBufferSize();
     const uint64_t stored = storedTotal(group, filter);
     const uint64_t kept = std::min(oldSize, stored);
+    const auto& channels = group.getChannels();
     std::vector<double> times(needed, 0.0);
-    std::vector<std::vector<double>> values(group.channels.size(), std::vector<double>(needed));
+    std::vector<std::vector<double>> values(channels.size(), std::vector<double>(needed));
     for (uint64_t sample = stored - kept; sample < stored; ++sample) {
-        times[sample % needed] = group.inputTimes[sample % oldSize];
-        for (size_t c = 0; c < group.channels.size(); ++c) {
-            values[c][sample % needed] = group.channels[c]->inputBuffer[sample % oldSize];
+        times[sample % needed] = group.inputTimesData()[sample % oldSize];
+        for (size_t c = 0; c < channels.size(); ++c) {
+            values[c][sample % needed] = channels[c]->inputValues()[sample % oldSize];
         }
     }
-    group.inputTimes.swap(times);
-    group.inputBufferSize = needed;
-    group.inputWriteIndex = stored % needed;
-    for (size_t c = 0; c < group.channels.size(); ++c) {
-        ResamplerChannel& channel = *group.channels[c];
-        channel.inputBuffer.swap(values[c]);
-        channel.inputCapacity = needed;
-        channel.inputWriteIndex = stored % needed;
+    group.adoptInputRing(times, stored % needed);
+    for (size_t c = 0; c < channels.size(); ++c) {
+        channels[c]->adoptInputRing(values[c], stored % needed);
     }
 }
 
@@ -199,12 +192,12 @@ void ResamplerAliasFree::padForFlush(ResamplerChannelGroup& group, PolyphaseFilt
     const uint64_t stored = storedTotal(group, filter);
     const auto first = static_cast<uint64_t>(filter.inputIndex);
     const uint64_t unread = stored > first ? stored - first : 0;
-    if (unread + taps + 1 > group.inputBufferSize) {
+    if (unread + taps + 1 > group.getInputBufferSize()) {
         growInputRings(group, filter, unread + taps + 1);
     }
     const double newest = group.newestInputTime();
     const std::vector<double> zeros(taps, 0.0);
-    for (const auto& channel : group.channels) {
+    for (const auto& channel : group.getChannels()) {
         channel->appendValues(zeros.data(), taps);
         storeGeneratedTimes(group, *channel, newest, taps + 1);
     }
@@ -224,7 +217,7 @@ void ResamplerAliasFree::resampleGroup(ResamplerChannelGroup& group) {
     if (!filter->flushing && noMoreData && timeBase == Implicit) {
         filter->flushing = true;
         masterTimesStartPending = false;
-        group.endOfDataDone = true;
+        group.setEndOfDataDone(true);
         // A group without delay has nothing in its tail: its flush ends at once.
         if (filter->delayCount >= 1) {
             padForFlush(group, *filter);

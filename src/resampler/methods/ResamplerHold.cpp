@@ -29,29 +29,31 @@ public:
             return;
         }
         // The outputs run from outputSlot on; only the end of the output ring breaks the run.
-        const uint64_t size = group.outputBufferSize;
-        for (const auto& channelPointer : group.channels) {
+        const uint64_t size = group.getOutputBufferSize();
+        const uint64_t inputSize = group.getInputBufferSize();
+        for (const auto& channelPointer : group.getChannels()) {
             ResamplerChannel& channel = *channelPointer;
-            if (channel.arraySize != 1) {
+            if (channel.getArraySize() != 1) {
                 for (uint64_t k = 0; k < count; ++k) {
                     copyArraySample(channel, k);
                 }
                 continue;
             }
-            const double* input = channel.inputBuffer.data();
-            double* output = channel.outputBuffer.data();
-            if (channel.inputCapacity == group.inputBufferSize && channel.outputCapacity == size) {
+            const double* input = channel.inputValues();
+            double* output = channel.outputValues();
+            const uint64_t inputCapacity = channel.getInputCapacity();
+            const uint64_t outputCapacity = channel.getOutputCapacity();
+            if (inputCapacity == inputSize && outputCapacity == size) {
                 for (uint64_t done = 0, slot = outputSlot; done < count; slot = 0) {
                     const uint64_t run = std::min(count - done, size - slot);
-                    gather(input, group.inputBufferSize, inputSlots + done, run, output + slot);
+                    gather(input, inputSize, inputSlots + done, run, output + slot);
                     done += run;
                 }
                 continue;
             }
             // Rings of another size than the group's: the slots wrap at the channel's own.
             for (uint64_t k = 0; k < count; ++k) {
-                output[slotOf(k) % channel.outputCapacity] =
-                    input[inputSlots[k] % channel.inputCapacity];
+                output[slotOf(k) % outputCapacity] = input[inputSlots[k] % inputCapacity];
             }
         }
         outputSlot = slotOf(count);
@@ -63,28 +65,12 @@ private:
 
     // The output slot of the k-th output of the batch.
     uint64_t slotOf(uint64_t k) const {
-        const uint64_t size = group.outputBufferSize;
+        const uint64_t size = group.getOutputBufferSize();
         return outputSlot + k < size ? outputSlot + k : (outputSlot + k) % size;
     }
 
     void copyArraySample(ResamplerChannel& channel, uint64_t k) const {
-        if (channel.arraySize < 1) {
-            return;
-        }
-        const auto width = static_cast<uint64_t>(channel.arraySize);
-        const uint64_t inputCapacity = channel.inputCapacity;
-        const uint64_t outputCapacity = channel.outputCapacity;
-        uint64_t source = (width * inputSlots[k] + inputCapacity) % inputCapacity;
-        uint64_t target = (width * slotOf(k) + outputCapacity) % outputCapacity;
-        for (uint64_t v = 0; v < width; ++v) {
-            channel.outputBuffer[target] = channel.inputBuffer[source];
-            if (++source >= inputCapacity) {
-                source = 0;
-            }
-            if (++target >= outputCapacity) {
-                target = 0;
-            }
-        }
+        channel.copySample(inputSlots[k], slotOf(k));
     }
 
     ResamplerChannelGroup& group;
@@ -103,7 +89,7 @@ ResamplerHold::ResamplerHold() {
 ResamplerHold::~ResamplerHold() = default;
 
 void ResamplerHold::resampleGroup(ResamplerChannelGroup& group) {
-    HoldBatch batch(group, group.outputWriteIndex, gather);
+    HoldBatch batch(group, group.getOutputWriteIndex(), gather);
     walkMasterTimes(group, [&batch](double /*time*/, uint64_t inputSlot) { batch.add(inputSlot); });
     batch.flush();
 }

@@ -26,9 +26,9 @@ public:
     }
 
     void flush() {
-        for (const auto& channel : group.channels) {
-            const double* input = channel->inputBuffer.data();
-            double* output = channel->outputBuffer.data();
+        for (const auto& channel : group.getChannels()) {
+            const double* input = channel->inputValues();
+            double* output = channel->outputValues();
             for (uint64_t k = 0; k < count; ++k) {
                 const double y0 = input[firstSlots[k]];
                 const double y1 = input[secondSlots[k]];
@@ -59,15 +59,15 @@ ResamplerLinear::ResamplerLinear() {
 ResamplerLinear::~ResamplerLinear() = default;
 
 bool ResamplerLinear::isChannelUnsupported(const ResamplerChannel& channel) const {
-    return channel.isArray != 0;
+    return channel.isArrayChannel();
 }
 
 void ResamplerLinear::resampleGroup(ResamplerChannelGroup& group) {
     LinearBatch batch(group);
-    const uint64_t size = group.inputBufferSize;
-    const uint64_t outputSize = group.outputBufferSize;
-    const double* times = group.inputTimes.data();
-    uint64_t outputSlot = group.outputWriteIndex;
+    const uint64_t size = group.getInputBufferSize();
+    const uint64_t outputSize = group.getOutputBufferSize();
+    const double* times = group.inputTimesData();
+    uint64_t outputSlot = group.getOutputWriteIndex();
     walkMasterTimes(group, [&](double time, uint64_t inputSlot) {
         const uint64_t first = inputSlot < size ? inputSlot : size - 1;
         const uint64_t second = first + 1 >= size ? 0 : first + 1;

@@ -24,17 +24,15 @@ TEST(KaiserTest, ValuesMatchBesselRatioAtKnownPoints) {
         uint64_t index;
         double expected;
     };
-    // Position r = (n - D/2) / (D/2) with D = length - 1, raised to 1 for length 1.
+    // Position r = (n - D/2) / (D/2) with D = length - 1, raised to 1 for length 1. The mirror
+    // images of these points are the next test's.
     const Row rows[] = {
         {"odd length, middle", 9, 6.0, 4, 1.0},
         {"odd length, first", 9, 6.0, 0, 1.0 / besselI0(6.0)},
-        {"odd length, last", 9, 6.0, 8, 1.0 / besselI0(6.0)},
         {"r = -1/2", 5, 6.0, 1, besselI0(6.0 * std::sqrt(0.75)) / besselI0(6.0)},
         {"even length, r = -1/3", 4, 6.0, 1, besselI0(6.0 * std::sqrt(8.0 / 9.0)) / besselI0(6.0)},
-        {"even length, r = +1/3", 4, 6.0, 2, besselI0(6.0 * std::sqrt(8.0 / 9.0)) / besselI0(6.0)},
         {"length 1 sits at r = -1", 1, 6.0, 0, 1.0 / besselI0(6.0)},
         {"large beta, end", 33, 20.0, 0, 1.0 / besselI0(20.0)},
-        {"beta 0, end", 6, 0.0, 0, 1.0},
         {"beta 0, inside", 6, 0.0, 2, 1.0},
     };
     for (const Row& row : rows) {

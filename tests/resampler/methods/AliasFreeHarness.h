@@ -34,10 +34,9 @@ class AliasFreeResampler : public TamlibTest::ResamplerFixture {
 public:
     AliasFreeResampler() : ResamplerFixture(TAMLIB_METHOD_ALIAS_FREE) {}
 
-    ResamplerAliasFree& object() const { return static_cast<ResamplerAliasFree&>(core()); }
     // The filter of the channel's group; throws for a group that is copied through.
-    PolyphaseFilter& filterOf(void* channel) const {
-        PolyphaseFilter* const filter = object().filterOf(groupOf(channel));
+    const PolyphaseFilter& filterOf(void* channel) const {
+        const PolyphaseFilter* const filter = TamlibTest::StateProbe::filterOf(resampler(), channel);
         if (filter == nullptr) {
             throw std::logic_error("group has no filter");
         }
@@ -111,13 +110,14 @@ private:
     // Times are read once per group, values once per channel.
     void readPass() {
         void* handle = resampler.resampler();
-        const uint64_t piece = std::max<uint64_t>(1, resampler.object().outputBufferSize - 1);
-        std::map<const ResamplerChannelGroup*, std::vector<double>> groupTimes;
+        const uint64_t piece =
+            std::max<uint64_t>(1, TamlibTest::StateProbe::settings(handle).outputBufferSize - 1);
+        std::map<size_t, std::vector<double>> groupTimes;
         for (Feed& feed : feeds) {
             uint64_t count = 0;
             getResampledDataCount(handle, feed.channel, &count);
             feed.output.passCounts.push_back(count);
-            const ResamplerChannelGroup* group = &resampler.groupOf(feed.channel);
+            const size_t group = TamlibTest::StateProbe::group(handle, feed.channel).index;
             const bool readTimes = groupTimes.count(group) == 0;
             std::vector<double>& times = groupTimes[group];
             for (uint64_t done = 0; done < count;) {
@@ -151,10 +151,10 @@ inline std::vector<double> randomSignal(size_t count, uint64_t seed) {
     return values;
 }
 
-inline std::vector<double> sine(size_t count, double frequencyHz, double rateHz) {
+inline std::vector<double> cosine(size_t count, double frequencyHz, double rateHz) {
     std::vector<double> values(count);
     for (size_t k = 0; k < count; ++k) {
-        values[k] = std::sin(6.283185307179586 * frequencyHz * static_cast<double>(k) / rateHz);
+        values[k] = std::cos(6.283185307179586 * frequencyHz * static_cast<double>(k) / rateHz);
     }
     return values;
 }

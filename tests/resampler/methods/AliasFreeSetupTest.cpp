@@ -14,7 +14,7 @@ namespace {
 
 using AliasFreeTest::AliasFreeResampler;
 using AliasFreeTest::PolyphaseFilter;
-using AliasFreeTest::ResamplerChannelGroup;
+using TamlibTest::StateProbe;
 using TamlibTest::invalidArgumentMessage;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -54,12 +54,11 @@ TEST(AliasFreeSetup, GroupFilterMatchesWorkedDesigns) {
         setSamplerate(resampler.resampler(), row.outputRate);
         void* channel = resampler.syncChannel(row.inputRate);
         const PolyphaseFilter& filter = resampler.filterOf(channel);
-        const auto& af = resampler.object();
 
         EXPECT_EQ(filter.up, row.up);
         EXPECT_EQ(filter.down, row.down);
         EXPECT_EQ(filter.taps, row.taps);
-        EXPECT_EQ(af.maxTapsPerPhase, row.taps);
+        EXPECT_EQ(StateProbe::maxTapsPerPhase(resampler.resampler()), row.taps);
         EXPECT_EQ(filter.delayCount, row.delay);
 
         const std::vector<float>& c = filter.coefficients;
@@ -100,17 +99,18 @@ TEST(AliasFreeSetup, OnlyGroupsWithARealRatioGetAFilterEntry) {
     void* asyncAtOutputRate = resampler.asyncChannel(1000.0, 0.5);
     void* truncatesToOutputRate = resampler.syncChannel(1000.7);
     void* secondFiltered = resampler.syncChannel(3000.0);
-    const auto& af = resampler.object();
+    void* r = resampler.resampler();
 
-    EXPECT_EQ(af.filterOf(resampler.groupOf(atOutputRate)), nullptr);
-    EXPECT_EQ(af.filterOf(resampler.groupOf(asyncAtOutputRate)), nullptr);
-    EXPECT_EQ(af.filterOf(resampler.groupOf(truncatesToOutputRate)), nullptr);
+    for (void* copied : {atOutputRate, asyncAtOutputRate, truncatesToOutputRate}) {
+        EXPECT_EQ(StateProbe::filterOf(r, copied), nullptr);
+    }
     // Only the filtered groups have a filter, in creation order.
-    EXPECT_EQ(af.filterOf(resampler.groupOf(filtered)), &af.filters[0]);
-    EXPECT_EQ(af.filterOf(resampler.groupOf(asyncFiltered)), &af.filters[1]);
-    EXPECT_EQ(af.filterOf(resampler.groupOf(secondFiltered)), &af.filters[2]);
-    EXPECT_EQ(af.filters.size(), 3u);
-    EXPECT_EQ(af.maxTapsPerPhase, 71u);
+    const auto& filters = StateProbe::filters(r);
+    ASSERT_EQ(filters.size(), 3u);
+    EXPECT_EQ(StateProbe::filterOf(r, filtered), &filters[0]);
+    EXPECT_EQ(StateProbe::filterOf(r, asyncFiltered), &filters[1]);
+    EXPECT_EQ(StateProbe::filterOf(r, secondFiltered), &filters[2]);
+    EXPECT_EQ(StateProbe::maxTapsPerPhase(r), 71u);
 }
 
 TEST(AliasFreeSetup, TimestampedGroupAtOutputRateIsCopiedThrough) {
@@ -149,15 +149,15 @@ TEST(AliasFreeSetup, RateBelowOneHertzIsRefusedWithoutTrace) {
                       }
                   }),
                   "Channel not supported.");
-        EXPECT_TRUE(resampler.object().groups.empty());
-        EXPECT_TRUE(resampler.object().filters.empty());
+        EXPECT_EQ(StateProbe::groupCount(resampler.resampler()), 0u);
+        EXPECT_TRUE(StateProbe::filters(resampler.resampler()).empty());
     }
 
     // A synchronous group at an output rate below 1 Hz needs no ratio: it is copied through.
     AliasFreeResampler slow;
     setSamplerate(slow.resampler(), 0.5);
     void* channel = slow.syncChannel(0.5);
-    EXPECT_EQ(slow.object().filterOf(slow.groupOf(channel)), nullptr);
+    EXPECT_EQ(StateProbe::filterOf(slow.resampler(), channel), nullptr);
 }
 
 TEST(AliasFreeSetup, RefusedRegistrationsAndTimeBase) {
@@ -170,19 +170,18 @@ TEST(AliasFreeSetup, RefusedRegistrationsAndTimeBase) {
                   [&] { addAsyncArrayChannel(resamplerHandle, &channel, 1, 4, -1.0, -1.0); }),
               "Channel not supported.");
     EXPECT_EQ(channel, nullptr);
-    EXPECT_TRUE(resampler.object().groups.empty());
+    EXPECT_EQ(StateProbe::groupCount(resamplerHandle), 0u);
 
     EXPECT_EQ(invalidArgumentMessage([&] { setTimeBase(resamplerHandle, 1); }),
               "Explicit timebase not supported.");
-    EXPECT_EQ(resampler.object().timeBase, TAMLIB_TIMEBASE_IMPLICIT);
+    EXPECT_EQ(StateProbe::settings(resamplerHandle).timeBase, TAMLIB_TIMEBASE_IMPLICIT);
     // Still implicit: a channel at the output rate is copied through.
     void* atOutputRate = resampler.syncChannel(1000.0);
-    EXPECT_EQ(resampler.object().filterOf(resampler.groupOf(atOutputRate)), nullptr);
+    EXPECT_EQ(StateProbe::filterOf(resamplerHandle, atOutputRate), nullptr);
 
-    // Another value is stored; the group then is not synchronous with the output.
+    // Another value is stored.
     EXPECT_EQ(invalidArgumentMessage([&] { setTimeBase(resamplerHandle, 2); }), "");
-    EXPECT_EQ(resampler.object().timeBase, 2);
-    EXPECT_FALSE(resampler.object().isSynchronousWithOutput(resampler.groupOf(atOutputRate)));
+    EXPECT_EQ(StateProbe::settings(resamplerHandle).timeBase, 2);
 }
 
 // Arguments of canResamplerAcceptChannel; the length query takes the last four.
@@ -266,18 +265,17 @@ TEST(AliasFreeSetup, InitializeExpectsCountsRoundedUp) {
 TEST(AliasFreeSetup, InitializeGrowsInputRingsByLongestBranch) {
     AliasFreeResampler resampler;
     void* handle = resampler.resampler();
-    setInputBufferSize(handle, 500);
-    EXPECT_EQ(resampler.object().inputBufferSize, 500u);  // stored without the +2 of the others
-    void* longest = resampler.syncChannel(3000.0);        // T = 71
-    void* shorter = resampler.syncChannel(1024.0);        // T = 24
+    setInputBufferSize(handle, 500);                // stored without the +2 of the others
+    void* longest = resampler.syncChannel(3000.0);  // T = 71
+    void* shorter = resampler.syncChannel(1024.0);  // T = 24
     void* copied = resampler.syncChannel(1000.0);
     initialize(handle);
     for (void* channel : {longest, shorter, copied}) {
-        EXPECT_EQ(AliasFreeResampler::channelAt(channel).inputBuffer.size(), 571u);
-        EXPECT_EQ(resampler.groupOf(channel).inputTimes.size(), 571u);
+        EXPECT_EQ(StateProbe::channel(channel).values.size(), 571u);
+        EXPECT_EQ(StateProbe::group(handle, channel).stamps.size(), 571u);
     }
     initialize(handle);
-    EXPECT_EQ(resampler.object().inputBufferSize, 642u);
+    EXPECT_EQ(StateProbe::settings(handle).inputBufferSize, 642u);
 
     // An input size of 0 leaves rings of exactly the longest branch.
     AliasFreeResampler bare;
@@ -285,8 +283,8 @@ TEST(AliasFreeSetup, InitializeGrowsInputRingsByLongestBranch) {
     void* channel = bare.syncChannel(2500.0);
     bare.syncChannel(1024.0);
     initialize(bare.resampler());
-    EXPECT_EQ(AliasFreeResampler::channelAt(channel).inputBuffer.size(), 59u);
-    EXPECT_EQ(bare.groupOf(channel).inputTimes.size(), 59u);
+    EXPECT_EQ(StateProbe::channel(channel).values.size(), 59u);
+    EXPECT_EQ(StateProbe::group(bare.resampler(), channel).stamps.size(), 59u);
 }
 
 TEST(AliasFreeSetup, InitializePrimesFilteredGroupsWithZeros) {
@@ -314,36 +312,23 @@ TEST(AliasFreeSetup, InitializePrimesFilteredGroupsWithZeros) {
                                        : resampler.asyncChannel(row.rate, offset);
         initialize(resampler.resampler());
 
-        const ResamplerChannelGroup& group = resampler.groupOf(channel);
-        ASSERT_EQ(&group, &resampler.groupOf(second));
-        EXPECT_EQ(group.pendingCount, row.primed);  // once per group, not per channel
-        EXPECT_EQ(group.inputWriteIndex, row.primed);
-        EXPECT_EQ(AliasFreeResampler::channelAt(channel).inputWriteIndex, row.primed);
-        EXPECT_EQ(AliasFreeResampler::channelAt(second).inputWriteIndex, row.primed);
-        for (double value : AliasFreeResampler::channelAt(channel).inputBuffer) {
-            ASSERT_EQ(value, 0.0);
+        const StateProbe::GroupView group = StateProbe::group(resampler.resampler(), channel);
+        ASSERT_EQ(group.channelCount, 2u);
+        EXPECT_EQ(group.pending, row.primed);  // once per group, not per channel
+        EXPECT_EQ(group.writeSlot, row.primed);
+        for (void* member : {channel, second}) {
+            EXPECT_EQ(StateProbe::channel(member).writeSlot, row.primed);
+            const std::vector<double>& values = StateProbe::channel(member).values;
+            EXPECT_EQ(values, std::vector<double>(values.size(), 0.0));
         }
         if (row.primed == 0) {
             continue;
         }
         // The history ends on the group's offset and runs back one input period per sample.
         const double dt = 1.0 / row.rate;
-        EXPECT_NEAR(group.inputTimes[0], offset - static_cast<double>(row.primed - 1) * dt, 1e-12);
-        EXPECT_NEAR(group.newestInputTime(), offset, 1e-12);
+        EXPECT_NEAR(group.stamps[0], offset - static_cast<double>(row.primed - 1) * dt, 1e-12);
+        EXPECT_NEAR(group.newestStamp, offset, 1e-12);
     }
-}
-
-TEST(AliasFreeSetup, FirstRealSampleFollowsThePrimedHistory) {
-    AliasFreeResampler resampler;
-    void* handle = resampler.resampler();
-    setInitialOffset(handle, 0.25);
-    void* channel = resampler.syncChannel(2500.0, 0.25);
-    initialize(handle);
-    addValue(handle, channel, 1.0);
-    calculate(handle);
-    const ResamplerChannelGroup& group = resampler.groupOf(channel);
-    EXPECT_EQ(group.inputWriteIndex, 59u);
-    EXPECT_NEAR(group.newestInputTime(), 0.25 + 1.0 / 2500.0, 1e-12);
 }
 
 TEST(AliasFreeSetup, InitializeKeepsConstructionTolerance) {
@@ -353,7 +338,7 @@ TEST(AliasFreeSetup, InitializeKeepsConstructionTolerance) {
     setCustomEpsilon(handle, 0.0);
     resampler.syncChannel(1000.0);
     initialize(handle);
-    EXPECT_EQ(resampler.object().epsilon, 1e-7);
+    EXPECT_EQ(StateProbe::settings(handle).epsilon, 1e-7);
 }
 
 }  // namespace

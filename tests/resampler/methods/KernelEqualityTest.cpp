@@ -1,5 +1,7 @@
 // Every polyphase kernel this processor runs gives the same bits as the scalar reference, which
-// computes one output of one channel at a time straight from the input rings.
+// computes one output of one channel at a time straight from the input rings. The channel counts
+// and rate pairs reach every path of the kernels: channels in lanes with and without a tile
+// table, runs written straight into the output rings, one channel in output lanes, and the tails.
 
 #include <gtest/gtest.h>
 
@@ -11,14 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "resampler/methods/AliasFreeHarness.h"
 #include "resampler/methods/kernels/KernelDispatch.h"
 #include "tamlib/resampler.h"
 
 namespace {
 
-using Karvel::Tamlib::Resampler::Kernels::buildTileBranches;
-using Karvel::Tamlib::Resampler::Kernels::PolyphaseBatch;
-using Karvel::Tamlib::Resampler::Kernels::PolyphaseKernel;
+using AliasFreeTest::AliasFreeResampler;
+using AliasFreeTest::ChannelOutput;
+using AliasFreeTest::randomSignal;
+using AliasFreeTest::Streamer;
 using Karvel::Tamlib::Resampler::Kernels::selectGather;
 using Karvel::Tamlib::Resampler::Kernels::selectKernel;
 using Karvel::Tamlib::Resampler::Kernels::supportedKernelNames;
@@ -63,15 +67,14 @@ bool sameBits(double a, double b) {
     return std::memcmp(&a, &b, sizeof(double)) == 0;
 }
 
-// One group of a scenario: its input rate, offset and channel count.
+// One group of a scenario: its input rate and channel count.
 struct GroupLayout {
     double rate;
-    double offset;
     int channels;
 };
 
 struct Scenario {
-    const char* name;
+    std::string name;
     double outputRate;
     std::vector<GroupLayout> groups;
     double startOffset;     // the resampler's initial offset: the first master time
@@ -79,88 +82,49 @@ struct Scenario {
     uint64_t totalSamples;  // per channel, of the fastest group
 };
 
-// Everything a scenario produced: per group the output times, per channel the values.
-struct Recording {
-    std::vector<std::vector<double>> times;
-    std::vector<std::vector<double>> values;
-};
-
-Recording runScenario(const Scenario& scenario, uint32_t seed) {
-    void* resampler = nullptr;
-    createResamplerAliasFree(&resampler);
-    setSamplerate(resampler, scenario.outputRate);
-    setInputBufferSize(resampler, scenario.inputBuffer);
-    setOutputBufferSize(resampler, 8192);
-    setInitialOffset(resampler, scenario.startOffset);
-
-    std::vector<std::vector<void*>> channels(scenario.groups.size());
-    for (size_t g = 0; g < scenario.groups.size(); ++g) {
-        for (int c = 0; c < scenario.groups[g].channels; ++c) {
-            void* channel = nullptr;
-            addSyncChannel(resampler, &channel, scenario.groups[g].rate, scenario.groups[g].offset,
-                           0);
-            channels[g].push_back(channel);
-        }
-    }
-    initialize(resampler);
-
-    std::mt19937 random(seed);
-    std::normal_distribution<double> value(0.0, 1.0);
-    // Blocks of irregular length, none longer than the host's ring.
-    std::uniform_int_distribution<uint64_t> blockLength(1, scenario.inputBuffer);
+// Streams random signals in blocks of irregular length, none longer than the host's ring;
+// slower groups get their share of the same stretch of time. Returns each channel's output.
+std::vector<ChannelOutput> runScenario(const Scenario& scenario, uint32_t seed) {
+    AliasFreeResampler resampler;
+    void* handle = resampler.resampler();
+    setSamplerate(handle, scenario.outputRate);
+    setInputBufferSize(handle, scenario.inputBuffer);
+    setOutputBufferSize(handle, 8192);
+    setInitialOffset(handle, scenario.startOffset);
     double fastest = 0.0;
+    std::vector<double> rates;
     for (const GroupLayout& group : scenario.groups) {
         fastest = std::max(fastest, group.rate);
+        rates.insert(rates.end(), group.channels, group.rate);
     }
-
-    Recording recording;
-    recording.times.resize(scenario.groups.size());
-    for (const auto& group : channels) {
-        recording.values.resize(recording.values.size() + group.size());
+    std::vector<void*> channels;
+    for (const double rate : rates) {
+        channels.push_back(resampler.syncChannel(rate));
     }
-    std::vector<double> buffer;
-    auto readPass = [&]() {
-        size_t channelIndex = 0;
-        for (size_t g = 0; g < channels.size(); ++g) {
-            uint64_t count = 0;
-            getResampledDataCount(resampler, channels[g].front(), &count);
-            buffer.resize(count);
-            getResampledTimes2(resampler, channels[g].front(), buffer.data(), count);
-            recording.times[g].insert(recording.times[g].end(), buffer.begin(), buffer.end());
-            for (void* channel : channels[g]) {
-                getResampledData2(resampler, channel, buffer.data(), count);
-                auto& values = recording.values[channelIndex++];
-                values.insert(values.end(), buffer.begin(), buffer.end());
-            }
-        }
+    initialize(handle);
+    Streamer streamer(resampler);
+    const auto share = [&](uint64_t samples, double rate) {
+        return static_cast<size_t>(static_cast<double>(samples) * rate / fastest);
     };
-
-    uint64_t added = 0;
-    while (added < scenario.totalSamples) {
-        const uint64_t block = std::min(blockLength(random), scenario.totalSamples - added);
-        for (size_t g = 0; g < channels.size(); ++g) {
-            // Slower groups get their share of the same stretch of time.
-            const auto groupAdded = static_cast<uint64_t>(static_cast<double>(added) *
-                                                          scenario.groups[g].rate / fastest);
-            const auto groupEnd = static_cast<uint64_t>(static_cast<double>(added + block) *
-                                                        scenario.groups[g].rate / fastest);
-            std::vector<double> data(groupEnd - groupAdded);
-            for (void* channel : channels[g]) {
-                for (double& v : data) {
-                    v = value(random);
-                }
-                addData(resampler, channel, data.data(), data.size());
-            }
-        }
-        added += block;
-        calculate(resampler);
-        readPass();
+    for (size_t c = 0; c < channels.size(); ++c) {
+        streamer.add(channels[c], randomSignal(share(scenario.totalSamples, rates[c]), seed + c));
     }
-    noMoreDataToAdd(resampler, 1000.0 * static_cast<double>(added) / fastest);
-    calculate(resampler);
-    readPass();
-    deleteResampler(resampler);
-    return recording;
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<uint64_t> blockLength(1, scenario.inputBuffer);
+    std::vector<size_t> until(channels.size(), 0);
+    for (uint64_t added = 0; added < scenario.totalSamples;) {
+        added = std::min(added + blockLength(random), scenario.totalSamples);
+        for (size_t c = 0; c < channels.size(); ++c) {
+            until[c] = share(added, rates[c]);
+        }
+        streamer.advanceTo(until);
+    }
+    streamer.advanceTo(until, 1000.0 * static_cast<double>(scenario.totalSamples) / fastest);
+    std::vector<ChannelOutput> outputs;
+    for (size_t c = 0; c < channels.size(); ++c) {
+        outputs.push_back(streamer[c].output);
+    }
+    return outputs;
 }
 
 void expectSameBits(const std::vector<double>& actual, const std::vector<double>& expected,
@@ -189,168 +153,56 @@ TEST(KernelEqualityTest, OverrideSelectsEachSupportedKernel) {
 }
 
 TEST(KernelEqualityTest, StreamsMatchTheScalarReferenceBitForBit) {
-    const std::vector<Scenario> scenarios = {
-        {"2500 to 1000, 1 channel", 1000.0, {{2500.0, 0.0, 1}}, 0.0, 300, 12000},
-        {"2500 to 1000, 3 channels", 1000.0, {{2500.0, 0.0, 3}}, 0.0, 300, 6000},
-        {"2500 to 1000, 8 channels", 1000.0, {{2500.0, 0.0, 8}}, 0.0, 300, 6000},
-        {"2500 to 1000, 16 channels", 1000.0, {{2500.0, 0.0, 16}}, 0.0, 300, 6000},
-        {"2500 to 1000, 17 channels", 1000.0, {{2500.0, 0.0, 17}}, 0.0, 300, 6000},
-        {"1000 to 2000, 1 channel", 2000.0, {{1000.0, 0.0, 1}}, 0.0, 200, 6000},
-        {"1000 to 2000, 3 channels", 2000.0, {{1000.0, 0.0, 3}}, 0.0, 200, 3000},
-        {"1000 to 2000, 8 channels", 2000.0, {{1000.0, 0.0, 8}}, 0.0, 200, 3000},
-        {"1000 to 2000, 16 channels", 2000.0, {{1000.0, 0.0, 16}}, 0.0, 200, 3000},
-        {"1000 to 2000, 17 channels", 2000.0, {{1000.0, 0.0, 17}}, 0.0, 200, 3000},
-        {"1024 to 1000, 1 channel", 1000.0, {{1024.0, 0.0, 1}}, 0.0, 500, 12000},
-        {"1024 to 1000, 3 channels", 1000.0, {{1024.0, 0.0, 3}}, 0.0, 500, 5000},
-        {"1024 to 1000, 8 channels", 1000.0, {{1024.0, 0.0, 8}}, 0.0, 500, 5000},
-        {"1024 to 1000, 16 channels", 1000.0, {{1024.0, 0.0, 16}}, 0.0, 500, 5000},
-        {"1024 to 1000, 17 channels", 1000.0, {{1024.0, 0.0, 17}}, 0.0, 500, 5000},
-        {"1000 to 100, 1 channel", 100.0, {{1000.0, 0.0, 1}}, 0.0, 700, 20000},
-        {"1000 to 100, 3 channels", 100.0, {{1000.0, 0.0, 3}}, 0.0, 700, 8000},
-        {"1000 to 100, 8 channels", 100.0, {{1000.0, 0.0, 8}}, 0.0, 700, 8000},
-        {"1000 to 100, 16 channels", 100.0, {{1000.0, 0.0, 16}}, 0.0, 700, 8000},
-        {"1000 to 100, 17 channels", 100.0, {{1000.0, 0.0, 17}}, 0.0, 700, 8000},
+    struct RatePair {
+        const char* name;
+        double outputRate;
+        double inputRate;
+        uint64_t inputBuffer;
+        uint64_t totalSamples;  // with one channel; half that with more
+    };
+    const RatePair pairs[] = {
+        {"2500 to 1000", 1000.0, 2500.0, 300, 12000},
+        {"1000 to 2000", 2000.0, 1000.0, 200, 6000},
+        {"1024 to 1000", 1000.0, 1024.0, 500, 12000},
+        {"1000 to 100", 100.0, 1000.0, 700, 20000},
+    };
+    std::vector<Scenario> scenarios = {
         // 1000 branches: too many for a tile table, so the tiles read the branches directly.
-        {"1001 to 1000, 16 channels", 1000.0, {{1001.0, 0.0, 16}}, 0.0, 500, 5000},
+        {"1001 to 1000, 16 channels", 1000.0, {{1001.0, 16}}, 0.0, 500, 5000},
         // The first master time lies well after the first sample: start alignment consumes
         // more input than the first blocks bring, and the group pays the deficit later.
-        {"late start, 16 channels", 1000.0, {{2500.0, 0.0, 16}}, 0.25, 300, 6000},
-        {"late start, 1 channel", 2000.0, {{1000.0, 0.0, 1}}, 0.125, 200, 6000},
-        {"two groups", 1000.0, {{2500.0, 0.0, 5}, {1024.0, 0.0, 9}}, 0.0, 400, 6000},
+        {"late start, 16 channels", 1000.0, {{2500.0, 16}}, 0.25, 300, 6000},
+        {"late start, 1 channel", 2000.0, {{1000.0, 1}}, 0.125, 200, 6000},
+        {"two groups", 1000.0, {{2500.0, 5}, {1024.0, 9}}, 0.0, 400, 6000},
     };
+    // One channel, and channel counts around the lane widths of every kernel.
+    for (const RatePair& pair : pairs) {
+        for (const int channels : {1, 3, 8, 16, 17}) {
+            const std::string name = pair.name + (", " + std::to_string(channels)) + " channels";
+            const uint64_t total = channels == 1 ? pair.totalSamples : pair.totalSamples / 2;
+            const std::vector<GroupLayout> group = {{pair.inputRate, channels}};
+            scenarios.push_back({name, pair.outputRate, group, 0.0, pair.inputBuffer, total});
+        }
+    }
     const std::vector<std::string> kernels = vectorKernels();
     for (size_t row = 0; row < scenarios.size(); ++row) {
         const Scenario& scenario = scenarios[row];
         SCOPED_TRACE(scenario.name);
         const auto seed = static_cast<uint32_t>(1000 + row);
-        Recording reference;
+        std::vector<ChannelOutput> reference;
         {
             KernelOverride override("scalar");
             reference = runScenario(scenario, seed);
         }
-        ASSERT_FALSE(reference.times.front().empty());
+        ASSERT_FALSE(reference.front().times.empty());
         for (const std::string& name : kernels) {
             SCOPED_TRACE(name);
             KernelOverride override(name);
-            const Recording recording = runScenario(scenario, seed);
-            for (size_t g = 0; g < reference.times.size(); ++g) {
-                expectSameBits(recording.times[g], reference.times[g], "times");
-            }
-            for (size_t c = 0; c < reference.values.size(); ++c) {
-                expectSameBits(recording.values[c], reference.values[c],
-                               "channel " + std::to_string(c));
-            }
-        }
-    }
-}
-
-// The batch functions on their own, against the sum written out here: random branches, histories
-// and output patterns, every stride the layouts use, counts that leave tails.
-TEST(KernelEqualityTest, BatchFunctionsSumEachOutputInTapOrder) {
-    struct Shape {
-        uint32_t up;
-        uint32_t down;
-        uint64_t taps;
-        uint64_t channels;
-        uint64_t count;
-    };
-    const std::vector<Shape> shapes = {
-        {2, 5, 59, 16, 37}, {2, 1, 24, 1, 70},   {1, 10, 234, 3, 11},     {125, 128, 24, 17, 29},
-        {2, 1, 24, 8, 5},   {3, 1, 7, 1, 100},   {1, 1, 1, 2, 9},         {2, 5, 59, 1, 43},
-        {2, 5, 59, 1, 300}, {1, 10, 234, 1, 90}, {125, 128, 24, 1, 2100},
-    };
-    std::mt19937 random(7);
-    std::normal_distribution<double> value(0.0, 1.0);
-    for (const std::string& name : vectorKernels()) {
-        SCOPED_TRACE(name);
-        KernelOverride override(name);
-        const PolyphaseKernel& kernel = selectKernel();
-        for (const Shape& shape : shapes) {
-            SCOPED_TRACE("P " + std::to_string(shape.up) + " Q " + std::to_string(shape.down) +
-                         " channels " + std::to_string(shape.channels));
-            const uint64_t width = kernel.laneWidth;
-            const uint64_t stride =
-                shape.channels == 1 ? 1 : (shape.channels + width - 1) / width * width;
-            std::vector<double> branches(shape.up * shape.taps);
-            for (double& c : branches) {
-                c = static_cast<double>(static_cast<float>(value(random)));
-            }
-            // Outputs step as the position does: Q high-rate samples each.
-            std::vector<uint32_t> phases(shape.count);
-            std::vector<uint64_t> rows(shape.count);
-            const uint64_t startPosition = 3;
-            for (uint64_t k = 0; k < shape.count; ++k) {
-                const uint64_t position = startPosition + k * shape.down;
-                phases[k] = static_cast<uint32_t>(position % shape.up);
-                rows[k] = position / shape.up - startPosition / shape.up;
-            }
-            const uint64_t historyRows = rows.back() + shape.taps;
-            std::vector<double> history(historyRows * stride, 0.0);
-            for (uint64_t r = 0; r < historyRows; ++r) {
-                for (uint64_t c = 0; c < shape.channels; ++c) {
-                    history[r * stride + c] = value(random);
-                }
-            }
-            std::vector<double> results(shape.count * stride, -1.0);
-            std::vector<double> residues(historyRows + (width + 1) * shape.down);
-            std::vector<uint64_t> offsets(shape.down + shape.taps);
-            PolyphaseBatch batch;
-            batch.branches = branches.data();
-            batch.taps = shape.taps;
-            batch.up = shape.up;
-            batch.down = shape.down;
-            batch.history = history.data();
-            batch.stride = stride;
-            batch.phases = phases.data();
-            batch.rows = rows.data();
-            batch.count = shape.count;
-            batch.results = results.data();
-            batch.residues = residues.data();
-            batch.residuesSize = residues.size();
-            batch.offsets = offsets.data();
-            batch.offsetsSize = offsets.size();
-            (stride == 1 ? kernel.singleChannel : kernel.channelLanes)(batch);
-
-            // Channel lanes can also write each channel's outputs as one run of its own.
-            std::vector<std::vector<double>> runs(shape.channels,
-                                                  std::vector<double>(shape.count, -1.0));
-            std::vector<double*> runStarts;
-            for (auto& run : runs) {
-                runStarts.push_back(run.data());
-            }
-            if (stride > 1) {
-                batch.outputs = runStarts.data();
-                batch.channels = shape.channels;
-                kernel.channelLanes(batch);
-            }
-            // And through the tile table, where the tiles read all coefficients from one place.
-            std::vector<double> tiles(shape.up * shape.taps * kernel.tileOutputs);
-            std::vector<double> tiled(shape.count * stride, -1.0);
-            if (stride > 1) {
-                buildTileBranches(branches.data(), shape.up, shape.down, shape.taps,
-                                  kernel.tileOutputs, tiles.data());
-                batch.tileBranches = tiles.data();
-                batch.outputs = nullptr;
-                batch.results = tiled.data();
-                kernel.channelLanes(batch);
-            }
-
-            for (uint64_t k = 0; k < shape.count; ++k) {
-                for (uint64_t c = 0; c < shape.channels; ++c) {
-                    double sum = 0.0;
-                    for (uint64_t j = 0; j < shape.taps; ++j) {
-                        sum += branches[phases[k] * shape.taps + j] *
-                               history[(rows[k] + j) * stride + c];
-                    }
-                    ASSERT_TRUE(sameBits(results[k * stride + c], sum))
-                        << "output " << k << " channel " << c;
-                    if (stride > 1) {
-                        ASSERT_TRUE(sameBits(runs[c][k], sum))
-                            << "run of output " << k << " channel " << c;
-                        ASSERT_TRUE(sameBits(tiled[k * stride + c], sum))
-                            << "tiled output " << k << " channel " << c;
-                    }
-                }
+            const std::vector<ChannelOutput> outputs = runScenario(scenario, seed);
+            for (size_t c = 0; c < reference.size(); ++c) {
+                const std::string channel = "channel " + std::to_string(c);
+                expectSameBits(outputs[c].times, reference[c].times, channel + " times");
+                expectSameBits(outputs[c].values, reference[c].values, channel);
             }
         }
     }

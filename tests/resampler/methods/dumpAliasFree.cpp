@@ -44,20 +44,6 @@ std::vector<double> randomSignal(size_t count, uint64_t seed) {
     return values;
 }
 
-void readPass(void* resampler, void* channel, std::vector<double>& times,
-              std::vector<double>& values) {
-    uint64_t count = 0;
-    getResampledDataCount(resampler, channel, &count);
-    std::vector<double> passTimes(count);
-    std::vector<double> passValues(count);
-    if (count > 0) {
-        getResampledTimes2(resampler, channel, passTimes.data(), count);
-        getResampledData2(resampler, channel, passValues.data(), count);
-    }
-    times.insert(times.end(), passTimes.begin(), passTimes.end());
-    values.insert(values.end(), passValues.begin(), passValues.end());
-}
-
 void dump(const Case& run, uint64_t seed) {
     void* resampler = nullptr;
     createResamplerAliasFree(&resampler);
@@ -83,7 +69,14 @@ void dump(const Case& run, uint64_t seed) {
             noMoreDataToAdd(resampler, 1000.0 * static_cast<double>(input.size()) / run.inputRate);
         }
         calculate(resampler);
-        readPass(resampler, channel, times, values);
+        uint64_t outputs = 0;
+        getResampledDataCount(resampler, channel, &outputs);
+        times.resize(times.size() + outputs);
+        values.resize(values.size() + outputs);
+        if (outputs > 0) {
+            getResampledTimes2(resampler, channel, &times[times.size() - outputs], outputs);
+            getResampledData2(resampler, channel, &values[values.size() - outputs], outputs);
+        }
     }
 
     std::printf("case %s\n", run.label);
