@@ -1,4 +1,5 @@
-"""Shared helpers: the C interface through ctypes, independent of the extension module."""
+"""Shared helpers: the C interface through ctypes, independent of the extension module, and
+small recordings."""
 
 import ctypes
 import os
@@ -21,7 +22,7 @@ class CApi:
         for names, argtypes in [
             ("createResamplerHold createResamplerLinear createResamplerAliasFree", [_void_pp]),
             ("deleteResampler initialize calculate", [r]),
-            ("setSamplerate setInitialOffset setCustomEpsilon noMoreDataToAdd", [r, dbl]),
+            ("setSamplerate noMoreDataToAdd", [r, dbl]),
             ("setInputBufferSize setOutputBufferSize", [r, _u64]),
             ("addAsyncChannel", [r, _void_pp]),
             ("addAsyncChannel2", [r, _void_pp, dbl, dbl, ctypes.c_int64]),
@@ -33,8 +34,7 @@ class CApi:
                 getattr(lib, name).restype = ctypes.c_int
         self.lib = lib
 
-    def run(self, method, rate, blocks, end_s, *, offset=0.0, input_buffer, output_buffer,
-            nominal_rate=None, tolerance=None):
+    def run(self, method, rate, blocks, end_s, *, input_buffer, output_buffer, nominal_rate=None):
         """One time-stamped channel fed block by block; returns all (times, values) read."""
         lib = self.lib
         r = ctypes.c_void_p()
@@ -43,11 +43,8 @@ class CApi:
         create(ctypes.byref(r))
         try:
             lib.setSamplerate(r, rate)
-            lib.setInitialOffset(r, offset)
             lib.setInputBufferSize(r, input_buffer)
             lib.setOutputBufferSize(r, output_buffer)
-            if tolerance is not None:
-                lib.setCustomEpsilon(r, tolerance)
             ch = ctypes.c_void_p()
             if nominal_rate is None:
                 lib.addAsyncChannel(r, ctypes.byref(ch))
@@ -95,3 +92,14 @@ def irregular_times(rng, n, mean_interval, start=0.0):
     """Increasing time stamps with jittered intervals between 0.2 and 1.8 times the mean."""
     steps = mean_interval * rng.uniform(0.2, 1.8, n - 1)
     return start + np.r_[0.0, np.cumsum(steps)]
+
+
+def write_two_channels(path, rng, n):
+    """Channels "a" (n sorted random stamps in 0-2 s) and "b" (every other stamp, 0.3 s later),
+    written to path; returns them."""
+    from tamlib import io
+
+    t = np.sort(rng.uniform(0.0, 2.0, n))
+    channels = {"a": (t, np.sin(2 * np.pi * t)), "b": (t[::2] + 0.3, np.cos(t[::2]))}
+    io.write(path, channels)
+    return channels

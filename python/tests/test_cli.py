@@ -10,6 +10,7 @@ from pathlib import Path
 import numpy as np
 
 import tamlib
+from conftest import write_two_channels
 from tamlib import io
 
 
@@ -18,16 +19,8 @@ def run(*args, **kwargs):
                           text=True, timeout=300, **kwargs)
 
 
-def recording(path, n=400):
-    rng = np.random.default_rng(8)
-    t = np.sort(rng.uniform(0.0, 2.0, n))
-    channels = {"a": (t, np.sin(2 * np.pi * t)), "b": (t[::2] + 0.3, np.cos(t[::2]))}
-    io.write(path, channels)
-    return channels
-
-
 def test_single_recording_writes_result_and_plot(tmp_path):
-    channels = recording(tmp_path / "rec.h5")
+    channels = write_two_channels(tmp_path / "rec.h5", np.random.default_rng(8), 400)
     done = run(tmp_path / "rec.h5", "--rate", 50, "--method", "hold", "--output",
                tmp_path / "out.csv", "--plot", tmp_path / "out.png", "--window", 0.2, 1.2,
                "--block", 100)
@@ -76,7 +69,7 @@ def test_bad_input_ends_with_a_message_and_status_2(tmp_path):
 
 def test_batch_reports_each_file_and_fails_for_a_corrupt_one(tmp_path):
     for k in range(3):
-        recording(tmp_path / f"r{k}.csv")
+        write_two_channels(tmp_path / f"r{k}.csv", np.random.default_rng(8), 400)
     (tmp_path / "r3.h5").write_bytes(b"garbage")
     done = run("batch", tmp_path, "--rate", 20, "--workers", 2, "--format", "csv")
     assert done.returncode == 1, done.stderr

@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import tamlib
+from conftest import write_two_channels
 from tamlib import io
 from tamlib.distributed import resample_files, resample_split
 
@@ -29,12 +30,7 @@ def make_recordings(directory, count=6, corrupt=3):
         else:
             suffix = "csv" if k % 2 else "h5"
             path = directory / f"rec{k}.{suffix}"
-            channels = {}
-            for name in ("a", "b"):
-                n = int(rng.integers(300, 900))
-                times = rng.uniform(0.0, 0.5) + np.cumsum(rng.uniform(1e-3, 4e-3, n))
-                channels[name] = (times, np.cumsum(rng.normal(size=n)))
-            io.write(path, channels)
+            write_two_channels(path, rng, int(rng.integers(300, 900)))
         paths.append(path)
     return paths
 

@@ -105,12 +105,6 @@ def bad_inputs():
     yield "backwards.h5", lambda p: write_channel(p, backwards, t), ["p", "sample 700"]
     yield "nan.h5", lambda p: write_channel(p, nan, t), ["p", "sample 400"]
     yield "short.h5", lambda p: write_channel(p, t[:900], t), ["p", "900", "1000"]
-
-    def truncated(p):
-        write_channel(p, t, t)
-        with open(p, "r+b") as f:
-            f.truncate(os.path.getsize(p) // 2)
-    yield "truncated.h5", truncated, []
     yield "order.csv", lambda p: p.write_text(
         "channel,time,value\na,0,1\nb,0.5,2\na,1,3\nb,0.75,4\n"), ["line 5", "0.75"]
     yield "cell.csv", lambda p: p.write_text(

@@ -205,7 +205,7 @@ BROKEN = [
     ("2-D values per row of rows", lambda f: replace(f, "pressure/value", np.zeros((500, 2, 2))),
      "pressure"),
     ("boolean values", lambda f: replace(f, "engine/rpm", np.ones(400, bool)), "engine/rpm"),
-    ("2-D time", lambda f: replace(f, "pressure/time", np.zeros((250, 2))), "pressure"),
+    ("2-D time", lambda f: replace(f, "pressure/time", np.zeros((500, 2))), "pressure"),
     ("scalar time", lambda f: replace(f, "engine/time", 0.0), "engine/rpm"),
     ("string time", lambda f: replace(f, "engine/time", np.array(["0"] * 400, "S4")),
      "engine/rpm"),

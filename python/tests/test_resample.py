@@ -39,25 +39,6 @@ def test_frame_already_on_the_grid_comes_back_unchanged(method):
                                   float_frame.to_numpy())
 
 
-def test_datetime_and_float_indices_give_the_same_values():
-    rng = np.random.default_rng(2)
-    seconds = irregular_times(rng, 4000, 0.004)
-    values = np.cumsum(rng.normal(size=seconds.size))
-    start = pd.Timestamp("2023-11-02 14:30:00.25")
-    by_float = tamlib.resample(pd.DataFrame({"v": values}, index=seconds), 50.0, tolerance=0.0)
-    by_date = tamlib.resample(
-        pd.DataFrame({"v": values}, index=start + pd.to_timedelta(seconds * 1e9, unit="ns")),
-        50.0, tolerance=0.0,
-    )
-    assert isinstance(by_date.index, pd.DatetimeIndex)
-    assert by_date.index[0] == start + pd.Timedelta(seconds[0], unit="s").round("ns")
-    assert (np.diff(by_date.index.asi8) == 20_000_000).all()
-    assert len(by_float) == len(by_date)
-    # Nanosecond stamps move samples and grid points by at most 1 ns; intervals of at least
-    # 0.8 ms and steps below 5 bound the slope by 6250 per second, so values move by < 2e-5.
-    np.testing.assert_allclose(by_date["v"], by_float["v"], rtol=0, atol=2e-5)
-
-
 def test_irregular_channels_starting_at_different_times_match_references():
     rng = np.random.default_rng(7)
     rate = 200.0

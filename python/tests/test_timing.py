@@ -81,17 +81,6 @@ def test_alignment_over_rate_pairs(fin, fout):
     assert abs(lag) < 0.01 * period
 
 
-def test_uniform_channels_keep_the_c_bits():
-    # A pair without residual and stamps on the grid: every value is the C host's.
-    times = np.arange(5000) / 1000.0
-    values = np.random.default_rng(3).normal(size=times.size)
-    _, c_values = c_path(1000, 200, times, values)
-    out = tamlib.resample({"x": (times, values)}, 200.0, "aliasfree", block_size=777)
-    got = out["x"].to_numpy()
-    assert got.size == c_values.size and np.isfinite(got).all()
-    np.testing.assert_array_equal(got.view(np.uint64), c_values.view(np.uint64))
-
-
 def sine_at(times):
     return np.sin(2 * np.pi * TONE * times)
 

@@ -291,44 +291,36 @@ private:
     void create(Slot& slot, uint8_t method) {
         deleteResampler(slot.resampler);
         slot = Slot{};
-        switch (method % 3) {
-            case 0:
-                createResamplerHold(&slot.resampler);
-                break;
-            case 1:
-                createResamplerLinear(&slot.resampler);
-                break;
-            default:
-                createResamplerAliasFree(&slot.resampler);
-                break;
+        int (*const creators[])(void**) = {createResamplerHold, createResamplerLinear,
+                                           createResamplerAliasFree};
+        creators[method % 3](&slot.resampler);
+    }
+
+    // Copies output the way a host does: a buffer sized to what the count says. A count the
+    // harness cannot afford is passed only when the library must refuse it, with a token
+    // buffer; an overrun then shows up as a sanitizer report.
+    template <typename Read>
+    void readInto(const Slot& slot, uint64_t count, uint64_t width, Read read) {
+        if (width == 0 || count <= kMaxHostBuffer / width) {
+            std::vector<double> buffer(count * width + 1);
+            attempt([&] { read(buffer.data()); });
+        } else if (count >= slot.outputBufferSize) {
+            std::vector<double> token(1);
+            attempt([&] { read(token.data()); });
         }
     }
 
-    // Copies one channel's output the way a host does: a buffer sized to what the count says.
-    // A count the harness cannot afford is passed only when the library must refuse it, with a
-    // token buffer; an overrun then shows up as a sanitizer report.
     void readData(Slot& slot, const Channel& channel, uint64_t count) {
         const uint64_t width = channel.arraySize > 0 ? static_cast<uint64_t>(channel.arraySize) : 0;
-        const bool affordable = width == 0 || count <= kMaxHostBuffer / width;
-        if (affordable) {
-            std::vector<double> buffer(count * width + 1);
-            attempt(
-                [&] { getResampledData2(slot.resampler, channel.handle, buffer.data(), count); });
-        } else if (count >= slot.outputBufferSize) {
-            std::vector<double> token(1);
-            attempt(
-                [&] { getResampledData2(slot.resampler, channel.handle, token.data(), count); });
-        }
+        readInto(slot, count, width, [&](double* buffer) {
+            getResampledData2(slot.resampler, channel.handle, buffer, count);
+        });
     }
 
     void readTimes(Slot& slot, void* channel, uint64_t count) {
-        if (count <= kMaxHostBuffer) {
-            std::vector<double> buffer(count + 1);
-            attempt([&] { getResampledTimes2(slot.resampler, channel, buffer.data(), count); });
-        } else if (count >= slot.outputBufferSize) {
-            std::vector<double> token(1);
-            attempt([&] { getResampledTimes2(slot.resampler, channel, token.data(), count); });
-        }
+        readInto(slot, count, 1, [&](double* buffer) {
+            getResampledTimes2(slot.resampler, channel, buffer, count);
+        });
     }
 
     // A host's read after calculate: the count, then exactly that many times and values.

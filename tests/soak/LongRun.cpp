@@ -35,59 +35,31 @@ void* countedAllocation(std::size_t size, std::size_t alignment) {
     } else if (posix_memalign(&memory, alignment, size) != 0) {
         memory = nullptr;
     }
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
     return memory;
 }
 
 }  // namespace
 
+// libstdc++'s array and nothrow forms call these, so they count as well.
 void* operator new(std::size_t size) {
-    void* memory = countedAllocation(size, 0);
-    if (memory == nullptr) {
-        throw std::bad_alloc();
-    }
-    return memory;
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return countedAllocation(size, 0);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return countedAllocation(size, 0);
 }
 void* operator new(std::size_t size, std::align_val_t alignment) {
-    void* memory = countedAllocation(size, static_cast<std::size_t>(alignment));
-    if (memory == nullptr) {
-        throw std::bad_alloc();
-    }
-    return memory;
-}
-void* operator new[](std::size_t size, std::align_val_t alignment) {
-    return operator new(size, alignment);
+    return countedAllocation(size, static_cast<std::size_t>(alignment));
 }
 void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory, std::size_t) noexcept {
     std::free(memory);
 }
 void operator delete(void* memory, std::align_val_t) noexcept {
     std::free(memory);
 }
-void operator delete[](void* memory, std::align_val_t) noexcept {
+void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
 void operator delete(void* memory, std::size_t, std::align_val_t) noexcept {
-    std::free(memory);
-}
-void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept {
     std::free(memory);
 }
 
