@@ -41,7 +41,10 @@ const PolyphaseKernel* kernelNamed(const std::string& name) {
 void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kernel, bool useTiles,
                bool intoRings) {
     const uint64_t width = kernel->laneWidth;
-    const uint64_t stride = setup.channels == 1 ? 1 : (setup.channels + width - 1) / width * width;
+    // As the method chooses: a group that would leave more than a quarter of the lanes empty
+    // goes channel by channel, with outputs of one channel in the lanes.
+    const bool byChannel = setup.channels == 1 || setup.channels * 4 <= width * 3;
+    const uint64_t stride = byChannel ? 1 : (setup.channels + width - 1) / width * width;
     // As many outputs as the method puts in one batch.
     const uint64_t count =
         Karvel::Tamlib::Resampler::Kernels::batchOutputs(setup.up, setup.down, setup.taps, stride);
@@ -104,7 +107,9 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     }
     for (auto _ : state) {
         if (stride == 1) {
-            kernel->singleChannel(batch);
+            for (uint64_t c = 0; c < setup.channels; ++c) {
+                kernel->singleChannel(batch);
+            }
         } else {
             kernel->channelLanes(batch);
         }

@@ -5,6 +5,8 @@
 //   tamlib_bench [--block=SAMPLES] [benchmark flags]
 //   tamlib_bench --dump-data=DIR [--block=SAMPLES]   writes the signal, time stamps and layout
 //                                                    the runs use, for the peers
+//   tamlib_bench --whole-stream [benchmark flags]   16 channels of 1,000,000 samples, each in one
+//                                                    addData, wall time
 
 #include <benchmark/benchmark.h>
 
@@ -153,30 +155,96 @@ void runStream(benchmark::State& state, StreamSetup setup) {
 
 // The copies alone that any resampler behind addData and getResampledData2 makes: each block of
 // every channel into a ring of the block's size, and `outputRatio` times as many doubles back out
-// of a second ring, with no resampling between. A floor for the streams above.
-void runCopies(benchmark::State& state, double outputRatio) {
+// of a second ring, with no resampling between. With the kernels alone (tamlib_kernel_bench), the
+// floor of the streams above.
+void runCopies(benchmark::State& state, double outputRatio, int channels) {
     const Workload& data = workload();
     const auto outputs = static_cast<uint64_t>(static_cast<double>(kBlock) * outputRatio);
-    std::vector<std::vector<double>> inputRings(kMaxChannels, std::vector<double>(kBlock));
-    std::vector<std::vector<double>> outputRings(kMaxChannels,
+    std::vector<std::vector<double>> inputRings(channels, std::vector<double>(kBlock));
+    std::vector<std::vector<double>> outputRings(channels,
                                                  std::vector<double>(outputs + 1024, 1.0));
     std::vector<double> host(outputs + 1024);
     for (auto _ : state) {
         for (uint64_t first = 0; first < kSamplesPerChannel; first += kBlock) {
             const uint64_t length = std::min(kBlock, kSamplesPerChannel - first);
-            for (int c = 0; c < kMaxChannels; ++c) {
+            for (int c = 0; c < channels; ++c) {
                 std::memcpy(inputRings[c].data(), data.channel(c) + first, length * sizeof(double));
             }
             benchmark::ClobberMemory();
             const auto count = static_cast<uint64_t>(static_cast<double>(length) * outputRatio);
-            for (int c = 0; c < kMaxChannels; ++c) {
+            for (int c = 0; c < channels; ++c) {
                 std::memcpy(host.data(), outputRings[c].data(), count * sizeof(double));
                 benchmark::DoNotOptimize(host.data());
             }
         }
     }
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kSamplesPerChannel) *
-                            kMaxChannels);
+                            channels);
+}
+
+// The whole stream of every channel in one addData each, as a host holding a recording in memory
+// would call it: one calculate, the read-back, end of data and the last read-back. Wall time from
+// the first addData to the last read-back, or with `withSetUp` from creating the resampler to
+// deleting it.
+constexpr uint64_t kWholeSamples = 1000000;
+
+void runWholeStream(benchmark::State& state, StreamSetup setup, bool withSetUp) {
+    std::vector<double> signal(static_cast<size_t>(setup.channels) * kWholeSamples);
+    std::mt19937_64 random(20240612);
+    std::normal_distribution<double> value(0.0, 1.0);
+    for (double& v : signal) {
+        v = value(random);
+    }
+    const auto outputRing = static_cast<uint64_t>(static_cast<double>(kWholeSamples) *
+                                                  setup.outputRate / setup.inputRate) +
+                            1024;
+    std::vector<double> times(outputRing);
+    std::vector<double> values(outputRing);
+    for (auto _ : state) {
+        if (!withSetUp) {
+            state.PauseTiming();
+        }
+        void* resampler = nullptr;
+        createResampler(setup.method, &resampler);
+        setSamplerate(resampler, setup.outputRate);
+        setInputBufferSize(resampler, kWholeSamples);
+        setOutputBufferSize(resampler, outputRing);
+        std::vector<void*> channels(static_cast<size_t>(setup.channels));
+        for (void*& channel : channels) {
+            addSyncChannel(resampler, &channel, setup.inputRate, 0.0, 0);
+        }
+        initialize(resampler);
+        if (!withSetUp) {
+            state.ResumeTiming();
+        }
+        auto readBack = [&]() {
+            uint64_t count = 0;
+            getResampledDataCount(resampler, channels.front(), &count);
+            getResampledTimes2(resampler, channels.front(), times.data(), count);
+            for (void* channel : channels) {
+                getResampledData2(resampler, channel, values.data(), count);
+            }
+            benchmark::DoNotOptimize(values.data());
+        };
+        for (int c = 0; c < setup.channels; ++c) {
+            addData(resampler, channels[c], signal.data() + c * kWholeSamples, kWholeSamples);
+        }
+        calculate(resampler);
+        readBack();
+        noMoreDataToAdd(resampler,
+                        1000.0 * static_cast<double>(kWholeSamples - 1) / setup.inputRate);
+        calculate(resampler);
+        readBack();
+        if (!withSetUp) {
+            state.PauseTiming();
+        }
+        deleteResampler(resampler);
+        if (!withSetUp) {
+            state.ResumeTiming();
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kWholeSamples) *
+                            setup.channels);
 }
 
 void registerStreams() {
@@ -204,12 +272,32 @@ void registerStreams() {
         benchmark::RegisterBenchmark(stream.name, runStream, stream.setup)
             ->Unit(benchmark::kMillisecond);
     }
-    benchmark::RegisterBenchmark("copies/2500to1000/16ch", runCopies, 0.4)
+    // A copies/ floor beside every alias-free stream, with its channels and output ratio.
+    for (const Named& stream : streams) {
+        const StreamSetup& setup = stream.setup;
+        const std::string name = stream.name;
+        if (setup.method == TAMLIB_METHOD_ALIAS_FREE) {
+            benchmark::RegisterBenchmark(("copies/" + name.substr(name.find('/') + 1)).c_str(),
+                                         runCopies, setup.outputRate / setup.inputRate,
+                                         setup.channels)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    benchmark::RegisterBenchmark("copies/irregular/16ch", runCopies, 1.0, 16)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("copies/1024to1000/16ch", runCopies, 1000.0 / 1024.0)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("copies/irregular/16ch", runCopies, 1.0)
-        ->Unit(benchmark::kMillisecond);
+}
+
+void registerWholeStreams() {
+    const StreamSetup setup{TAMLIB_METHOD_ALIAS_FREE, 2500.0, 1000.0, 16, Stamps::None};
+    benchmark::RegisterBenchmark("whole/aliasfree/2500to1000/16ch", runWholeStream, setup, false)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("whole-with-setup/aliasfree/2500to1000/16ch", runWholeStream,
+                                 setup, true)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->UseRealTime();
 }
 
 bool writeFile(const std::string& path, const std::vector<double>& data) {
@@ -245,11 +333,14 @@ int main(int argc, char** argv) {
     const char* dumpFlag = "--dump-data=";
     const char* blockFlag = "--block=";
     const char* dumpDirectory = nullptr;
+    bool wholeStream = false;
     // Our own flags come out of argv before the benchmark library reads the rest.
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], blockFlag, std::strlen(blockFlag)) == 0) {
             kBlock = std::strtoull(argv[i] + std::strlen(blockFlag), nullptr, 10);
+        } else if (std::strcmp(argv[i], "--whole-stream") == 0) {
+            wholeStream = true;
         } else if (std::strncmp(argv[i], dumpFlag, std::strlen(dumpFlag)) == 0) {
             dumpDirectory = argv[i] + std::strlen(dumpFlag);
         } else {
@@ -265,7 +356,11 @@ int main(int argc, char** argv) {
     if (dumpDirectory != nullptr) {
         return dumpData(dumpDirectory);
     }
-    registerStreams();
+    if (wholeStream) {
+        registerWholeStreams();
+    } else {
+        registerStreams();
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

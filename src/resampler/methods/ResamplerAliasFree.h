@@ -78,8 +78,8 @@ private:
     void produceOneOutput(ResamplerChannelGroup& group, PolyphaseFilter& filter);
     uint64_t produceBatch(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t limit);
     double* alignedHistory();
-    double* copyChannelHistory(const ResamplerChannelGroup& group, const ResamplerChannel& channel,
-                               uint64_t firstSample, uint64_t rows);
+    const double* channelWindow(const ResamplerChannelGroup& group, const ResamplerChannel& channel,
+                                uint64_t slot, uint64_t rows);
     double* interleaveHistory(const ResamplerChannelGroup& group, uint64_t firstSample,
                               uint64_t rows, uint64_t stride);
     void writeChannelValues(const ResamplerChannelGroup& group, ResamplerChannel& channel,

@@ -57,8 +57,9 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
     // reuse them.
     const uint64_t outputs = batchOutputLimit(group, filter);
     const uint64_t down = filter.down;
-    const uint64_t rows = ((outputs - 1) * down + up - 1) / up + 1 + taps;
     const uint64_t stride = historyStride(group);
+    // A batch whose first window wraps copies up to two windows of rows.
+    const uint64_t rows = std::max(((outputs - 1) * down + up - 1) / up + 1 + taps, 2 * taps);
     constexpr uint64_t kAlignmentSlack = 8;
     if (historyRows.size() < rows * stride + kAlignmentSlack) {
         historyRows.resize(rows * stride + kAlignmentSlack);
@@ -100,10 +101,19 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     if (stored < taps) {
         return 0;
     }
+    // One channel at a time reads its window rows in place in the channel's ring, unless the
+    // first window wraps around the ring's end: such a batch is kept to two windows of rows,
+    // copied out in order.
+    const uint64_t size = group.getInputBufferSize();
+    const uint64_t slot = firstSample % size;
+    uint64_t rowRoom = stored;
+    if (historyStride(group) == 1) {
+        rowRoom = std::min(stored, size - slot >= taps ? size - slot : 2 * taps);
+    }
     // Output n starts its window at row (phase + n * Q) div P, which must leave T rows stored.
     // The last row is capped at what `limit` outputs can reach, so the products stay small.
     const uint64_t phase0 = filter.phase;
-    const uint64_t lastRow = std::min(stored - taps, (limit * down) / up + 1);
+    const uint64_t lastRow = std::min(rowRoom - taps, (limit * down) / up + 1);
     const uint64_t count = std::min(limit, ((lastRow + 1) * up - 1 - phase0) / down + 1);
     uint64_t row = 0;
     uint64_t phase = phase0;
@@ -152,7 +162,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     }
     if (stride == 1) {
         for (const auto& channel : group.getChannels()) {
-            batch.history = copyChannelHistory(group, *channel, firstSample, rows);
+            batch.history = channelWindow(group, *channel, slot, rows);
             kernel->singleChannel(batch);
             writeChannelValues(group, *channel, count);
         }
@@ -179,13 +189,16 @@ double* ResamplerAliasFree::alignedHistory() {
     return reinterpret_cast<double*>(address);
 }
 
-double* ResamplerAliasFree::copyChannelHistory(const ResamplerChannelGroup& group,
-                                               const ResamplerChannel& channel,
-                                               uint64_t firstSample, uint64_t rows) {
+const double* ResamplerAliasFree::channelWindow(const ResamplerChannelGroup& group,
+                                                const ResamplerChannel& channel, uint64_t slot,
+                                                uint64_t rows) {
+    const uint64_t size = group.getInputBufferSize();
+    if (rows <= size - slot) {
+        return channel.inputValues() + slot;
+    }
     // rows never exceeds the stored samples, which the ring holds, so it wraps at most once.
     double* history = alignedHistory();
-    const uint64_t size = group.getInputBufferSize();
-    Ring::copyOut(channel.inputValues(), size, firstSample % size, history, rows);
+    Ring::copyOut(channel.inputValues(), size, slot, history, rows);
     return history;
 }
 

@@ -13,6 +13,9 @@ using GatherFunction = void (*)(const double* source, uint64_t sourceSize, const
 void gatherElements(const double* source, uint64_t sourceSize, const uint64_t* slots,
                     uint64_t count, double* target);
 #if defined(TAMLIB_X86_KERNELS)
+// Compiled with the AVX2 kernels, whose translation unit carries the instruction set.
+void avx2Gather(const double* source, uint64_t sourceSize, const uint64_t* slots, uint64_t count,
+                double* target);
 // Compiled with the AVX-512 kernels, whose translation unit carries the instruction set.
 void avx512Gather(const double* source, uint64_t sourceSize, const uint64_t* slots, uint64_t count,
                   double* target);

@@ -35,7 +35,7 @@ const Candidate kCandidates[] = {
     {"scalar", referenceKernel, always, gatherElements},
 #if defined(TAMLIB_X86_KERNELS)
     {"sse2", sse2Kernel, always, gatherElements},
-    {"avx2", avx2Kernel, cpuHasAvx2, gatherElements},
+    {"avx2", avx2Kernel, cpuHasAvx2, avx2Gather},
     {"avx512", avx512Kernel, cpuHasAvx512, avx512Gather},
 #endif
 };

@@ -259,10 +259,23 @@ void interleaveLanes(const double* const* sources, uint64_t channels, uint64_t r
             V::transposeTile(in, out);
         }
     }
-    for (uint64_t r = 0; r < rows; ++r) {
+    // The edges: the channels past the last whole tile of every tiled row (with the padding
+    // columns), then every column of the rows past the last whole tile. A row loop that does
+    // nothing costs as much as a tile's transposes, so it runs only where there are edges.
+    if (tiledChannels < stride) {
+        for (uint64_t r = 0; r < tiledRows; ++r) {
+            double* row = history + r * stride;
+            for (uint64_t c = tiledChannels; c < channels; ++c) {
+                row[c] = sources[c][r];
+            }
+            for (uint64_t c = channels; c < stride; ++c) {
+                row[c] = 0.0;
+            }
+        }
+    }
+    for (uint64_t r = tiledRows; r < rows; ++r) {
         double* row = history + r * stride;
-        const uint64_t firstChannel = r < tiledRows ? tiledChannels : 0;
-        for (uint64_t c = firstChannel; c < channels; ++c) {
+        for (uint64_t c = 0; c < channels; ++c) {
             row[c] = sources[c][r];
         }
         for (uint64_t c = channels; c < stride; ++c) {
@@ -288,10 +301,17 @@ void deinterleaveLanes(const double* rowsIn, uint64_t stride, uint64_t rows, dou
             V::transposeTile(in, out);
         }
     }
-    for (uint64_t r = 0; r < rows; ++r) {
+    if (tiledChannels < channels) {
+        for (uint64_t r = 0; r < tiledRows; ++r) {
+            const double* row = rowsIn + r * stride;
+            for (uint64_t c = tiledChannels; c < channels; ++c) {
+                targets[c][r] = row[c];
+            }
+        }
+    }
+    for (uint64_t r = tiledRows; r < rows; ++r) {
         const double* row = rowsIn + r * stride;
-        const uint64_t firstChannel = r < tiledRows ? tiledChannels : 0;
-        for (uint64_t c = firstChannel; c < channels; ++c) {
+        for (uint64_t c = 0; c < channels; ++c) {
             targets[c][r] = row[c];
         }
     }
