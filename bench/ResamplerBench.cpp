@@ -68,6 +68,18 @@ struct StreamSetup {
     Stamps stamps;
 };
 
+// Reads one pass's output of every channel, as a host does after calculate.
+void readOutputs(void* resampler, const std::vector<void*>& channels, std::vector<double>& times,
+                 std::vector<double>& values) {
+    uint64_t count = 0;
+    getResampledDataCount(resampler, channels.front(), &count);
+    getResampledTimes2(resampler, channels.front(), times.data(), count);
+    for (void* channel : channels) {
+        getResampledData2(resampler, channel, values.data(), count);
+    }
+    benchmark::DoNotOptimize(values.data());
+}
+
 int createResampler(int method, void** resampler) {
     switch (method) {
         case TAMLIB_METHOD_HOLD:
@@ -109,15 +121,7 @@ void streamOnce(benchmark::State& state, const StreamSetup& setup, std::vector<d
     values.resize(outputRing);
     state.ResumeTiming();
 
-    auto readBack = [&]() {
-        uint64_t count = 0;
-        getResampledDataCount(resampler, channels.front(), &count);
-        getResampledTimes2(resampler, channels.front(), times.data(), count);
-        for (void* channel : channels) {
-            getResampledData2(resampler, channel, values.data(), count);
-        }
-        benchmark::DoNotOptimize(values.data());
-    };
+    auto readBack = [&]() { readOutputs(resampler, channels, times, values); };
     for (uint64_t first = 0; first < kSamplesPerChannel; first += kBlock) {
         const uint64_t length = std::min(kBlock, kSamplesPerChannel - first);
         for (int c = 0; c < setup.channels; ++c) {
@@ -217,15 +221,7 @@ void runWholeStream(benchmark::State& state, StreamSetup setup, bool withSetUp) 
         if (!withSetUp) {
             state.ResumeTiming();
         }
-        auto readBack = [&]() {
-            uint64_t count = 0;
-            getResampledDataCount(resampler, channels.front(), &count);
-            getResampledTimes2(resampler, channels.front(), times.data(), count);
-            for (void* channel : channels) {
-                getResampledData2(resampler, channel, values.data(), count);
-            }
-            benchmark::DoNotOptimize(values.data());
-        };
+        auto readBack = [&]() { readOutputs(resampler, channels, times, values); };
         for (int c = 0; c < setup.channels; ++c) {
             addData(resampler, channels[c], signal.data() + c * kWholeSamples, kWholeSamples);
         }
