@@ -83,32 +83,53 @@ void Resampler::setTransitionBandwithPercent(int32_t value) {
 void Resampler::recompute() {
     // Every new ring is allocated before any old one is given up, so a failed allocation leaves
     // the resampler exactly as it was.
-    std::vector<double> newMasterTimes(outputBufferSize, 0.0);
+    // Rings that still hold only zeros and keep their size are kept: registering channel after
+    // channel would otherwise zero every earlier channel's rings again each time.
+    const auto keeps = [&](uint64_t inputSize, uint64_t outputSize) {
+        return ringsHoldNothing && inputSize == inputBufferSize && outputSize == outputBufferSize;
+    };
+    const bool keepMasterTimes = ringsHoldNothing && masterTimes.size() == outputBufferSize;
+    std::vector<double> newMasterTimes(keepMasterTimes ? 0 : outputBufferSize, 0.0);
     std::vector<std::vector<double>> groupRings;
     std::vector<std::vector<double>> channelRings;
     for (const auto& group : groups) {
-        groupRings.emplace_back(inputBufferSize, 0.0);
-        groupRings.emplace_back(outputBufferSize, 0.0);
-        for (size_t c = 0; c < group->getChannels().size(); ++c) {
-            channelRings.emplace_back(inputBufferSize, 0.0);
-            channelRings.emplace_back(outputBufferSize, 0.0);
+        if (!keeps(group->getInputBufferSize(), group->getOutputBufferSize())) {
+            groupRings.emplace_back(inputBufferSize, 0.0);
+            groupRings.emplace_back(outputBufferSize, 0.0);
+        }
+        for (const auto& channel : group->getChannels()) {
+            if (!keeps(channel->getInputCapacity(), channel->getOutputCapacity())) {
+                channelRings.emplace_back(inputBufferSize, 0.0);
+                channelRings.emplace_back(outputBufferSize, 0.0);
+            }
         }
     }
 
-    masterTimes.swap(newMasterTimes);
+    if (!keepMasterTimes) {
+        masterTimes.swap(newMasterTimes);
+    }
     size_t groupRing = 0;
     size_t channelRing = 0;
     for (const auto& group : groups) {
-        group->adoptRings(groupRings[groupRing], groupRings[groupRing + 1]);
-        groupRing += 2;
+        if (keeps(group->getInputBufferSize(), group->getOutputBufferSize())) {
+            group->keepRings();
+        } else {
+            group->adoptRings(groupRings[groupRing], groupRings[groupRing + 1]);
+            groupRing += 2;
+        }
         for (const auto& channel : group->getChannels()) {
-            channel->adoptRings(channelRings[channelRing], channelRings[channelRing + 1]);
-            channelRing += 2;
+            if (keeps(channel->getInputCapacity(), channel->getOutputCapacity())) {
+                channel->keepRings();
+            } else {
+                channel->adoptRings(channelRings[channelRing], channelRings[channelRing + 1]);
+                channelRing += 2;
+            }
         }
     }
     masterTimesWriteIndex = 0;
     masterTimesWritten = 0;
     masterTimesStartPending = true;
+    ringsHoldNothing = true;
 }
 
 bool Resampler::isChannelUnsupported(const ResamplerChannel& /*channel*/) const {

@@ -150,6 +150,9 @@ protected:
     double epsilon = 1e-7;
     double customEpsilon = -1.0;
     bool noMoreData = false;
+    // Set when the rings were last rebuilt and nothing has written to them since: a rebuild
+    // can then keep every ring whose size stays, instead of allocating and zeroing it again.
+    bool ringsHoldNothing = false;
 
     std::unordered_map<const ResamplerChannel*, ResamplerChannelGroup*> channelGroups;
 

@@ -33,6 +33,10 @@ void ResamplerChannel::adoptRings(std::vector<double>& input, std::vector<double
     inputCapacity = inputBuffer.size();
     outputBuffer.swap(output);
     outputCapacity = outputBuffer.size();
+    keepRings();
+}
+
+void ResamplerChannel::keepRings() {
     inputWriteIndex %= inputCapacity == 0 ? 1 : inputCapacity;
     outputReadIndex %= outputCapacity;
     samplesStored = 0;

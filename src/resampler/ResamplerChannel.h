@@ -22,6 +22,8 @@ public:
     // Takes over freshly built rings (swapping the old ones out). The cursors keep their values,
     // folded back into a shrunken ring, and the new rings count as level with the stamps.
     void adoptRings(std::vector<double>& input, std::vector<double>& output);
+    // The same for rings that stay as they are.
+    void keepRings();
     // Takes over a value ring that holds the same samples at other slots; writing goes on at
     // writeSlot.
     void adoptInputRing(std::vector<double>& input, uint64_t writeSlot);

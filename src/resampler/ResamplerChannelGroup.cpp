@@ -91,6 +91,10 @@ void ResamplerChannelGroup::adoptRings(std::vector<double>& inputTimesRing,
     inputBufferSize = inputTimes.size();
     outputTimes.swap(outputTimesRing);
     outputBufferSize = outputTimes.size();
+    keepRings();
+}
+
+void ResamplerChannelGroup::keepRings() {
     inputReadIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
     inputWriteIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
     outputTimesReadIndex %= outputBufferSize;

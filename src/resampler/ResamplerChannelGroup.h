@@ -53,6 +53,8 @@ public:
     // Rings: fresh ones taken over (swapping the old ones out), cursors kept but folded back into
     // shrunken rings; the master times are counted afresh from the group's read slot.
     void adoptRings(std::vector<double>& inputTimesRing, std::vector<double>& outputTimesRing);
+    // The same for rings that stay as they are.
+    void keepRings();
     // A time ring that holds the same samples at other slots; writing goes on at writeSlot.
     void adoptInputRing(std::vector<double>& inputTimesRing, uint64_t writeSlot);
     uint64_t getInputBufferSize() const { return inputBufferSize; }

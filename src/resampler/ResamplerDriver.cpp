@@ -37,6 +37,7 @@ void Resampler::initialize() {
 }
 
 void Resampler::calculate() {
+    ringsHoldNothing = false;
     checkOutputParameters();
     prepareGroups();
     if (timeBase == Implicit) {

@@ -43,6 +43,7 @@ bool allFinite(const double* times, uint64_t count) {
 }  // namespace
 
 void Resampler::addData(ResamplerChannel& channel, const double* data, uint64_t count) {
+    ringsHoldNothing = false;
     if (count == 0 || channel.isInert()) {
         return;
     }
@@ -53,6 +54,7 @@ void Resampler::addData(ResamplerChannel& channel, const double* data, uint64_t 
 }
 
 void Resampler::addTimes(ResamplerChannel& channel, const double* times, uint64_t count) {
+    ringsHoldNothing = false;
     if (count == 0) {
         return;
     }
@@ -70,6 +72,7 @@ void Resampler::addTimes(ResamplerChannel& channel, const double* times, uint64_
 }
 
 void Resampler::addMasterTimes(const double* times, uint64_t count) {
+    ringsHoldNothing = false;
     if (count == 0) {
         return;
     }
@@ -97,6 +100,7 @@ void Resampler::addBlockEndTimeInMiliseconds(ResamplerChannel& channel, double t
 }
 
 void Resampler::noMoreDataToAdd(double timeInMs) {
+    ringsHoldNothing = false;
     if (!std::isfinite(timeInMs)) {
         throw std::invalid_argument("End time must be a finite number.");
     }

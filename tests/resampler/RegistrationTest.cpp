@@ -230,4 +230,27 @@ TEST(RegistrationTest, RefusedArrayChannelIsInert) {
     EXPECT_EQ(fixture.count(refused), 0u);
 }
 
+// A registration rebuilds the rings: what they held is dropped, the cursors stay. Rings that held
+// nothing may be kept as they are, but never ones that were written.
+TEST(RegistrationTest, RegistrationZeroFillsRingsAndKeepsPositions) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    setSamplerate(r, 4.0);
+    initialize(r);
+    void* first = fixture.asyncChannel();
+    fixture.addSamples(first, {0.0, 0.25, 0.5, 0.75}, {1.0, 2.0, 3.0, 4.0});
+    ASSERT_EQ(fixture.calculateAndRead(first).size(), 3u);  // 0.75 waits for a successor
+    ASSERT_FALSE(StateProbe::grid(r).startPending);
+
+    fixture.syncChannel(100.0, 0.0);
+    const auto zeros = [](size_t count) { return std::vector<double>(count, 0.0); };
+    EXPECT_EQ(StateProbe::channel(first).values, zeros(1000));
+    EXPECT_EQ(StateProbe::group(r, first).stamps, zeros(1000));
+    EXPECT_EQ(StateProbe::channel(first).writeSlot, 4u);
+    EXPECT_EQ(StateProbe::group(r, first).writeSlot, 4u);
+    EXPECT_EQ(StateProbe::group(r, first).pending, 1u);
+    EXPECT_EQ(StateProbe::grid(r).times, zeros(0));
+    EXPECT_TRUE(StateProbe::grid(r).startPending);
+}
+
 }  // namespace

@@ -171,6 +171,7 @@ void ResamplerAliasFree::initialize() {
     // Every window of T samples then fits beside what the host adds between two passes.
     setInputBufferSize(maxTapsPerPhase + inputBufferSize);
     primeGroups();
+    ringsHoldNothing = false;
     for (PolyphaseFilter& filter : filters) {
         filter.alignmentPending = true;
         filter.flushing = false;
