@@ -15,7 +15,6 @@ bool ringCanExist(uint64_t size) {
 
 Resampler::~Resampler() {
     groups.clear();
-    std::vector<double>().swap(masterTimes);
 }
 
 void Resampler::setSamplerate(double value) {
@@ -89,24 +88,24 @@ void Resampler::recompute() {
         return ringsHoldNothing && inputSize == inputBufferSize && outputSize == outputBufferSize;
     };
     const bool keepMasterTimes = ringsHoldNothing && masterTimes.size() == outputBufferSize;
-    std::vector<double> newMasterTimes(keepMasterTimes ? 0 : outputBufferSize, 0.0);
-    std::vector<std::vector<double>> groupRings;
-    std::vector<std::vector<double>> channelRings;
+    Ring newMasterTimes(keepMasterTimes ? 0 : outputBufferSize);
+    std::vector<Ring> groupRings;
+    std::vector<Ring> channelRings;
     for (const auto& group : groups) {
         if (!keeps(group->getInputBufferSize(), group->getOutputBufferSize())) {
-            groupRings.emplace_back(inputBufferSize, 0.0);
-            groupRings.emplace_back(outputBufferSize, 0.0);
+            groupRings.emplace_back(inputBufferSize);
+            groupRings.emplace_back(outputBufferSize);
         }
         for (const auto& channel : group->getChannels()) {
             if (!keeps(channel->getInputCapacity(), channel->getOutputCapacity())) {
-                channelRings.emplace_back(inputBufferSize, 0.0);
-                channelRings.emplace_back(outputBufferSize, 0.0);
+                channelRings.emplace_back(inputBufferSize);
+                channelRings.emplace_back(outputBufferSize);
             }
         }
     }
 
     if (!keepMasterTimes) {
-        masterTimes.swap(newMasterTimes);
+        masterTimes.takeSlots(newMasterTimes);
     }
     size_t groupRing = 0;
     size_t channelRing = 0;
@@ -126,8 +125,8 @@ void Resampler::recompute() {
             }
         }
     }
-    masterTimesWriteIndex = 0;
-    masterTimesWritten = 0;
+    masterTimes.setWriteSlot(0);
+    masterTimes.restartCount();
     masterTimesStartPending = true;
     ringsHoldNothing = true;
 }

@@ -114,14 +114,13 @@ protected:
 
     // Ring helpers of the producers.
     bool near(double a, double b) const { return epsilon >= std::abs(a - b); }
-    double newestMasterTime() const;
-    void appendMasterTime(double time);
+    double newestMasterTime() const { return masterTimes[masterTimes.newestSlot()]; }
     uint64_t masterTimesAvailable(ResamplerChannelGroup& group) const {
-        return group.masterTimesAvailable(masterTimesWritten, outputBufferSize);
+        return group.masterTimesAvailable(masterTimes);
     }
     // One output of the group at `time`, its next master time.
     void produceOutput(ResamplerChannelGroup& group, double time) const {
-        group.produceOutput(time, outputBufferSize);
+        group.produceOutput(time, masterTimes.size());
     }
 
     // The walk shared by the hold and linear steps (methods/MasterTimeWalk.h): for each master
@@ -137,12 +136,10 @@ protected:
     double initialOffset = 0.0;
     double maxWaitTimeInMs = std::numeric_limits<double>::infinity();
     double noMoreDataTime = 0.0;
-    std::vector<double> masterTimes;
+    // Written since the last ring rebuild, as its count says.
+    Ring masterTimes;
     std::vector<std::shared_ptr<ResamplerChannelGroup>> groups;
     int32_t timeBase = Implicit;
-    uint64_t masterTimesWriteIndex = 0;
-    // Master times written since the last ring rebuild; the slot is masterTimesWriteIndex.
-    uint64_t masterTimesWritten = 0;
     bool masterTimesStartPending = true;
     int32_t method = Hold;
     int32_t transitionBandwithPercent = 16;

@@ -3,49 +3,39 @@
 #include <limits>
 #include <stdexcept>
 
-#include "resampler/Ring.h"
-
 namespace Karvel::Tamlib::Resampler {
 
-ResamplerChannel::~ResamplerChannel() {
-    std::vector<double>().swap(outputBuffer);
-    std::vector<double>().swap(inputBuffer);
-}
+ResamplerChannel::~ResamplerChannel() = default;
 
 void ResamplerChannel::recompute() {
-    inputWriteIndex = 0;
+    inputRing.setWriteSlot(0);
     outputReadIndex = 0;
     samplesAdded = 0;
     samplesStored = 0;
 }
 
 void ResamplerChannel::resizeBuffers(uint64_t inputSize, uint64_t outputSize) {
-    std::vector<double> newInput(inputSize, 0.0);
-    std::vector<double> newOutput(outputSize, 0.0);
-    inputBuffer.swap(newInput);
-    inputCapacity = inputSize;
-    outputBuffer.swap(newOutput);
-    outputCapacity = outputSize;
+    Ring newInput(inputSize);
+    Ring newOutput(outputSize);
+    inputRing.takeSlots(newInput);
+    outputRing.takeSlots(newOutput);
 }
 
-void ResamplerChannel::adoptRings(std::vector<double>& input, std::vector<double>& output) {
-    inputBuffer.swap(input);
-    inputCapacity = inputBuffer.size();
-    outputBuffer.swap(output);
-    outputCapacity = outputBuffer.size();
+void ResamplerChannel::adoptRings(Ring& input, Ring& output) {
+    inputRing.takeSlots(input);
+    outputRing.takeSlots(output);
     keepRings();
 }
 
 void ResamplerChannel::keepRings() {
-    inputWriteIndex %= inputCapacity == 0 ? 1 : inputCapacity;
-    outputReadIndex %= outputCapacity;
+    inputRing.foldWriteSlot();
+    outputReadIndex %= outputRing.size();
     samplesStored = 0;
 }
 
-void ResamplerChannel::adoptInputRing(std::vector<double>& input, uint64_t writeSlot) {
-    inputBuffer.swap(input);
-    inputCapacity = inputBuffer.size();
-    inputWriteIndex = writeSlot;
+void ResamplerChannel::adoptInputRing(Ring& input, uint64_t writeSlot) {
+    inputRing.takeSlots(input);
+    inputRing.setWriteSlot(writeSlot);
 }
 
 void ResamplerChannel::setIsArray(int32_t value) {
@@ -64,15 +54,7 @@ void ResamplerChannel::appendValues(const double* values, uint64_t count) {
     samplesStored = samplesStored > std::numeric_limits<uint64_t>::max() - samples
                         ? std::numeric_limits<uint64_t>::max()
                         : samplesStored + samples;
-    // Only the newest inputCapacity values can survive; skipping the rest keeps the cursor where
-    // writing them one by one would have left it.
-    uint64_t first = 0;
-    if (count > inputCapacity) {
-        first = count - inputCapacity;
-        inputWriteIndex = (inputWriteIndex + first % inputCapacity) % inputCapacity;
-    }
-    inputWriteIndex = Ring::copyIn(inputBuffer.data(), inputCapacity, inputWriteIndex,
-                                   values + first, count - first);
+    inputRing.append(values, count);
 }
 
 uint64_t ResamplerChannel::inputSampleCapacity() const {
@@ -83,37 +65,31 @@ uint64_t ResamplerChannel::inputSampleCapacity() const {
         // Samples without values take no room in the value ring.
         return std::numeric_limits<uint64_t>::max();
     }
-    return inputCapacity / static_cast<uint64_t>(arraySize);
+    return inputRing.size() / static_cast<uint64_t>(arraySize);
 }
 
 void ResamplerChannel::copySample(uint64_t inputSample, uint64_t outputSample) {
+    const uint64_t inputCapacity = inputRing.size();
+    const uint64_t outputCapacity = outputRing.size();
     if (arraySize == 1) {
         // The slots are already within the rings but for a channel whose rings differ in size.
         const uint64_t target =
             outputSample < outputCapacity ? outputSample : outputSample % outputCapacity;
         const uint64_t source =
             inputSample < inputCapacity ? inputSample : inputSample % inputCapacity;
-        outputBuffer[target] = inputBuffer[source];
+        outputRing[target] = inputRing[source];
         return;
     }
     if (arraySize < 1) {
         return;
     }
     const auto width = static_cast<uint64_t>(arraySize);
-    uint64_t source = (width * inputSample + inputCapacity) % inputCapacity;
-    uint64_t target = (width * outputSample + outputCapacity) % outputCapacity;
-    for (uint64_t k = 0; k < width; ++k) {
-        outputBuffer[target] = inputBuffer[source];
-        if (++source >= inputCapacity) {
-            source = 0;
-        }
-        if (++target >= outputCapacity) {
-            target = 0;
-        }
-    }
+    inputRing.copyTo((width * inputSample + inputCapacity) % inputCapacity, outputRing,
+                     (width * outputSample + outputCapacity) % outputCapacity, width);
 }
 
 void ResamplerChannel::readOutput(double* data, uint64_t count) {
+    const uint64_t outputCapacity = outputRing.size();
     if (count >= outputCapacity) {
         throw std::invalid_argument("Too many samples requested.");
     }
@@ -122,7 +98,7 @@ void ResamplerChannel::readOutput(double* data, uint64_t count) {
     }
     const auto width = static_cast<uint64_t>(arraySize);
     const uint64_t slot = (width * outputReadIndex + outputCapacity) % outputCapacity;
-    Ring::copyOut(outputBuffer.data(), outputCapacity, slot, data, count * width);
+    outputRing.copyOut(slot, data, count * width);
     outputReadIndex = (outputCapacity + count + outputReadIndex) % outputCapacity;
 }
 

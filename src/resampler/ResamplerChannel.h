@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <limits>
-#include <vector>
 
 #include "dsp/DspObject.h"
+#include "resampler/Ring.h"
 
 namespace TamlibTest {
 class StateProbe;
@@ -21,12 +21,12 @@ public:
     void resizeBuffers(uint64_t inputSize, uint64_t outputSize);
     // Takes over freshly built rings (swapping the old ones out). The cursors keep their values,
     // folded back into a shrunken ring, and the new rings count as level with the stamps.
-    void adoptRings(std::vector<double>& input, std::vector<double>& output);
+    void adoptRings(Ring& input, Ring& output);
     // The same for rings that stay as they are.
     void keepRings();
     // Takes over a value ring that holds the same samples at other slots; writing goes on at
     // writeSlot.
-    void adoptInputRing(std::vector<double>& input, uint64_t writeSlot);
+    void adoptInputRing(Ring& input, uint64_t writeSlot);
     void setIsArray(int32_t value);
     void setArraySize(int32_t value);
     // An array registration was refused: the channel stays registered but takes part in
@@ -41,19 +41,19 @@ public:
 
     // Appends values at the write cursor, wrapping; counts samples as the channel kind says.
     void appendValues(const double* values, uint64_t count);
-    void setInputWriteSlot(uint64_t slot) { inputWriteIndex = slot; }
+    void setInputWriteSlot(uint64_t slot) { inputRing.setWriteSlot(slot); }
     // Samples added since the last pass; every channel of a group must have added as many.
     uint64_t getSamplesAdded() const { return samplesAdded; }
     void clearSamplesAdded() { samplesAdded = 0; }
     uint64_t getSamplesStored() const { return samplesStored; }
 
-    bool hasRings() const { return !inputBuffer.empty(); }
-    uint64_t getInputCapacity() const { return inputCapacity; }
-    uint64_t getOutputCapacity() const { return outputCapacity; }
+    bool hasRings() const { return !inputRing.empty(); }
+    uint64_t getInputCapacity() const { return inputRing.size(); }
+    uint64_t getOutputCapacity() const { return outputRing.size(); }
     // Whole samples the input ring keeps before the oldest is overwritten.
     uint64_t inputSampleCapacity() const;
-    const double* inputValues() const { return inputBuffer.data(); }
-    double* outputValues() { return outputBuffer.data(); }
+    const Ring& inputValues() const { return inputRing; }
+    Ring& outputValues() { return outputRing; }
 
     // Copies the arraySize values of one input sample into one output sample.
     void copySample(uint64_t inputSample, uint64_t outputSample);
@@ -66,14 +66,11 @@ protected:
 private:
     friend class ::TamlibTest::StateProbe;
 
-    std::vector<double> inputBuffer;
-    std::vector<double> outputBuffer;
-    uint64_t inputWriteIndex = 0;
+    Ring inputRing;
+    Ring outputRing;
     uint64_t outputReadIndex = 0;
     int32_t isArray = 0;
     int32_t arraySize = 1;
-    uint64_t inputCapacity = 0;
-    uint64_t outputCapacity = 0;
     uint64_t samplesAdded = 0;
     // Samples whose values were written since the last reset or ring rebuild, counted as
     // samplesAdded counts them; beside the group's stampsStored it tells whether the values ran

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -14,10 +13,8 @@ ResamplerChannelGroup::ResamplerChannelGroup() : generatedTimes(2000, 0.0) {}
 
 ResamplerChannelGroup::~ResamplerChannelGroup() {
     std::string().swap(name);
-    std::vector<double>().swap(inputTimes);
     channels.clear();
     std::vector<double>().swap(generatedTimes);
-    std::vector<double>().swap(outputTimes);
 }
 
 void ResamplerChannelGroup::recompute() {
@@ -25,8 +22,8 @@ void ResamplerChannelGroup::recompute() {
     sampleCount = 0;
     expectedOutputCount = 0;
     pendingCount = 0;
-    stampsStored = 0;
-    inputWriteIndex = 0;
+    inputTimes.restartCount();
+    inputTimes.setWriteSlot(0);
     outputTimesReadIndex = 0;
     masterTimesReadIndex = 0;
     outputWriteIndex = 0;
@@ -85,34 +82,30 @@ ResamplerChannel& ResamplerChannelGroup::addChannel() {
     return *channels.back();
 }
 
-void ResamplerChannelGroup::adoptRings(std::vector<double>& inputTimesRing,
-                                       std::vector<double>& outputTimesRing) {
-    inputTimes.swap(inputTimesRing);
-    inputBufferSize = inputTimes.size();
-    outputTimes.swap(outputTimesRing);
-    outputBufferSize = outputTimes.size();
+void ResamplerChannelGroup::adoptRings(Ring& inputTimesRing, Ring& outputTimesRing) {
+    inputTimes.takeSlots(inputTimesRing);
+    outputTimes.takeSlots(outputTimesRing);
     keepRings();
 }
 
 void ResamplerChannelGroup::keepRings() {
-    inputReadIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
-    inputWriteIndex %= inputBufferSize == 0 ? 1 : inputBufferSize;
-    outputTimesReadIndex %= outputBufferSize;
-    masterTimesReadIndex %= outputBufferSize;
-    outputWriteIndex %= outputBufferSize;
+    const uint64_t outputSize = outputTimes.size();
+    inputReadIndex %= inputTimes.empty() ? 1 : inputTimes.size();
+    inputTimes.foldWriteSlot();
+    outputTimesReadIndex %= outputSize;
+    masterTimesReadIndex %= outputSize;
+    outputWriteIndex %= outputSize;
     // Master times are counted afresh from slot 0: the group waits until its slot is written
     // again.
     masterTimesRead = masterTimesReadIndex;
     produced = false;
     // The new rings hold nothing of the old: values and stamps count as level again.
-    stampsStored = 0;
+    inputTimes.restartCount();
 }
 
-void ResamplerChannelGroup::adoptInputRing(std::vector<double>& inputTimesRing,
-                                           uint64_t writeSlot) {
-    inputTimes.swap(inputTimesRing);
-    inputBufferSize = inputTimes.size();
-    inputWriteIndex = writeSlot;
+void ResamplerChannelGroup::adoptInputRing(Ring& inputTimesRing, uint64_t writeSlot) {
+    inputTimes.takeSlots(inputTimesRing);
+    inputTimes.setWriteSlot(writeSlot);
 }
 
 namespace {
@@ -127,22 +120,19 @@ uint64_t saturatingAdd(uint64_t a, uint64_t b) {
 void ResamplerChannelGroup::countStamps(ResamplerChannel& master, uint64_t count) {
     timeMasterChannel = &master;
     pendingCount = saturatingAdd(pendingCount, count);
-    stampsStored = saturatingAdd(stampsStored, count);
     storedSample = storedSample || count > 0;
 }
 
 void ResamplerChannelGroup::appendStamps(ResamplerChannel& master, const double* times,
                                          uint64_t count) {
-    appendStamps(master, count, [times](double* stamps, uint64_t first, uint64_t run) {
-        std::memcpy(stamps, times + first, run * sizeof(double));
-    });
+    countStamps(master, count);
+    inputTimes.append(times, count);
 }
 
 void ResamplerChannelGroup::storeFirstStamp() {
-    inputTimes[0] = initialOffset;
-    inputWriteIndex = inputBufferSize > 1 ? 1 : 0;
+    inputTimes.setWriteSlot(0);
+    inputTimes.push(initialOffset);
     pendingCount = saturatingAdd(pendingCount, 1);
-    stampsStored = saturatingAdd(stampsStored, 1);
     storedSample = true;
 }
 
@@ -152,7 +142,7 @@ double* ResamplerChannelGroup::generatedStamps(uint64_t count) {
 }
 
 void ResamplerChannelGroup::consumeInput(uint64_t count) {
-    inputReadIndex = Ring::advance(inputReadIndex, count, inputBufferSize);
+    inputReadIndex = inputTimes.advance(inputReadIndex, count);
     pendingCount -= count;
 }
 
@@ -167,12 +157,13 @@ void ResamplerChannelGroup::skipOverwrittenInput() {
     if (pendingCount <= capacity) {
         return;
     }
-    inputReadIndex =
-        (inputWriteIndex + inputBufferSize - capacity % inputBufferSize) % inputBufferSize;
+    inputReadIndex = inputTimes.back(inputTimes.writeSlot(), capacity);
     pendingCount = capacity;
 }
 
-uint64_t ResamplerChannelGroup::masterTimesAvailable(uint64_t written, uint64_t masterSize) {
+uint64_t ResamplerChannelGroup::masterTimesAvailable(const Ring& master) {
+    const uint64_t written = master.written();
+    const uint64_t masterSize = master.size();
     if (written > masterTimesRead && written - masterTimesRead > masterSize) {
         masterTimesRead = written - masterSize;
         masterTimesReadIndex = masterTimesRead % masterSize;
@@ -181,12 +172,10 @@ uint64_t ResamplerChannelGroup::masterTimesAvailable(uint64_t written, uint64_t 
     return written > masterTimesRead ? written - masterTimesRead : 0;
 }
 
-void ResamplerChannelGroup::takeMasterTimes(const double* master, uint64_t masterSize,
-                                            uint64_t count) {
-    Ring::copyAcross(master, masterSize, masterTimesReadIndex, outputTimes.data(), outputBufferSize,
-                     outputWriteIndex, count);
-    masterTimesReadIndex = Ring::advance(masterTimesReadIndex, count, masterSize);
-    outputWriteIndex = Ring::advance(outputWriteIndex, count, outputBufferSize);
+void ResamplerChannelGroup::takeMasterTimes(const Ring& master, uint64_t count) {
+    master.copyTo(masterTimesReadIndex, outputTimes, outputWriteIndex, count);
+    masterTimesReadIndex = master.advance(masterTimesReadIndex, count);
+    outputWriteIndex = outputTimes.advance(outputWriteIndex, count);
     masterTimesRead += count;
     resampledCount += count;
     produced = produced || count > 0;
@@ -199,26 +188,21 @@ void ResamplerChannelGroup::produceOutput(double time, uint64_t masterSize) {
         masterTimesReadIndex = 0;
     }
     ++masterTimesRead;
-    if (++outputWriteIndex >= outputBufferSize) {
+    if (++outputWriteIndex >= outputTimes.size()) {
         outputWriteIndex = 0;
     }
     produced = true;
 }
 
 void ResamplerChannelGroup::readOutputTimes(double* times, uint64_t count) {
-    if (count >= outputBufferSize) {
+    if (count >= outputTimes.size()) {
         throw std::invalid_argument("Too many samples requested.");
     }
-    outputTimesReadIndex =
-        Ring::copyOut(outputTimes.data(), outputBufferSize, outputTimesReadIndex, times, count);
-}
-
-uint64_t ResamplerChannelGroup::newestInputSlot() const {
-    return inputWriteIndex == 0 ? inputBufferSize - 1 : inputWriteIndex - 1;
+    outputTimesReadIndex = outputTimes.copyOut(outputTimesReadIndex, times, count);
 }
 
 uint64_t ResamplerChannelGroup::inputSampleCapacity() const {
-    uint64_t capacity = inputBufferSize;
+    uint64_t capacity = inputTimes.size();
     for (const auto& channel : channels) {
         capacity = std::min(capacity, channel->inputSampleCapacity());
     }
@@ -243,12 +227,12 @@ bool ResamplerChannelGroup::valuesOverranStamps() const {
 }
 
 uint64_t ResamplerChannelGroup::stampedSamplesHeld(const ResamplerChannel& channel) const {
-    if (channel.getArraySize() <= 0 || channel.getSamplesStored() <= stampsStored) {
+    if (channel.getArraySize() <= 0 || channel.getSamplesStored() <= inputTimes.written()) {
         return std::numeric_limits<uint64_t>::max();
     }
     // Sample k's values are gone once samplesStored - k exceeds the samples the ring holds; the
     // stamped samples still held are the newest, within that many of the newest value.
-    const uint64_t ahead = channel.getSamplesStored() - stampsStored;
+    const uint64_t ahead = channel.getSamplesStored() - inputTimes.written();
     const uint64_t held = channel.inputSampleCapacity();
     return ahead >= held ? 0 : held - ahead;
 }

@@ -52,25 +52,26 @@ public:
 
     // Rings: fresh ones taken over (swapping the old ones out), cursors kept but folded back into
     // shrunken rings; the master times are counted afresh from the group's read slot.
-    void adoptRings(std::vector<double>& inputTimesRing, std::vector<double>& outputTimesRing);
+    void adoptRings(Ring& inputTimesRing, Ring& outputTimesRing);
     // The same for rings that stay as they are.
     void keepRings();
     // A time ring that holds the same samples at other slots; writing goes on at writeSlot.
-    void adoptInputRing(std::vector<double>& inputTimesRing, uint64_t writeSlot);
-    uint64_t getInputBufferSize() const { return inputBufferSize; }
-    uint64_t getOutputBufferSize() const { return outputBufferSize; }
+    void adoptInputRing(Ring& inputTimesRing, uint64_t writeSlot);
+    uint64_t getInputBufferSize() const { return inputTimes.size(); }
+    uint64_t getOutputBufferSize() const { return outputTimes.size(); }
 
-    // Input time stamps.
-    const double* inputTimesData() const { return inputTimes.data(); }
-    uint64_t getInputWriteIndex() const { return inputWriteIndex; }
+    // Input time stamps; the ring's count is the stamps stored since the last reset or ring
+    // rebuild (sample k's at slot k mod size).
+    const Ring& inputTimeRing() const { return inputTimes; }
+    uint64_t getInputWriteIndex() const { return inputTimes.writeSlot(); }
     // Newest stored input time stamp (the slot before the write cursor).
-    uint64_t newestInputSlot() const;
+    uint64_t newestInputSlot() const { return inputTimes.newestSlot(); }
     double newestInputTime() const { return inputTimes[newestInputSlot()]; }
     // The newest stamp moves to `time` once a gap up to it is filled.
     void setNewestInputTime(double time) { inputTimes[newestInputSlot()] = time; }
     // Whether the stamp before the write cursor lies after `time` (nothing to compare at slot 0).
     bool newestStampAfter(double time) const {
-        return inputWriteIndex != 0 && inputTimes[inputWriteIndex - 1] > time;
+        return inputTimes.writeSlot() != 0 && inputTimes[inputTimes.writeSlot() - 1] > time;
     }
     bool hasStoredSample() const { return storedSample; }
     const ResamplerChannel* getTimeMasterChannel() const { return timeMasterChannel; }
@@ -88,7 +89,7 @@ public:
     void appendStamps(ResamplerChannel& master, const double* times, uint64_t count);
     // The rate-defined group's first stamp, at its offset, before any generated one.
     void storeFirstStamp();
-    bool awaitsFirstBlock() const { return inputWriteIndex == 0 && firstBlock; }
+    bool awaitsFirstBlock() const { return inputTimes.writeSlot() == 0 && firstBlock; }
     void endFirstBlock() { firstBlock = false; }
     // Scratch for count generated stamps.
     double* generatedStamps(uint64_t count);
@@ -123,12 +124,11 @@ public:
     uint64_t getOutputWriteIndex() const { return outputWriteIndex; }
     uint64_t getMasterTimesReadIndex() const { return masterTimesReadIndex; }
     bool hasProducedOutput() const { return produced; }
-    // Master times of a ring of masterSize slots, `written` of them so far, that the group has
-    // still to read. A group that lagged more than a ring behind goes on from the oldest time
-    // still stored.
-    uint64_t masterTimesAvailable(uint64_t written, uint64_t masterSize);
+    // Master times of the resampler's ring that the group has still to read. A group that lagged
+    // more than a ring behind goes on from the oldest time still stored.
+    uint64_t masterTimesAvailable(const Ring& master);
     // The next `count` master times become the times of the next outputs.
-    void takeMasterTimes(const double* master, uint64_t masterSize, uint64_t count);
+    void takeMasterTimes(const Ring& master, uint64_t count);
     // One output at `time`, the group's next master time.
     void produceOutput(double time, uint64_t masterSize);
     void readOutputTimes(double* times, uint64_t count);
@@ -147,27 +147,22 @@ private:
     void countStamps(ResamplerChannel& master, uint64_t count);
 
     uint64_t inputReadIndex = 0;
-    uint64_t inputWriteIndex = 0;
     uint64_t outputTimesReadIndex = 0;
     uint64_t masterTimesReadIndex = 0;
     uint64_t outputWriteIndex = 0;
     int64_t sampleCount = 0;
     bool firstBlock = true;
-    std::vector<double> outputTimes;
+    Ring outputTimes;
     double startTime = -1.0;
     double endTime = -1.0;
     int32_t timing = RateDefined;
     double samplerate = 1000.0;
     double initialOffset = 0.0;
-    uint64_t inputBufferSize = 0;
-    uint64_t outputBufferSize = 0;
     uint64_t pendingCount = 0;
-    // Time stamps stored since the last reset or ring rebuild (sample k's at slot k mod size).
-    uint64_t stampsStored = 0;
     uint64_t resampledCount = 0;
     std::vector<double> generatedTimes;
     Channels channels;
-    std::vector<double> inputTimes;
+    Ring inputTimes;
     uint64_t expectedOutputCount = 0;
     std::string name;
     ResamplerChannel* timeMasterChannel = nullptr;
@@ -186,14 +181,7 @@ template <typename WriteRun>
 void ResamplerChannelGroup::appendStamps(ResamplerChannel& master, uint64_t count,
                                          WriteRun writeRun) {
     countStamps(master, count);
-    const uint64_t size = inputBufferSize;
-    const uint64_t first = count > size ? count - size : 0;
-    double* stamps = inputTimes.data();
-    inputWriteIndex =
-        Ring::forEachRun(size, Ring::advance(inputWriteIndex, first, size), count - first,
-                         [&](uint64_t slot, uint64_t done, uint64_t run) {
-                             writeRun(stamps + slot, first + done, run);
-                         });
+    inputTimes.append(count, writeRun);
 }
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "resampler/Resampler.h"
-#include "resampler/Ring.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -112,7 +111,7 @@ void Resampler::extendMasterTimes() {
     // The grid starts at the latest of all offsets; nothing was written since the rings were
     // rebuilt when the write count is 0.
     const bool seeding =
-        masterTimesWriteIndex == 0 && (masterTimesStartPending || masterTimesWritten == 0);
+        masterTimes.writeSlot() == 0 && (masterTimesStartPending || masterTimes.written() == 0);
     double seed = initialOffset;
     if (seeding) {
         seed = std::max(seed, 0.0);
@@ -126,30 +125,25 @@ void Resampler::extendMasterTimes() {
     const double newest = seeding ? seed : newestMasterTime();
     const double steps = std::round((target - newest) / dt);
     const double appended = seeding ? steps + 1.0 : steps;
-    if (std::isnan(steps) || appended > static_cast<double>(outputBufferSize)) {
+    if (std::isnan(steps) || appended > static_cast<double>(masterTimes.size())) {
         // The pass would overwrite master times that no group has read yet, the seed included.
         throw std::invalid_argument("Output buffer to small.");
     }
     if (seeding) {
-        appendMasterTime(seed);
+        masterTimes.push(seed);
     }
     if (!(steps > 0.0)) {
         return;
     }
     // Each time is the previous one plus dt, so that the grid is summed the same way whatever
-    // the passes; the ring position stays in a local for the loop.
-    const auto count = static_cast<uint64_t>(steps);
-    const uint64_t size = outputBufferSize;
-    double* ring = masterTimes.data();
-    uint64_t index = masterTimesWriteIndex;
+    // the passes. The check above keeps count within the ring, so every time is written.
     double time = newest;
-    for (uint64_t k = 0; k < count; ++k) {
-        time = time + dt;
-        ring[index] = time;
-        index = index + 1 >= size ? 0 : index + 1;
-    }
-    masterTimesWriteIndex = index;
-    masterTimesWritten += count;
+    masterTimes.append(static_cast<uint64_t>(steps), [&](double* at, uint64_t, uint64_t length) {
+        for (uint64_t k = 0; k < length; ++k) {
+            time = time + dt;
+            at[k] = time;
+        }
+    });
 }
 
 bool Resampler::hasUnsupportedChannel() const {
@@ -178,8 +172,7 @@ void Resampler::copySynchronousGroup(ResamplerChannelGroup& group) {
     for (const auto& channel : group.getChannels()) {
         if (channel->getArraySize() == 1 && channel->getInputCapacity() == inputSize &&
             channel->getOutputCapacity() == outputSize) {
-            Ring::copyAcross(channel->inputValues(), inputSize, firstInput, channel->outputValues(),
-                             outputSize, firstOutput, count);
+            channel->inputValues().copyTo(firstInput, channel->outputValues(), firstOutput, count);
             continue;
         }
         uint64_t input = firstInput;
@@ -190,7 +183,7 @@ void Resampler::copySynchronousGroup(ResamplerChannelGroup& group) {
             output = output + 1 >= outputSize ? 0 : output + 1;
         }
     }
-    group.takeMasterTimes(masterTimes.data(), outputBufferSize, count);
+    group.takeMasterTimes(masterTimes, count);
     group.consumeInput(count);
 }
 
@@ -242,9 +235,8 @@ void Resampler::fillGap(ResamplerChannelGroup& group) {
     if (available > 0) {
         // The last output of the group, or one period before its first when it has none yet.
         const uint64_t next = group.getMasterTimesReadIndex();
-        const double previous = group.hasProducedOutput()
-                                    ? masterTimes[(next + outputBufferSize - 1) % outputBufferSize]
-                                    : masterTimes[next] - 1.0 / samplerate;
+        const double previous = group.hasProducedOutput() ? masterTimes[masterTimes.back(next, 1)]
+                                                          : masterTimes[next] - 1.0 / samplerate;
         const double steps = std::floor((limit - previous) * samplerate);
         uint64_t count = 0;
         if (steps > 0.0) {

@@ -3,7 +3,6 @@
 #include <stdexcept>
 
 #include "resampler/Resampler.h"
-#include "resampler/Ring.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -83,13 +82,7 @@ void Resampler::addMasterTimes(const double* times, uint64_t count) {
     if (masterTimes.empty()) {
         return;
     }
-    // Only the newest outputBufferSize times can survive in the ring.
-    const uint64_t first = count > outputBufferSize ? count - outputBufferSize : 0;
-    masterTimesWritten += first;
-    masterTimesWriteIndex = (masterTimesWriteIndex + first % outputBufferSize) % outputBufferSize;
-    for (uint64_t k = first; k < count; ++k) {
-        appendMasterTime(times[k]);
-    }
+    masterTimes.append(times, count);
 }
 
 void Resampler::addBlockEndTimeInMiliseconds(ResamplerChannel& channel, double timeInMs) {
@@ -110,25 +103,21 @@ void Resampler::noMoreDataToAdd(double timeInMs) {
 
 void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& channel,
                                const double* times, uint64_t count) {
-    const uint64_t size = group.getInputBufferSize();
     if (group.followsTimeMaster(channel)) {
         if (group.getTiming() == RateDefined) {
             return;
         }
         // Every stamp but the first of the block must repeat what the time master stored: stamp
         // k against slot (write index - count + k) mod size, compared in contiguous runs.
-        const double* stored = group.inputTimesData();
+        const Ring& stored = group.inputTimeRing();
         bool matching = true;
         if (count > 1) {
-            const uint64_t second =
-                Ring::advance(group.getInputWriteIndex() + size - count % size, 1, size);
-            Ring::forEachRun(
-                size, second, count - 1, [&](uint64_t slot, uint64_t done, uint64_t run) {
-                    for (uint64_t i = 0; i < run; ++i) {
-                        matching &=
-                            std::abs(times[1 + done + i] - stored[slot + i]) <= kMachineEpsilon;
-                    }
-                });
+            const uint64_t second = stored.advance(stored.back(stored.writeSlot(), count), 1);
+            stored.forEachRun(second, count - 1, [&](uint64_t slot, uint64_t done, uint64_t run) {
+                for (uint64_t i = 0; i < run; ++i) {
+                    matching &= std::abs(times[1 + done + i] - stored[slot + i]) <= kMachineEpsilon;
+                }
+            });
         }
         if (!matching) {
             throw std::invalid_argument("Timestamps do not match.");

@@ -66,10 +66,8 @@ public:
     }
     static Grid grid(void* handle) {
         const Resampler& r = of(handle);
-        const auto written = static_cast<std::ptrdiff_t>(
-            r.masterTimesWritten == 0 ? 0 : std::min(r.masterTimesWritten, r.outputBufferSize));
-        return {{r.masterTimes.begin(), r.masterTimes.begin() + written},
-                r.masterTimesStartPending};
+        const uint64_t written = std::min(r.masterTimes.written(), r.masterTimes.size());
+        return {ringSlots(r.masterTimes, written), r.masterTimesStartPending};
     }
     static size_t groupCount(void* handle) { return of(handle).groups.size(); }
     // The handle of a channel by group and position, as registration made them.
@@ -86,14 +84,14 @@ public:
         return {index,
                 g->channels.size(),
                 g->pendingCount,
-                g->inputWriteIndex,
-                g->inputTimes,
+                g->inputTimes.writeSlot(),
+                ringSlots(g->inputTimes),
                 g->inputTimes.empty() ? 0.0 : g->newestInputTime(),
                 g->timeMasterChannel};
     }
     static ChannelView channel(void* channel) {
         const Channel& c = *static_cast<Channel*>(channel);
-        return {c.samplesAdded, c.inputWriteIndex, c.inputBuffer};
+        return {c.samplesAdded, c.inputRing.writeSlot(), ringSlots(c.inputRing)};
     }
 
     // Alias-free resamplers: the filter of a channel's group (none when it is copied through),
@@ -114,6 +112,11 @@ public:
 
 private:
     static const Resampler& of(void* handle) { return *static_cast<const Resampler*>(handle); }
+    // The first `count` slots of a ring, all of them by default.
+    static std::vector<double> ringSlots(const Karvel::Tamlib::Resampler::Ring& ring,
+                                         uint64_t count = UINT64_MAX) {
+        return {ring.data(), ring.data() + std::min(count, ring.size())};
+    }
 };
 
 }  // namespace TamlibTest

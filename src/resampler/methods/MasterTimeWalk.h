@@ -27,8 +27,8 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
     // that no step waits on a store to the group.
     const double tolerance = epsilon;
     const uint64_t inputSize = group.getInputBufferSize();
-    const uint64_t masterSize = outputBufferSize;
-    const double* inputTimes = group.inputTimesData();
+    const uint64_t masterSize = masterTimes.size();
+    const double* inputTimes = group.inputTimeRing().data();
     const double* master = masterTimes.data();
     uint64_t read = group.getInputReadIndex();
     uint64_t pending = group.getPendingCount();
@@ -102,7 +102,7 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
         }
     }
     group.setInputCursor(read, pending);
-    group.takeMasterTimes(master, masterSize, produced);
+    group.takeMasterTimes(masterTimes, produced);
 }
 
 }  // namespace Karvel::Tamlib::Resampler

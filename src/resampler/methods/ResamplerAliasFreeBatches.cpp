@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "resampler/Ring.h"
 #include "resampler/methods/ResamplerAliasFree.h"
 
 // Batched production of a filtered group: a run of outputs of every channel at once, from an
@@ -155,7 +154,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     const bool direct = stride > 1 && count <= group.getOutputBufferSize() - outputStart;
     if (direct) {
         for (uint64_t c = 0; c < group.getChannels().size(); ++c) {
-            channelOutputs[c] = group.getChannels()[c]->outputValues() + outputStart;
+            channelOutputs[c] = group.getChannels()[c]->outputValues().data() + outputStart;
         }
         batch.outputs = channelOutputs.data();
         batch.channels = group.getChannels().size();
@@ -192,13 +191,12 @@ double* ResamplerAliasFree::alignedHistory() {
 const double* ResamplerAliasFree::channelWindow(const ResamplerChannelGroup& group,
                                                 const ResamplerChannel& channel, uint64_t slot,
                                                 uint64_t rows) {
-    const uint64_t size = group.getInputBufferSize();
-    if (rows <= size - slot) {
-        return channel.inputValues() + slot;
+    if (rows <= group.getInputBufferSize() - slot) {
+        return channel.inputValues().data() + slot;
     }
     // rows never exceeds the stored samples, which the ring holds, so it wraps at most once.
     double* history = alignedHistory();
-    Ring::copyOut(channel.inputValues(), size, slot, history, rows);
+    channel.inputValues().copyOut(slot, history, rows);
     return history;
 }
 
@@ -206,42 +204,43 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
                                               uint64_t firstSample, uint64_t rows,
                                               uint64_t stride) {
     double* history = alignedHistory();
-    const uint64_t size = group.getInputBufferSize();
+    const Ring& times = group.inputTimeRing();
     const uint64_t channels = group.getChannels().size();
-    Ring::forEachRun(size, firstSample % size, rows,
-                     [&](uint64_t slot, uint64_t done, uint64_t run) {
-                         for (uint64_t c = 0; c < channels; ++c) {
-                             channelCursors[c] = group.getChannels()[c]->inputValues() + slot;
-                         }
-                         kernel->interleave(channelCursors.data(), channels, run,
-                                            history + done * stride, stride);
-                     });
+    // The value rings are as large as the time ring, so its runs are theirs.
+    times.forEachRun(
+        firstSample % times.size(), rows, [&](uint64_t slot, uint64_t done, uint64_t run) {
+            for (uint64_t c = 0; c < channels; ++c) {
+                channelCursors[c] = group.getChannels()[c]->inputValues().data() + slot;
+            }
+            kernel->interleave(channelCursors.data(), channels, run, history + done * stride,
+                               stride);
+        });
     return history;
 }
 
 void ResamplerAliasFree::writeChannelValues(const ResamplerChannelGroup& group,
                                             ResamplerChannel& channel, uint64_t count) {
-    Ring::copyIn(channel.outputValues(), group.getOutputBufferSize(), group.getOutputWriteIndex(),
-                 batchResults.data(), count);
+    channel.outputValues().copyIn(group.getOutputWriteIndex(), batchResults.data(), count);
 }
 
 void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t count,
                                           uint64_t stride) {
     const double* results = batchResults.data();
     const uint64_t channels = group.getChannels().size();
-    Ring::forEachRun(group.getOutputBufferSize(), group.getOutputWriteIndex(), count,
-                     [&](uint64_t slot, uint64_t done, uint64_t run) {
-                         for (uint64_t c = 0; c < channels; ++c) {
-                             channelOutputs[c] = group.getChannels()[c]->outputValues() + slot;
-                         }
-                         kernel->deinterleave(results + done * stride, stride, run,
-                                              channelOutputs.data(), channels);
-                     });
+    const auto& outputs = group.getChannels();
+    outputs.front()->outputValues().forEachRun(
+        group.getOutputWriteIndex(), count, [&](uint64_t slot, uint64_t done, uint64_t run) {
+            for (uint64_t c = 0; c < channels; ++c) {
+                channelOutputs[c] = outputs[c]->outputValues().data() + slot;
+            }
+            kernel->deinterleave(results + done * stride, stride, run, channelOutputs.data(),
+                                 channels);
+        });
 }
 
 void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t count) {
     // As produceOutput once per output: each output takes the next master time.
-    group.takeMasterTimes(masterTimes.data(), outputBufferSize, count);
+    group.takeMasterTimes(masterTimes, count);
 }
 
 void ResamplerAliasFree::advancePositionBy(ResamplerChannelGroup& group, PolyphaseFilter& filter,

@@ -48,7 +48,7 @@ double ResamplerAliasFree::polyphaseDotProduct(const ResamplerChannelGroup& grou
     // The oldest sample meets the last coefficient of the branch; summed oldest to newest, one
     // addition after another: the order fixes the last bit.
     const float* coefficient = filter.coefficients.data() + filter.phase + up * (taps - 1);
-    const double* values = channel.inputValues();
+    const double* values = channel.inputValues().data();
     double sum = 0.0;
     for (uint64_t j = 0; j < taps; ++j) {
         sum += static_cast<double>(*coefficient) * values[slot];
@@ -172,10 +172,10 @@ void ResamplerAliasFree::growInputRings(ResamplerChannelGroup& group, PolyphaseF
     const uint64_t stored = storedTotal(group, filter);
     const uint64_t kept = std::min(oldSize, stored);
     const auto& channels = group.getChannels();
-    std::vector<double> times(needed, 0.0);
-    std::vector<std::vector<double>> values(channels.size(), std::vector<double>(needed));
+    Ring times(needed);
+    std::vector<Ring> values(channels.size(), Ring(needed));
     for (uint64_t sample = stored - kept; sample < stored; ++sample) {
-        times[sample % needed] = group.inputTimesData()[sample % oldSize];
+        times[sample % needed] = group.inputTimeRing()[sample % oldSize];
         for (size_t c = 0; c < channels.size(); ++c) {
             values[c][sample % needed] = channels[c]->inputValues()[sample % oldSize];
         }

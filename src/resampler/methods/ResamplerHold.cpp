@@ -39,8 +39,8 @@ public:
                 }
                 continue;
             }
-            const double* input = channel.inputValues();
-            double* output = channel.outputValues();
+            const double* input = channel.inputValues().data();
+            double* output = channel.outputValues().data();
             const uint64_t inputCapacity = channel.getInputCapacity();
             const uint64_t outputCapacity = channel.getOutputCapacity();
             if (inputCapacity == inputSize && outputCapacity == size) {

@@ -27,8 +27,8 @@ public:
 
     void flush() {
         for (const auto& channel : group.getChannels()) {
-            const double* input = channel->inputValues();
-            double* output = channel->outputValues();
+            const double* input = channel->inputValues().data();
+            double* output = channel->outputValues().data();
             for (uint64_t k = 0; k < count; ++k) {
                 const double y0 = input[firstSlots[k]];
                 const double y1 = input[secondSlots[k]];
@@ -66,7 +66,7 @@ void ResamplerLinear::resampleGroup(ResamplerChannelGroup& group) {
     LinearBatch batch(group);
     const uint64_t size = group.getInputBufferSize();
     const uint64_t outputSize = group.getOutputBufferSize();
-    const double* times = group.inputTimesData();
+    const double* times = group.inputTimeRing().data();
     uint64_t outputSlot = group.getOutputWriteIndex();
     walkMasterTimes(group, [&](double time, uint64_t inputSlot) {
         const uint64_t first = inputSlot < size ? inputSlot : size - 1;
