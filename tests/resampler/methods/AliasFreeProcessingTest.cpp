@@ -122,35 +122,6 @@ struct RatePair {
     int32_t delay;
 };
 
-const RatePair kRatePairs[] = {
-    {1000.0, 2500.0, 12},  // P = 2, Q = 5
-    {2000.0, 1000.0, 24},  // P = 2, Q = 1
-    {1000.0, 1024.0, 12},  // P = 125, Q = 128
-    {100.0, 1000.0, 12},   // P = 1, Q = 10
-};
-
-std::string nameOf(const RatePair& pair) {
-    return std::to_string(static_cast<int>(pair.outputRate)) + " Hz from " +
-           std::to_string(static_cast<int>(pair.inputRate)) + " Hz";
-}
-
-// One synchronous channel streamed in the given number of passes, flushed at the end unless
-// flush is false.
-ChannelOutput streamSynchronous(const RatePair& pair, const std::vector<double>& values,
-                                size_t passes, uint64_t inputBufferSize = 4000, bool flush = true) {
-    AliasFreeResampler resampler;
-    setSamplerate(resampler.resampler(), pair.outputRate);
-    setInputBufferSize(resampler.resampler(), inputBufferSize);
-    setOutputBufferSize(resampler.resampler(), 8000);
-    void* channel = resampler.syncChannel(pair.inputRate);
-    initialize(resampler.resampler());
-    Streamer streamer(resampler);
-    streamer.add(channel, values);
-    const double endMs = 1000.0 * static_cast<double>(values.size()) / pair.inputRate;
-    streamer.run(passes, flush ? std::optional<double>(endMs) : std::nullopt);
-    return streamer[0].output;
-}
-
 // Before the end of data, output m (high-rate position (delay + m) * Q) needs the window to
 // start at floor((delay + m) * Q / P) <= n - 1 for n real samples after the T - 1 primed
 // zeros: m <= (n * P - 1 - delay * Q) / Q. The flush then adds exactly `delay` outputs, so
@@ -168,7 +139,8 @@ TEST(AliasFreeProcessing, FlushProducesTheTailAndThenNothing) {
     };
     for (const Row& row : rows) {
         const RatePair& pair = row.pair;
-        SCOPED_TRACE(nameOf(pair));
+        SCOPED_TRACE(std::to_string(pair.outputRate) + " Hz from " +
+                     std::to_string(pair.inputRate));
         AliasFreeResampler resampler;
         void* handle = resampler.resampler();
         setSamplerate(handle, pair.outputRate);
@@ -247,22 +219,21 @@ TEST(AliasFreeProcessing, StartAlignmentBeyondStoredInputIsCaughtUp) {
 // With an input size of 0 the rings hold exactly one window (59 samples) and the host adds
 // one sample per pass. The flush needs room for 60 more stamps beside the pending samples.
 TEST(AliasFreeProcessing, FlushWithMinimalInputRings) {
-    const RatePair pair = {1000.0, 2500.0, 12};
     const std::vector<double> values = randomSignal(1000, 31);
-    const ChannelOutput roomy = streamSynchronous(pair, values, values.size(), 1000);
-
-    AliasFreeResampler resampler;
-    void* handle = resampler.resampler();
-    setInputBufferSize(handle, 0);
-    void* channel = resampler.syncChannel(2500.0);
-    initialize(handle);
-    ASSERT_EQ(TamlibTest::StateProbe::channel(channel).values.size(), 59u);
-    Streamer streamer(resampler);
-    streamer.add(channel, values);
-    streamer.run(values.size(), 400.0);
-
+    const auto stream = [&](uint64_t inputBufferSize, size_t ringSize) {
+        AliasFreeResampler resampler;
+        setInputBufferSize(resampler.resampler(), inputBufferSize);
+        void* channel = resampler.syncChannel(2500.0);
+        initialize(resampler.resampler());
+        EXPECT_EQ(TamlibTest::StateProbe::channel(channel).values.size(), ringSize);
+        Streamer streamer(resampler);
+        streamer.add(channel, values);
+        streamer.run(values.size(), 400.0);
+        return streamer[0].output;
+    };
+    const ChannelOutput roomy = stream(1000, 1059);
     EXPECT_EQ(roomy.values.size(), 400u);
-    expectSameOutput(streamer[0].output, roomy);
+    expectSameOutput(stream(0, 59), roomy);
 }
 
 // 2000 Hz from 1000 Hz at 1 dB (counted as 8) and 16 %: X = 2 * 1000 * 0.05 / (1000 * 0.16 *
