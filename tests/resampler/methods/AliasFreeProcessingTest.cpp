@@ -116,52 +116,45 @@ TEST(AliasFreeProcessing, EachOutputSumsItsWindowOldestFirst) {
     }
 }
 
-struct RatePair {
-    double outputRate;
-    double inputRate;
-    int32_t delay;
-};
-
 // Before the end of data, output m (high-rate position (delay + m) * Q) needs the window to
 // start at floor((delay + m) * Q / P) <= n - 1 for n real samples after the T - 1 primed
 // zeros: m <= (n * P - 1 - delay * Q) / Q. The flush then adds exactly `delay` outputs, so
 // that the stream ends with n * P / Q outputs.
 TEST(AliasFreeProcessing, FlushProducesTheTailAndThenNothing) {
     struct Row {
-        RatePair pair;
+        double outputRate;
+        double inputRate;
+        uint64_t delay;
         size_t inputs;
         size_t beforeFlush;
     };
     const Row rows[] = {
-        {{1000.0, 2500.0, 12}, 1000, 388},  // (2000 - 1 - 60) / 5 = 387.8
-        {{2000.0, 1000.0, 24}, 500, 976},   // (1000 - 1 - 24) / 1 = 975
-        {{100.0, 1000.0, 12}, 3000, 288},   // (3000 - 1 - 120) / 10 = 287.9
+        {1000.0, 2500.0, 12, 1000, 388},  // (2000 - 1 - 60) / 5 = 387.8
+        {2000.0, 1000.0, 24, 500, 976},   // (1000 - 1 - 24) / 1 = 975
+        {100.0, 1000.0, 12, 3000, 288},   // (3000 - 1 - 120) / 10 = 287.9
     };
     for (const Row& row : rows) {
-        const RatePair& pair = row.pair;
-        SCOPED_TRACE(std::to_string(pair.outputRate) + " Hz from " +
-                     std::to_string(pair.inputRate));
+        SCOPED_TRACE(std::to_string(row.outputRate) + " Hz from " + std::to_string(row.inputRate));
         AliasFreeResampler resampler;
         void* handle = resampler.resampler();
-        setSamplerate(handle, pair.outputRate);
+        setSamplerate(handle, row.outputRate);
         setInputBufferSize(handle, 4000);
         setOutputBufferSize(handle, 4000);
-        void* channel =
-            resampler.syncChannel(pair.inputRate, 0.0, static_cast<int64_t>(row.inputs));
+        void* channel = resampler.syncChannel(row.inputRate, 0.0, static_cast<int64_t>(row.inputs));
         initialize(handle);
         Streamer streamer(resampler);
         streamer.add(channel, randomSignal(row.inputs, 11));
         streamer.run(1);
         ASSERT_EQ(streamer[0].output.values.size(), row.beforeFlush);
 
-        noMoreDataToAdd(handle, 1000.0 * static_cast<double>(row.inputs) / pair.inputRate);
+        noMoreDataToAdd(handle, 1000.0 * static_cast<double>(row.inputs) / row.inputRate);
         streamer.calculateAndRead();
         const ChannelOutput& output = streamer[0].output;
-        EXPECT_EQ(output.passCounts.back(), static_cast<uint64_t>(pair.delay));
+        EXPECT_EQ(output.passCounts.back(), row.delay);
         uint64_t expected = 0;
         calculateDataCountOfChannel(handle, channel, &expected);
         EXPECT_EQ(output.values.size(), expected);
-        const std::vector<double> times = grid(0.0, pair.outputRate, output.times.size());
+        const std::vector<double> times = grid(0.0, row.outputRate, output.times.size());
         EXPECT_EQ(output.times, times);
 
         // Flushed: neither new data nor another end of data brings anything.
@@ -169,7 +162,7 @@ TEST(AliasFreeProcessing, FlushProducesTheTailAndThenNothing) {
         addData(handle, channel, more.data(), more.size());
         streamer.calculateAndRead();
         streamer.calculateAndRead();
-        noMoreDataToAdd(handle, 1000.0 * static_cast<double>(row.inputs + 200) / pair.inputRate);
+        noMoreDataToAdd(handle, 1000.0 * static_cast<double>(row.inputs + 200) / row.inputRate);
         streamer.calculateAndRead();
         const std::vector<uint64_t>& counts = streamer[0].output.passCounts;
         EXPECT_EQ(std::vector<uint64_t>(counts.end() - 3, counts.end()),
