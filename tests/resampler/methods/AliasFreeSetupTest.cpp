@@ -182,15 +182,18 @@ TEST(AliasFreeSetup, QueriesAnswerWithoutAnInstance) {
     }
 }
 
-TEST(AliasFreeSetup, InitializeExpectsCountsRoundedUp) {
+// The input rings grow by the longest branch of any group (T = 71 at 3000 Hz), once.
+TEST(AliasFreeSetup, InitializeSizesRingsAndExpectsCountsRoundedUp) {
     AliasFreeResampler resampler;
     void* handle = resampler.resampler();
+    setInputBufferSize(handle, 500);  // stored without the +2 of the others
     // 1000 * (1000 / 3000) = 333.3 and 1001 * (1000 / 2500) = 400.4: rounded up, not to the
     // nearest. With a range, floor((1.0 - 0.0) * 1000) + 1 counts both ends.
     void* third = resampler.syncChannel(3000.0, 0.0, 1000);
     void* twoAndAHalf = resampler.syncChannel(2500.0, 0.0, 1001);
     void* ranged = nullptr;
     addSyncChannel2(handle, &ranged, 1024.0, 0.0, 0.0, 1.0);
+    void* copied = resampler.syncChannel(1000.0);
     initialize(handle);
 
     uint64_t count = 0;
@@ -200,17 +203,7 @@ TEST(AliasFreeSetup, InitializeExpectsCountsRoundedUp) {
     EXPECT_EQ(count, 401u);
     calculateDataCountOfChannel(handle, ranged, &count);
     EXPECT_EQ(count, 1001u);
-}
-
-TEST(AliasFreeSetup, InitializeGrowsInputRingsByLongestBranch) {
-    AliasFreeResampler resampler;
-    void* handle = resampler.resampler();
-    setInputBufferSize(handle, 500);                // stored without the +2 of the others
-    void* longest = resampler.syncChannel(3000.0);  // T = 71
-    void* shorter = resampler.syncChannel(1024.0);  // T = 24
-    void* copied = resampler.syncChannel(1000.0);
-    initialize(handle);
-    for (void* channel : {longest, shorter, copied}) {
+    for (void* channel : {third, twoAndAHalf, ranged, copied}) {
         EXPECT_EQ(StateProbe::channel(channel).values.size(), 571u);
         EXPECT_EQ(StateProbe::group(handle, channel).stamps.size(), 571u);
     }
