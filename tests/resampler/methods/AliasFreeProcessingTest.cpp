@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,34 +178,32 @@ TEST(AliasFreeProcessing, FlushProducesTheTailAndThenNothing) {
 // 3000 samples give m <= 687, and the flush adds 12: 700 outputs.
 TEST(AliasFreeProcessing, StartAlignmentBeyondStoredInputIsCaughtUp) {
     const std::vector<double> values = randomSignal(3000, 21);
-    struct Run {
+    // Adds the samples up to each of the given counts in a pass of its own, then the rest with
+    // the end of data.
+    const auto stream = [&](const std::vector<size_t>& passes) {
         AliasFreeResampler resampler;
-        void* channel = nullptr;
-        std::optional<Streamer> streamer;
-        explicit Run(const std::vector<double>& values) {
-            setInitialOffset(resampler.resampler(), 0.5);
-            setInputBufferSize(resampler.resampler(), 4000);
-            channel = resampler.syncChannel(2500.0);
-            initialize(resampler.resampler());
-            streamer.emplace(resampler);
-            streamer->add(channel, values);
+        setInitialOffset(resampler.resampler(), 0.5);
+        setInputBufferSize(resampler.resampler(), 4000);
+        void* channel = resampler.syncChannel(2500.0);
+        initialize(resampler.resampler());
+        Streamer streamer(resampler);
+        streamer.add(channel, values);
+        for (const size_t until : passes) {
+            streamer.advanceTo({until});
         }
+        streamer.advanceTo({values.size()}, 1200.0);
+        return streamer[0].output;
     };
 
-    Run whole(values);
-    whole.streamer->advanceTo({values.size()}, 1200.0);
-    const ChannelOutput& expected = (*whole.streamer)[0].output;
+    const ChannelOutput expected = stream({});
     ASSERT_FALSE(expected.times.empty());
     EXPECT_EQ(expected.times.front(), 0.5);
     EXPECT_EQ(expected.values.size(), 700u);
-
-    Run pieces(values);
-    pieces.streamer->advanceTo({100});
+    std::vector<size_t> pieces = {100};
     for (size_t until = 390; until < values.size(); until += 290) {
-        pieces.streamer->advanceTo({until});
+        pieces.push_back(until);
     }
-    pieces.streamer->advanceTo({values.size()}, 1200.0);
-    expectSameOutput((*pieces.streamer)[0].output, expected);
+    expectSameOutput(stream(pieces), expected);
 }
 
 // With an input size of 0 the rings hold exactly one window (59 samples) and the host adds
