@@ -49,7 +49,9 @@ TEST(DriverTest, GridIsSeededFromTheLatestOffset) {
 
 // The grid runs to the newest input time, unless a channel gives a block end (the last such
 // channel in the list decides, not the largest) or end of data is declared. n is rounded half
-// away from zero. dt = 0.25 s keeps every sum exact.
+// away from zero. dt = 0.25 s keeps every sum exact. More new master times than the ring of 100
+// holds would overwrite times no group has read (typically absolute time stamps with offset 0):
+// the pass refuses before appending anything.
 TEST(DriverTest, GridExtendsToTheTargetByRoundedSteps) {
     struct Row {
         const char* name;
@@ -58,6 +60,7 @@ TEST(DriverTest, GridExtendsToTheTargetByRoundedSteps) {
         double newestStamp;
         uint64_t expectedMasterTimes;
         double customEpsilon = -1.0;
+        bool refused = false;
     };
     const double none = std::numeric_limits<double>::quiet_NaN();
     const Row rows[] = {
@@ -68,12 +71,18 @@ TEST(DriverTest, GridExtendsToTheTargetByRoundedSteps) {
         {"end of data overrides", {5000.0, none}, 1500.0, 2.0, 7},
         // 0.15 s would round to one step, but it lies within the tolerance of zero.
         {"target within epsilon of zero", {none, none}, none, 0.15, 1, 0.2},
+        // The seed at 0.0 plus 99 steps fill the 100 slots exactly; one step more would
+        // overwrite the seed before any group read it.
+        {"exactly a ring of master times", {none, none}, none, 24.75, 100},
+        {"one master time more", {none, none}, none, 25.0, 0, -1.0, true},
+        {"absolute clock time", {none, none}, none, 1.7e9, 0, -1.0, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
         void* r = fixture.resampler();
         setSamplerate(r, 4.0);
+        setOutputBufferSize(r, 100);
         setCustomEpsilon(r, row.customEpsilon);
         void* a = fixture.asyncChannel(100.0, 0.0);
         void* b = fixture.asyncChannel(100.0, 0.0);
@@ -89,40 +98,10 @@ TEST(DriverTest, GridExtendsToTheTargetByRoundedSteps) {
         if (!std::isnan(row.endOfDataMs)) {
             noMoreDataToAdd(r, row.endOfDataMs);
         }
-        calculate(r);
-        EXPECT_EQ(StateProbe::grid(r).times, ramp(row.expectedMasterTimes, 0.0, 0.25));
-    }
-}
-
-// More new master times than the ring holds would overwrite times no group has read: typically
-// absolute time stamps with offset 0. The pass refuses before appending anything.
-TEST(DriverTest, GridExtensionBeyondTheOutputRingThrows) {
-    struct Row {
-        const char* name;
-        double stamp;
-        bool refused;
-    };
-    const Row rows[] = {
-        // The seed at 0.0 plus 99 steps fill the 100 slots exactly; one step more would
-        // overwrite the seed before any group read it.
-        {"exactly a ring of master times", 0.099, false},
-        {"one master time more", 0.1, true},
-        {"absolute clock time", 1.7e9, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
-        void* r = fixture.resampler();
-        setOutputBufferSize(r, 100);
-        void* channel = fixture.asyncChannel();
-        initialize(r);
-        fixture.addSamples(channel, {row.stamp}, {1.0});
         EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }),
                   row.refused ? "Output buffer to small." : "");
-        if (row.refused) {
-            EXPECT_TRUE(StateProbe::grid(r).times.empty());
-            EXPECT_TRUE(StateProbe::grid(r).startPending);
-        }
+        EXPECT_EQ(StateProbe::grid(r).times, ramp(row.expectedMasterTimes, 0.0, 0.25));
+        EXPECT_EQ(StateProbe::grid(r).startPending, row.refused);
     }
 }
 
