@@ -84,66 +84,56 @@ TEST(ParametersTest, RejectedSetterKeepsOldValue) {
     }
 }
 
-// A rate or offset that cannot make a grid is refused before anything changes.
-TEST(ParametersTest, NonFiniteOutputSettingsAreRefusedByInitializeAndCalculate) {
+// Initialize sets the tolerance from the custom epsilon, or from the output rate when that is
+// negative, and takes the pending end of data. A rate or offset that cannot make a grid is
+// refused by initialize and calculate before anything changes.
+TEST(ParametersTest, InitializeSetsToleranceOrRefusesNonFiniteOutputSettings) {
     struct Row {
         const char* name;
+        int32_t method;
         double rate;
         double offset;
+        double customEpsilon;
+        double epsilon;
         const char* message;
     };
     const char* rateMessage = "Samplerate must be a finite positive number.";
     const char* offsetMessage = "Initial offset must be a finite number.";
     const Row rows[] = {
-        {"rate NaN", kNaN, 0.0, rateMessage},          {"rate +inf", kInf, 0.0, rateMessage},
-        {"offset NaN", 1000.0, kNaN, offsetMessage},   {"offset +inf", 1000.0, kInf, offsetMessage},
-        {"offset -inf", 1000.0, -kInf, offsetMessage},
+        {"a thousandth of the output period", TAMLIB_METHOD_HOLD, 1000.0, 0.0, -1.0, 1e-6, ""},
+        {"at 2000 Hz", TAMLIB_METHOD_LINEAR, 2000.0, 0.0, -1.0, 5e-7, ""},
+        {"any negative epsilon", TAMLIB_METHOD_LINEAR, 1000.0, 0.0, -0.5, 1e-6, ""},
+        {"exact comparisons", TAMLIB_METHOD_HOLD, 1000.0, 0.0, 0.0, 0.0, ""},
+        {"custom epsilon", TAMLIB_METHOD_HOLD, 50.0, 0.0, 0.25, 0.25, ""},
+        // The default epsilon stays.
+        {"rate NaN", TAMLIB_METHOD_LINEAR, kNaN, 0.0, 0.25, 1e-7, rateMessage},
+        {"rate +inf", TAMLIB_METHOD_LINEAR, kInf, 0.0, 0.25, 1e-7, rateMessage},
+        {"offset NaN", TAMLIB_METHOD_LINEAR, 1000.0, kNaN, 0.25, 1e-7, offsetMessage},
+        {"offset +inf", TAMLIB_METHOD_LINEAR, 1000.0, kInf, 0.25, 1e-7, offsetMessage},
+        {"offset -inf", TAMLIB_METHOD_LINEAR, 1000.0, -kInf, 0.25, 1e-7, offsetMessage},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
+        ResamplerFixture fixture(row.method);
         void* r = fixture.resampler();
         void* channel = fixture.asyncChannel();
         fixture.addSamples(channel, {0.0, 0.001, 0.002}, {1.0, 2.0, 3.0});
-        setCustomEpsilon(r, 0.25);
+        setCustomEpsilon(r, row.customEpsilon);
         noMoreDataToAdd(r, 5.0);
         setSamplerate(r, row.rate);
         setInitialOffset(r, row.offset);
 
+        const bool refused = std::string(row.message) != "";
         EXPECT_EQ(invalidArgumentMessage([&] { initialize(r); }), row.message);
-        EXPECT_EQ(StateProbe::settings(r).epsilon, 1e-7);
-        EXPECT_TRUE(StateProbe::settings(r).endOfDataPending);
-
+        EXPECT_DOUBLE_EQ(StateProbe::settings(r).epsilon, row.epsilon);
+        EXPECT_EQ(StateProbe::settings(r).endOfDataPending, refused);
+        if (!refused) {
+            continue;
+        }
         EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }), row.message);
         EXPECT_TRUE(StateProbe::grid(r).times.empty());
         EXPECT_TRUE(StateProbe::grid(r).startPending);
         EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 3u);
-    }
-}
-
-TEST(ParametersTest, InitializeSetsToleranceFromCustomEpsilonOrRate) {
-    struct Row {
-        int32_t method;
-        double rate;
-        double customEpsilon;
-        double expected;
-    };
-    const Row rows[] = {
-        {TAMLIB_METHOD_HOLD, 1000.0, -1.0, 1e-6},  // a thousandth of the output period
-        {TAMLIB_METHOD_LINEAR, 2000.0, -1.0, 5e-7}, {TAMLIB_METHOD_LINEAR, 1000.0, -0.5, 1e-6},
-        {TAMLIB_METHOD_HOLD, 1000.0, 0.0, 0.0},  // exact comparisons
-        {TAMLIB_METHOD_HOLD, 50.0, 0.25, 0.25},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message()
-                     << row.method << " " << row.rate << " " << row.customEpsilon);
-        ResamplerFixture fixture(row.method);
-        setSamplerate(fixture.resampler(), row.rate);
-        setCustomEpsilon(fixture.resampler(), row.customEpsilon);
-        noMoreDataToAdd(fixture.resampler(), 1.0);
-        initialize(fixture.resampler());
-        EXPECT_DOUBLE_EQ(StateProbe::settings(fixture.resampler()).epsilon, row.expected);
-        EXPECT_FALSE(StateProbe::settings(fixture.resampler()).endOfDataPending);
     }
 }
 
