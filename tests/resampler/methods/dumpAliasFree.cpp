@@ -6,17 +6,14 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <random>
 #include <vector>
 
-#include "resampler/Resampler.h"
-#include "resampler/methods/ResamplerAliasFree.h"
+#include "support/RandomSignal.h"
+#include "support/StateProbe.h"
 #include "tamlib/resampler.h"
 
-using Karvel::Tamlib::Resampler::PolyphaseFilter;
-using Karvel::Tamlib::Resampler::Resampler;
-using Karvel::Tamlib::Resampler::ResamplerAliasFree;
-using Karvel::Tamlib::Resampler::ResamplerChannel;
+using AliasFreeTest::randomSignal;
+using TamlibTest::StateProbe;
 
 namespace {
 
@@ -35,15 +32,6 @@ const Case kCases[] = {
     {"1000 Hz from 1024 Hz", 1000.0, 1024.0, 0.0, 2048, 300},
 };
 
-std::vector<double> randomSignal(size_t count, uint64_t seed) {
-    std::mt19937_64 generator(seed);
-    std::vector<double> values(count);
-    for (double& value : values) {
-        value = static_cast<double>(generator() >> 11) * 0x1.0p-52 - 1.0;
-    }
-    return values;
-}
-
 void dump(const Case& run, uint64_t seed) {
     void* resampler = nullptr;
     createResamplerAliasFree(&resampler);
@@ -53,9 +41,7 @@ void dump(const Case& run, uint64_t seed) {
     void* channel = nullptr;
     addSyncChannel(resampler, &channel, run.inputRate, 0.0, static_cast<int64_t>(run.inputs));
     initialize(resampler);
-    auto& af = static_cast<ResamplerAliasFree&>(*static_cast<Resampler*>(resampler));
-    const PolyphaseFilter& filter =
-        *af.filterOf(*af.findGroupOfChannel(static_cast<ResamplerChannel*>(channel)));
+    const StateProbe::Filter& filter = *StateProbe::filterOf(resampler, channel);
     // Read before the flush counts it down.
     const int32_t delay = filter.delayCount;
 
