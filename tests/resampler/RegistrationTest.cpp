@@ -18,24 +18,23 @@ using TamlibTest::StateProbe;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// A registration call as a table row makes it: the channel handle goes to the second argument.
+using Register = std::function<void(void* resampler, void** channel)>;
+
+Register sync(double rate, double offset) {
+    return [=](void* r, void** c) { addSyncChannel(r, c, rate, offset, 10); };
+}
+Register async2(double rate, double offset) {
+    return [=](void* r, void** c) { addAsyncChannel2(r, c, rate, offset, 10); };
+}
+Register async3(double rate, double offset) {
+    return [=](void* r, void** c) { addAsyncChannel3(r, c, rate, offset, 1.0, 2.0); };
+}
+const Register async = [](void* r, void** c) { addAsyncChannel(r, c); };
+
 // Each row registers a sequence of channels; the expected group index of each channel follows
 // from the rule "same rate and same offset within 2.2e-16, whatever the timing".
 TEST(RegistrationTest, ChannelsShareAGroupExactlyWhenRateAndOffsetMatch) {
-    using Register = std::function<void*(ResamplerFixture&)>;
-    const auto sync = [](double rate, double offset) {
-        return [=](ResamplerFixture& f) { return f.syncChannel(rate, offset); };
-    };
-    const auto async2 = [](double rate, double offset) {
-        return [=](ResamplerFixture& f) { return f.asyncChannel(rate, offset); };
-    };
-    const auto async3 = [](double rate, double offset) {
-        return [=](ResamplerFixture& f) {
-            void* channel = nullptr;
-            addAsyncChannel3(f.resampler(), &channel, rate, offset, 1.0, 2.0);
-            return channel;
-        };
-    };
-    const Register async = [](ResamplerFixture& f) { return f.asyncChannel(); };
     struct Row {
         const char* name;
         std::vector<Register> registrations;
@@ -59,8 +58,9 @@ TEST(RegistrationTest, ChannelsShareAGroupExactlyWhenRateAndOffsetMatch) {
         SCOPED_TRACE(row.name);
         ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
         std::vector<void*> channels;
-        for (const auto& registration : row.registrations) {
-            channels.push_back(registration(fixture));
+        for (const Register& registration : row.registrations) {
+            channels.push_back(nullptr);
+            registration(fixture.resampler(), &channels.back());
             ASSERT_NE(channels.back(), nullptr);
         }
         const size_t groupCount =
@@ -116,7 +116,6 @@ TEST(RegistrationTest, DeclarationsAndOffsetsOfNewAndJoinedGroups) {
 // A refused registration leaves no group, no channel and no handle, and does not clear the rings
 // of the channels already there.
 TEST(RegistrationTest, RefusedRegistrationLeavesNothingBehind) {
-    using Register = std::function<void(void*, void**)>;
     struct Row {
         const char* name;
         Register call;
@@ -124,12 +123,6 @@ TEST(RegistrationTest, RefusedRegistrationLeavesNothingBehind) {
     };
     const char* rateMessage = "Samplerate must be more than 0.";
     const char* offsetMessage = "Initial offset must be a finite number.";
-    const auto sync = [](double rate, double offset) -> Register {
-        return [=](void* r, void** c) { addSyncChannel(r, c, rate, offset, 10); };
-    };
-    const auto async2 = [](double rate, double offset) -> Register {
-        return [=](void* r, void** c) { addAsyncChannel2(r, c, rate, offset, 10); };
-    };
     const std::vector<Row> rows = {
         {"sync rate 0", sync(0.0, 0.0), rateMessage},
         {"sync rate -1", sync(-1.0, 0.0), rateMessage},
@@ -138,8 +131,7 @@ TEST(RegistrationTest, RefusedRegistrationLeavesNothingBehind) {
         {"sync offset NaN", sync(100.0, kNaN), offsetMessage},
         {"async2 offset -inf", async2(100.0, -kInf), offsetMessage},
         {"async2 rate -0", async2(-0.0, 0.0), rateMessage},
-        {"async3 rate NaN", [](void* r, void** c) { addAsyncChannel3(r, c, kNaN, 0.0, 0.0, 1.0); },
-         rateMessage},
+        {"async3 rate NaN", async3(kNaN, 0.0), rateMessage},
         {"sync2 rate 0", [](void* r, void** c) { addSyncChannel2(r, c, 0.0, 0.0, 0.0, 1.0); },
          rateMessage},
     };
