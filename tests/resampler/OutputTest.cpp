@@ -130,12 +130,9 @@ TEST(OutputTest, ExpectedCountsFollowTheDeclaration) {
         } else {
             addAsyncChannel3(r, &channel, row.groupRate, 0.0, row.start, row.end);
         }
-        uint64_t count = 99;
-        calculateDataCountOfChannel(r, channel, &count);
-        EXPECT_EQ(count, 0u);  // nothing expected before initialize
+        EXPECT_EQ(fixture.expectedCount(channel), 0u);  // nothing expected before initialize
         initialize(r);
-        calculateDataCountOfChannel(r, channel, &count);
-        EXPECT_EQ(count, row.expected);
+        EXPECT_EQ(fixture.expectedCount(channel), row.expected);
     }
 }
 

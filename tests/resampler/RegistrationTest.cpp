@@ -101,16 +101,11 @@ TEST(RegistrationTest, DeclarationsAndOffsetsOfNewAndJoinedGroups) {
     EXPECT_EQ(StateProbe::groupCount(r), 3u);
 
     initialize(r);
-    const auto expected = [&](void* channel) {
-        uint64_t count = 0;
-        calculateDataCountOfChannel(r, channel, &count);
-        return count;
-    };
-    EXPECT_EQ(expected(counted), 4u);  // 42 x 10 / 100, rounded
-    EXPECT_EQ(expected(ranged), 11u);  // 1.5 .. 2.5 s at 10 Hz
-    EXPECT_EQ(expected(joined), 11u);
-    EXPECT_EQ(expected(sync2.front()), 11u);
-    EXPECT_EQ(expected(later), 4u);
+    EXPECT_EQ(fixture.expectedCount(counted), 4u);  // 42 x 10 / 100, rounded
+    EXPECT_EQ(fixture.expectedCount(ranged), 11u);  // 1.5 .. 2.5 s at 10 Hz
+    EXPECT_EQ(fixture.expectedCount(joined), 11u);
+    EXPECT_EQ(fixture.expectedCount(sync2.front()), 11u);
+    EXPECT_EQ(fixture.expectedCount(later), 4u);
 }
 
 // A refused registration leaves no group, no channel and no handle, and does not clear the rings
@@ -188,9 +183,7 @@ TEST(RegistrationTest, ArrayChannelSizeRefusals) {
         if (accepted) {
             // The declared range of 0 .. 2 s at 1000 Hz.
             initialize(r);
-            uint64_t count = 0;
-            calculateDataCountOfChannel(r, channel, &count);
-            EXPECT_EQ(count, 2001u);
+            EXPECT_EQ(fixture.expectedCount(channel), 2001u);
             continue;
         }
         // A refused channel must take part in nothing: a host that found it anyway gets nothing

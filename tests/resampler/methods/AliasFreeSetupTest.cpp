@@ -195,13 +195,9 @@ TEST(AliasFreeSetup, InitializeSizesRingsAndExpectsCountsRoundedUp) {
     void* copied = resampler.syncChannel(1000.0);
     initialize(handle);
 
-    uint64_t count = 0;
-    calculateDataCountOfChannel(handle, third, &count);
-    EXPECT_EQ(count, 334u);
-    calculateDataCountOfChannel(handle, twoAndAHalf, &count);
-    EXPECT_EQ(count, 401u);
-    calculateDataCountOfChannel(handle, ranged, &count);
-    EXPECT_EQ(count, 1001u);
+    EXPECT_EQ(resampler.expectedCount(third), 334u);
+    EXPECT_EQ(resampler.expectedCount(twoAndAHalf), 401u);
+    EXPECT_EQ(resampler.expectedCount(ranged), 1001u);
     for (void* channel : {third, twoAndAHalf, ranged, copied}) {
         EXPECT_EQ(StateProbe::channel(channel).values.size(), 571u);
         EXPECT_EQ(StateProbe::group(handle, channel).stamps.size(), 571u);
