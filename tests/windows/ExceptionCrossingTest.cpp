@@ -89,11 +89,9 @@ TEST(ExceptionCrossing, ManyCrossingsLeaveTheResamplerUsable) {
     uint64_t count = 0;
     getResampledDataCount(resampler, channel, &count);
     ASSERT_EQ(count, 4u);
-    double out[4] = {};
-    getResampledData2(resampler, channel, out, count);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(out[i], values[i]) << "sample " << i;
-    }
+    std::vector<double> out(count);
+    getResampledData2(resampler, channel, out.data(), count);
+    EXPECT_EQ(out, std::vector<double>(values, values + 4));
     deleteResampler(resampler);
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 #include "support/BesselI0.h"
@@ -73,11 +74,7 @@ TEST(FilterTest, CountAndWindowFollowTheAttenuationWithUnitDcGain) {
         ASSERT_EQ(filter->getStatus(), FilterStatus::Ok);
         const std::vector<float>& h = filter->getCoefficients();
         EXPECT_EQ(h.size(), row.expectedCount);
-        double sum = 0.0;
-        for (const float coefficient : h) {
-            sum += coefficient;
-        }
-        EXPECT_NEAR(sum, 1.0, 1e-6);
+        EXPECT_NEAR(std::accumulate(h.begin(), h.end(), 0.0), 1.0, 1e-6);
         EXPECT_NEAR(std::abs(filter->frequencyResponse(0.0)), 1.0, 1e-6);
         const std::vector<float>& window = filter->getWindowValues();
         ASSERT_EQ(window.size(), row.expectedCount);

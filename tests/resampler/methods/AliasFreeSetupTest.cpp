@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -68,11 +69,7 @@ TEST(AliasFreeSetup, GroupFilterMatchesWorkedDesigns) {
         EXPECT_EQ(lastNonzero, row.pre + row.length - 1);
 
         // Unit gain at 0 Hz times P, which restores what the inserted zeros take.
-        double sum = 0.0;
-        for (const float value : c) {
-            sum += value;
-        }
-        EXPECT_NEAR(sum, row.up, 1e-5 * row.up);
+        EXPECT_NEAR(std::accumulate(c.begin(), c.end(), 0.0), row.up, 1e-5 * row.up);
 
         // For an odd N the peak is the response centre, which must fall on output sample
         // `delay`: high-rate position delay * Q.
