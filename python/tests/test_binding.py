@@ -80,10 +80,6 @@ def test_errors_arrive_as_value_error_with_the_library_message():
         r.add(b, [1.0])
         r.calculate()
 
-    def foreign_channel():
-        other = tamlib.Resampler("hold").add_async_channel()
-        tamlib.Resampler("hold").read(other)
-
     def closed():
         r = tamlib.Resampler("hold")
         ch = r.add_async_channel()
@@ -109,7 +105,8 @@ def test_errors_arrive_as_value_error_with_the_library_message():
          "Input buffer to small."),
         ("out of order", out_of_order, "Invalid timestamps."),
         ("counts", unequal_counts, "All channels must have the same number of samples added."),
-        ("foreign", foreign_channel, "The channel belongs to another resampler."),
+        ("foreign", lambda: tamlib.Resampler("hold").read(tamlib.Resampler("hold").add_channel()),
+         "The channel belongs to another resampler."),
         ("closed", closed, "The resampler is closed."),
         ("method", lambda: tamlib.Resampler("cubic"), "Unknown method 'cubic'"),
     ]
