@@ -20,7 +20,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
 const uint64_t kMaxRing = std::vector<double>().max_size();
 
-// Every setter's refusal: the exact message, and the value set before stays.
+// Every setter's refusal: the exact message, and the value set before stays. The values set
+// before are the accepted boundaries where there is one.
 TEST(ParametersTest, RejectedSetterKeepsOldValue) {
     using Apply = std::function<void(void*)>;
     using Read = std::function<double(const StateProbe::Settings&)>;
@@ -55,20 +56,21 @@ TEST(ParametersTest, RejectedSetterKeepsOldValue) {
     const std::vector<Row> rows = {
         {"rate 0", setRate(250.0), setRate(0.0), rate, 250.0, rateMessage},
         {"rate -inf", setRate(250.0), setRate(-kInf), rate, 250.0, rateMessage},
-        {"input 0", setInput(10), setInput(0), input, 12.0,
+        {"input 0", setInput(1), setInput(0), input, 3.0,  // two spare entries
          "Input buffer size must be more than 0."},
         // size + 2 wraps past 2^64, or lands beyond what a vector can hold.
         {"input max", setInput(10), setInput(kMaxU64), input, 12.0, tooLarge},
         {"input max-2", setInput(10), setInput(kMaxU64 - 2), input, 12.0, tooLarge},
         {"input ring max", setInput(10), setInput(kMaxRing - 1), input, 12.0, tooLarge},
-        {"output 0", setOutput(20), setOutput(0), output, 20.0,
+        {"output 0", setOutput(1), setOutput(0), output, 1.0,
          "Output buffer size must be more than 0."},
         {"output max", setOutput(20), setOutput(kMaxU64), output, 20.0, tooLarge},
         {"output ring max", setOutput(20), setOutput(kMaxRing + 1), output, 20.0, tooLarge},
-        {"sidelobe -0.1", setSidelobe(80.0), setSidelobe(-0.1), sidelobe, 80.0, sidelobeMessage},
-        {"sidelobe 400.1", setSidelobe(80.0), setSidelobe(400.1), sidelobe, 80.0, sidelobeMessage},
-        {"band 9", setBand(20), setBand(9), band, 20.0, bandMessage},
-        {"band 101", setBand(20), setBand(101), band, 20.0, bandMessage},
+        {"sidelobe -0.1", setSidelobe(0.0), setSidelobe(-0.1), sidelobe, 0.0, sidelobeMessage},
+        {"sidelobe 400.1", setSidelobe(400.0), setSidelobe(400.1), sidelobe, 400.0,
+         sidelobeMessage},
+        {"band 9", setBand(10), setBand(9), band, 10.0, bandMessage},
+        {"band 101", setBand(100), setBand(101), band, 100.0, bandMessage},
         {"band int min", setBand(20), setBand(std::numeric_limits<int32_t>::min()), band, 20.0,
          bandMessage},
     };
@@ -82,86 +84,56 @@ TEST(ParametersTest, RejectedSetterKeepsOldValue) {
     }
 }
 
-TEST(ParametersTest, AcceptedBoundaryValuesAreStored) {
-    ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
-    void* r = fixture.resampler();
-    setInputBufferSize(r, 1);
-    EXPECT_EQ(StateProbe::settings(r).inputBufferSize, 3u);  // two spare entries
-    setOutputBufferSize(r, 1);
-    EXPECT_EQ(StateProbe::settings(r).outputBufferSize, 1u);
-    for (double attenuation : {0.0, 400.0}) {
-        setSidelobeAttenuationInDB(r, attenuation);
-        EXPECT_EQ(StateProbe::settings(r).sidelobeAttenuationInDB, attenuation);
-    }
-    for (int32_t percent : {10, 100}) {
-        setTransitionBandwithPercent(r, percent);
-        EXPECT_EQ(StateProbe::settings(r).transitionBandwithPercent, percent);
-    }
-    // 0.0 >= NaN is false, so the setter stores it; initialize and calculate refuse it later.
-    setSamplerate(r, kNaN);
-    EXPECT_TRUE(std::isnan(StateProbe::settings(r).samplerate));
-}
-
-// A rate or offset that cannot make a grid is refused before anything changes.
-TEST(ParametersTest, NonFiniteOutputSettingsAreRefusedByInitializeAndCalculate) {
+// Initialize sets the tolerance from the custom epsilon, or from the output rate when that is
+// negative, and takes the pending end of data. A rate or offset that cannot make a grid is
+// refused by initialize and calculate before anything changes.
+TEST(ParametersTest, InitializeSetsToleranceOrRefusesNonFiniteOutputSettings) {
     struct Row {
         const char* name;
+        int32_t method;
         double rate;
         double offset;
+        double customEpsilon;
+        double epsilon;
         const char* message;
     };
     const char* rateMessage = "Samplerate must be a finite positive number.";
     const char* offsetMessage = "Initial offset must be a finite number.";
     const Row rows[] = {
-        {"rate NaN", kNaN, 0.0, rateMessage},          {"rate +inf", kInf, 0.0, rateMessage},
-        {"offset NaN", 1000.0, kNaN, offsetMessage},   {"offset +inf", 1000.0, kInf, offsetMessage},
-        {"offset -inf", 1000.0, -kInf, offsetMessage},
+        {"a thousandth of the output period", TAMLIB_METHOD_HOLD, 1000.0, 0.0, -1.0, 1e-6, ""},
+        {"at 2000 Hz", TAMLIB_METHOD_LINEAR, 2000.0, 0.0, -1.0, 5e-7, ""},
+        {"any negative epsilon", TAMLIB_METHOD_LINEAR, 1000.0, 0.0, -0.5, 1e-6, ""},
+        {"exact comparisons", TAMLIB_METHOD_HOLD, 1000.0, 0.0, 0.0, 0.0, ""},
+        {"custom epsilon", TAMLIB_METHOD_HOLD, 50.0, 0.0, 0.25, 0.25, ""},
+        // The default epsilon stays.
+        {"rate NaN", TAMLIB_METHOD_LINEAR, kNaN, 0.0, 0.25, 1e-7, rateMessage},
+        {"rate +inf", TAMLIB_METHOD_LINEAR, kInf, 0.0, 0.25, 1e-7, rateMessage},
+        {"offset NaN", TAMLIB_METHOD_LINEAR, 1000.0, kNaN, 0.25, 1e-7, offsetMessage},
+        {"offset +inf", TAMLIB_METHOD_LINEAR, 1000.0, kInf, 0.25, 1e-7, offsetMessage},
+        {"offset -inf", TAMLIB_METHOD_LINEAR, 1000.0, -kInf, 0.25, 1e-7, offsetMessage},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
+        ResamplerFixture fixture(row.method);
         void* r = fixture.resampler();
         void* channel = fixture.asyncChannel();
         fixture.addSamples(channel, {0.0, 0.001, 0.002}, {1.0, 2.0, 3.0});
-        setCustomEpsilon(r, 0.25);
+        setCustomEpsilon(r, row.customEpsilon);
         noMoreDataToAdd(r, 5.0);
         setSamplerate(r, row.rate);
         setInitialOffset(r, row.offset);
 
+        const bool refused = std::string(row.message) != "";
         EXPECT_EQ(invalidArgumentMessage([&] { initialize(r); }), row.message);
-        EXPECT_EQ(StateProbe::settings(r).epsilon, 1e-7);
-        EXPECT_TRUE(StateProbe::settings(r).endOfDataPending);
-
+        EXPECT_DOUBLE_EQ(StateProbe::settings(r).epsilon, row.epsilon);
+        EXPECT_EQ(StateProbe::settings(r).endOfDataPending, refused);
+        if (!refused) {
+            continue;
+        }
         EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }), row.message);
         EXPECT_TRUE(StateProbe::grid(r).times.empty());
         EXPECT_TRUE(StateProbe::grid(r).startPending);
         EXPECT_EQ(StateProbe::channel(channel).samplesAdded, 3u);
-    }
-}
-
-TEST(ParametersTest, InitializeSetsToleranceFromCustomEpsilonOrRate) {
-    struct Row {
-        int32_t method;
-        double rate;
-        double customEpsilon;
-        double expected;
-    };
-    const Row rows[] = {
-        {TAMLIB_METHOD_HOLD, 1000.0, -1.0, 1e-6},  // a thousandth of the output period
-        {TAMLIB_METHOD_LINEAR, 2000.0, -1.0, 5e-7}, {TAMLIB_METHOD_LINEAR, 1000.0, -0.5, 1e-6},
-        {TAMLIB_METHOD_HOLD, 1000.0, 0.0, 0.0},  // exact comparisons
-        {TAMLIB_METHOD_HOLD, 50.0, 0.25, 0.25},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message()
-                     << row.method << " " << row.rate << " " << row.customEpsilon);
-        ResamplerFixture fixture(row.method);
-        setSamplerate(fixture.resampler(), row.rate);
-        setCustomEpsilon(fixture.resampler(), row.customEpsilon);
-        noMoreDataToAdd(fixture.resampler(), 1.0);
-        initialize(fixture.resampler());
-        EXPECT_DOUBLE_EQ(StateProbe::settings(fixture.resampler()).epsilon, row.expected);
-        EXPECT_FALSE(StateProbe::settings(fixture.resampler()).endOfDataPending);
     }
 }
 

@@ -17,50 +17,40 @@ using TamlibTest::ResamplerFixture;
 using TamlibTest::StateProbe;
 
 // The first master time is the latest of the resampler's offset, 0.0 and every group's offset.
-// Without data the target lies before it: the negative step count adds nothing.
-TEST(DriverTest, GridIsSeededFromTheLatestOffset) {
-    struct Row {
-        const char* name;
-        double resamplerOffset;
-        std::vector<double> groupOffsets;
-        double expectedSeed;
-    };
-    const Row rows[] = {
-        {"resampler offset wins", 5.0, {2.0}, 5.0},
-        {"latest group offset wins", 1.0, {2.0, 3.0}, 3.0},
-        {"never before zero", -1.0, {-2.0}, 0.0},
-        {"negative zero everywhere", -0.0, {-0.0}, 0.0},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
-        setInitialOffset(fixture.resampler(), row.resamplerOffset);
-        for (double offset : row.groupOffsets) {
-            fixture.syncChannel(100.0, offset);
-        }
-        initialize(fixture.resampler());
-        calculate(fixture.resampler());
-        const std::vector<double> grid = StateProbe::grid(fixture.resampler()).times;
-        ASSERT_EQ(grid.size(), 1u);
-        EXPECT_EQ(grid[0], row.expectedSeed);
-        EXPECT_FALSE(std::signbit(grid[0]));
-    }
-}
-
-// The grid runs to the newest input time, unless a channel gives a block end (the last such
-// channel in the list decides, not the largest) or end of data is declared. n is rounded half
-// away from zero. dt = 0.25 s keeps every sum exact.
-TEST(DriverTest, GridExtendsToTheTargetByRoundedSteps) {
+// Without data the target lies before it: the negative step count adds nothing. The grid runs to
+// the newest input time, unless a channel gives a block end (the last such channel in the list
+// decides, not the largest) or end of data is declared. n is rounded half away from zero. dt =
+// 0.25 s keeps every sum exact. More new master times than the ring of 100 holds would overwrite
+// times no group has read (typically absolute time stamps with offset 0): the pass refuses
+// before appending anything.
+TEST(DriverTest, GridIsSeededAndExtendsToTheTargetByRoundedSteps) {
     struct Row {
         const char* name;
         std::vector<double> blockEndsMs;  // per channel, NaN for none
         double endOfDataMs;               // NaN for none
-        double newestStamp;
+        double newestStamp;               // NaN for no data
         uint64_t expectedMasterTimes;
         double customEpsilon = -1.0;
+        bool refused = false;
+        double resamplerOffset = 0.0;
+        std::vector<double> groupOffsets = {0.0, 0.0};
+        double expectedSeed = 0.0;
     };
     const double none = std::numeric_limits<double>::quiet_NaN();
     const Row rows[] = {
+        {"resampler offset wins", {none, none}, none, none, 1, -1.0, false, 5.0, {2.0, 2.0}, 5.0},
+        {"latest group offset wins",
+         {none, none},
+         none,
+         none,
+         1,
+         -1.0,
+         false,
+         1.0,
+         {2.0, 3.0},
+         3.0},
+        {"never before zero", {none, none}, none, none, 1, -1.0, false, -1.0, {-2.0, -2.0}, 0.0},
+        {"negative zero everywhere", {none, none}, none, none, 1, -1.0, false, -0.0, {-0.0, -0.0}},
         {"newest stamp", {none, none}, none, 2.0, 9},
         {"half step rounds up", {none, none}, none, 0.625, 4},
         {"last block end decides", {5000.0, 3000.0}, none, 2.0, 13},
@@ -68,18 +58,27 @@ TEST(DriverTest, GridExtendsToTheTargetByRoundedSteps) {
         {"end of data overrides", {5000.0, none}, 1500.0, 2.0, 7},
         // 0.15 s would round to one step, but it lies within the tolerance of zero.
         {"target within epsilon of zero", {none, none}, none, 0.15, 1, 0.2},
+        // The seed at 0.0 plus 99 steps fill the 100 slots exactly; one step more would
+        // overwrite the seed before any group read it.
+        {"exactly a ring of master times", {none, none}, none, 24.75, 100},
+        {"one master time more", {none, none}, none, 25.0, 0, -1.0, true},
+        {"absolute clock time", {none, none}, none, 1.7e9, 0, -1.0, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
         void* r = fixture.resampler();
         setSamplerate(r, 4.0);
+        setOutputBufferSize(r, 100);
         setCustomEpsilon(r, row.customEpsilon);
-        void* a = fixture.asyncChannel(100.0, 0.0);
-        void* b = fixture.asyncChannel(100.0, 0.0);
+        setInitialOffset(r, row.resamplerOffset);
+        void* a = fixture.asyncChannel(100.0, row.groupOffsets[0]);
+        void* b = fixture.asyncChannel(100.0, row.groupOffsets[1]);
         initialize(r);
-        fixture.addSamples(a, {row.newestStamp}, {1.0});
-        fixture.addSamples(b, {row.newestStamp}, {1.0});
+        if (!std::isnan(row.newestStamp)) {
+            fixture.addSamples(a, {row.newestStamp}, {1.0});
+            fixture.addSamples(b, {row.newestStamp}, {1.0});
+        }
         void* channels[] = {a, b};
         for (size_t c = 0; c < 2; ++c) {
             if (!std::isnan(row.blockEndsMs[c])) {
@@ -89,40 +88,12 @@ TEST(DriverTest, GridExtendsToTheTargetByRoundedSteps) {
         if (!std::isnan(row.endOfDataMs)) {
             noMoreDataToAdd(r, row.endOfDataMs);
         }
-        calculate(r);
-        EXPECT_EQ(StateProbe::grid(r).times, ramp(row.expectedMasterTimes, 0.0, 0.25));
-    }
-}
-
-// More new master times than the ring holds would overwrite times no group has read: typically
-// absolute time stamps with offset 0. The pass refuses before appending anything.
-TEST(DriverTest, GridExtensionBeyondTheOutputRingThrows) {
-    struct Row {
-        const char* name;
-        double stamp;
-        bool refused;
-    };
-    const Row rows[] = {
-        // The seed at 0.0 plus 99 steps fill the 100 slots exactly; one step more would
-        // overwrite the seed before any group read it.
-        {"exactly a ring of master times", 0.099, false},
-        {"one master time more", 0.1, true},
-        {"absolute clock time", 1.7e9, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        ResamplerFixture fixture(TAMLIB_METHOD_LINEAR);
-        void* r = fixture.resampler();
-        setOutputBufferSize(r, 100);
-        void* channel = fixture.asyncChannel();
-        initialize(r);
-        fixture.addSamples(channel, {row.stamp}, {1.0});
         EXPECT_EQ(invalidArgumentMessage([&] { calculate(r); }),
                   row.refused ? "Output buffer to small." : "");
-        if (row.refused) {
-            EXPECT_TRUE(StateProbe::grid(r).times.empty());
-            EXPECT_TRUE(StateProbe::grid(r).startPending);
-        }
+        const std::vector<double> grid = StateProbe::grid(r).times;
+        EXPECT_EQ(grid, ramp(row.expectedMasterTimes, row.expectedSeed, 0.25));
+        EXPECT_FALSE(!grid.empty() && std::signbit(grid.front()));
+        EXPECT_EQ(StateProbe::grid(r).startPending, row.refused);
     }
 }
 

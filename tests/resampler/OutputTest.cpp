@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -128,12 +130,9 @@ TEST(OutputTest, ExpectedCountsFollowTheDeclaration) {
         } else {
             addAsyncChannel3(r, &channel, row.groupRate, 0.0, row.start, row.end);
         }
-        uint64_t count = 99;
-        calculateDataCountOfChannel(r, channel, &count);
-        EXPECT_EQ(count, 0u);  // nothing expected before initialize
+        EXPECT_EQ(fixture.expectedCount(channel), 0u);  // nothing expected before initialize
         initialize(r);
-        calculateDataCountOfChannel(r, channel, &count);
-        EXPECT_EQ(count, row.expected);
+        EXPECT_EQ(fixture.expectedCount(channel), row.expected);
     }
 }
 
@@ -173,61 +172,78 @@ TEST(OutputTest, DirectCopyStopsAtTheNewestMasterTime) {
     EXPECT_EQ(second.values, ramp(6, 4.0, 1.0));
 }
 
-// Six master times into a ring of four: the oldest two are gone, and the group goes on from the
-// oldest one still stored instead of reading overwritten slots.
-TEST(OutputTest, LaggingGroupContinuesFromTheOldestStoredMasterTime) {
-    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
-    void* r = fixture.resampler();
-    setTimeBase(r, TAMLIB_TIMEBASE_EXPLICIT);
-    setOutputBufferSize(r, 4);
-    void* channel = fixture.asyncChannel();
-    initialize(r);
-    const std::vector<double> master = ramp(6, 0.0, 1.0);
-    addMasterTimes(r, master.data(), master.size());
-    fixture.addSamples(channel, {0.0, 2.5, 10.0}, {10.0, 20.0, 30.0});
-    const ChannelOutput output = fixture.calculateAndRead(channel);
-    EXPECT_EQ(output.times, (std::vector<double>{2.0, 3.0, 4.0, 5.0}));
-    EXPECT_EQ(output.values, (std::vector<double>{10.0, 20.0, 20.0, 20.0}));
-}
-
 // Seven samples into rings that keep five: the group starts from the oldest sample whose values
 // and time stamp are both still there, sample 2, held back to 0.5 s; with six it is sample 1, and
-// the newest waits for a successor. An array channel of two values per sample keeps five samples in
-// a ring of ten.
-TEST(OutputTest, OverwrittenInputIsSkipped) {
+// the newest waits for a successor. An array channel of two values per sample keeps five samples
+// in a ring of ten. Six master times into an output ring of four: the oldest two are gone, and
+// the group goes on from the oldest one still stored instead of reading overwritten slots.
+TEST(OutputTest, OverwrittenRingContentIsSkipped) {
     struct Row {
         const char* name;
         uint64_t inputSize;
+        uint64_t outputSize;
         int32_t arraySize;
-        int samples;
+        std::vector<double> stamps;  // a sample's values are ten times its stamp
+        std::vector<double> master;
+        size_t firstMaster;  // the first one read
         std::vector<double> held;
     };
-    const Row rows[] = {{"scalar", 3, 1, 7, {20.0, 20.0, 20.0, 30.0, 40.0, 50.0}},
-                        {"array of two", 8, 2, 7, {20.0, 20.0, 20.0, 30.0, 40.0, 50.0}},
-                        {"one sample over", 3, 1, 6, {10.0, 10.0, 20.0, 30.0, 40.0}}};
+    const std::vector<double> master = {0.5, 1.5, 2.5, 3.5, 4.5, 5.5};
+    const Row rows[] = {
+        {"scalar", 3, 1000, 1, ramp(7, 0.0, 1.0), master, 0, {20, 20, 20, 30, 40, 50}},
+        {"array of two", 8, 1000, 2, ramp(7, 0.0, 1.0), master, 0, {20, 20, 20, 30, 40, 50}},
+        {"one sample over", 3, 1000, 1, ramp(6, 0.0, 1.0), master, 0, {10, 10, 20, 30, 40}},
+        {"master times", 1000, 4, 1, {0.0, 2.5, 10.0}, ramp(6, 0.0, 1.0), 2, {0, 25, 25, 25}},
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
         void* r = fixture.resampler();
         setTimeBase(r, TAMLIB_TIMEBASE_EXPLICIT);
         setInputBufferSize(r, row.inputSize);
+        setOutputBufferSize(r, row.outputSize);
         void* channel =
             row.arraySize == 1 ? fixture.asyncChannel() : fixture.arrayChannel(row.arraySize);
         initialize(r);
-        for (int k = 0; k < row.samples; ++k) {
-            fixture.addValues(channel, std::vector<double>(row.arraySize, 10.0 * k));
-            addTime(r, channel, double(k));
+        for (const double stamp : row.stamps) {
+            fixture.addValues(channel, std::vector<double>(row.arraySize, 10.0 * stamp));
+            addTime(r, channel, stamp);
         }
-        const std::vector<double> master = {0.5, 1.5, 2.5, 3.5, 4.5, 5.5};
-        addMasterTimes(r, master.data(), master.size());
+        addMasterTimes(r, row.master.data(), row.master.size());
         const ChannelOutput output = fixture.calculateAndRead(channel, row.arraySize);
-        EXPECT_EQ(output.times,
-                  std::vector<double>(master.begin(), master.begin() + row.held.size()));
+        const auto first = row.master.begin() + static_cast<std::ptrdiff_t>(row.firstMaster);
+        EXPECT_EQ(output.times, std::vector<double>(first, first + row.held.size()));
         std::vector<double> expected;
         for (double held : row.held) {
             expected.insert(expected.end(), row.arraySize, held);
         }
         EXPECT_EQ(output.values, expected);
+    }
+}
+
+// An array channel holds fewer samples than entries: with 4 values per sample a ring of 418
+// entries holds 104 samples. 150 calls of 4 values (samples 0..149, sample k's values
+// 4k..4k+3) against 60 stamps leave 90 samples of values ahead, so 104 - 90 = 14 stamped
+// samples are whole: 46..59, and hold gives 46 before its time.
+TEST(OutputTest, ArrayChannelCountsItsRingInSamples) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* r = fixture.resampler();
+    setSamplerate(r, 4.0);
+    setInputBufferSize(r, 416);
+    void* channel = fixture.arrayChannel(4);
+    initialize(r);
+    for (int k = 0; k < 150; ++k) {
+        fixture.addValues(channel, ramp(4, 4.0 * k, 1.0));
+    }
+    const std::vector<double> stamps = ramp(60, 0.0, 0.25);
+    addTimes(r, channel, stamps.data(), stamps.size());
+    const ChannelOutput output = fixture.calculateAndRead(channel, 4);
+    ASSERT_EQ(output.size(), 59u);
+    for (size_t j = 0; j < output.size(); ++j) {
+        const double sample = std::max(output.times[j] * 4.0, 46.0);
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(output.values[4 * j + i], 4.0 * sample + double(i)) << j << "," << i;
+        }
     }
 }
 

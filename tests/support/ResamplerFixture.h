@@ -77,6 +77,13 @@ public:
         return samples;
     }
 
+    // The output count the channel's declaration leads initialize to expect, same sentinel.
+    uint64_t expectedCount(void* channel) const {
+        uint64_t samples = UINT64_MAX - 1;
+        calculateDataCountOfChannel(handle, channel, &samples);
+        return samples;
+    }
+
     void addValues(void* channel, const std::vector<double>& values) {
         addData(handle, channel, values.data(), values.size());
     }

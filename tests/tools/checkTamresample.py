@@ -74,14 +74,18 @@ class TwoChannelCsv(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stderr, "")
 
-    def test_hold_and_linear_match_hand_derivation_for_every_block_size(self):
+    def test_hold_and_linear_match_hand_derivation_for_every_block_size_and_offset(self):
         # Blocks of 1 sample make every pass wait for the next sample; 100 sends all at once.
+        # From an offset of 0.5 s on the walk reaches the same samples: the tail of the table.
+        options = [("--block", block) for block in ("1", "2", "3", "100")] + [("--offset", "0.5")]
         for method, expected in (("hold", HOLD_ROWS), ("linear", LINEAR_ROWS)):
-            for block in ("1", "2", "3", "100"):
-                with self.subTest(method=method, block=block):
-                    result = run("--method", method, "--rate", "4", "--block", block, self.csv)
+            for option in options:
+                with self.subTest(method=method, option=option):
+                    result = run("--method", method, "--rate", "4", *option, self.csv)
                     self.assertRuns(result)
-                    self.assertEqual(result.stdout, expected)
+                    lines = expected.splitlines(keepends=True)
+                    tail = lines[:1] + lines[3:] if option[0] == "--offset" else lines
+                    self.assertEqual(result.stdout, "".join(tail))
 
     def test_default_offset_follows_absolute_time_stamps(self):
         # Times near 1000 s: a grid seeded at 0 would need 4000 outputs before the data; the
@@ -99,15 +103,6 @@ class TwoChannelCsv(unittest.TestCase):
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(result.stdout, shifted(expected, 1000.0))
 
-    def test_offset_starts_the_grid_later(self):
-        # From 0.5 s on the walk reaches the same samples, so the rows are the tail of the table.
-        for method, expected in (("hold", HOLD_ROWS), ("linear", LINEAR_ROWS)):
-            with self.subTest(method=method):
-                result = run("--method", method, "--rate", "4", "--offset", "0.5", self.csv)
-                self.assertRuns(result)
-                lines = expected.splitlines(keepends=True)
-                self.assertEqual(result.stdout, lines[0] + "".join(lines[3:]))
-
     def test_output_file_and_standard_input(self):
         with tempfile.TemporaryDirectory() as directory:
             path = os.path.join(directory, "out.csv")
@@ -116,12 +111,9 @@ class TwoChannelCsv(unittest.TestCase):
             self.assertEqual(result.stdout, "")
             with open(path) as written:
                 self.assertEqual(written.read(), HOLD_ROWS)
-        with open(self.csv) as source:
-            result = run("--method", "linear", "--rate", "4", "-", stdin=source.read())
-        self.assertRuns(result)
-        self.assertEqual(result.stdout, LINEAR_ROWS)
-        # On its own grid, hold returns every sample: the wide reader must see the same cells.
-        again = run("--method", "hold", "--rate", "4", "-", stdin=result.stdout)
+        # Standard input, in the wide layout the command writes: on its own grid, hold returns
+        # every sample, so the wide reader must see the same cells.
+        again = run("--method", "hold", "--rate", "4", "-", stdin=LINEAR_ROWS)
         self.assertRuns(again)
         self.assertEqual(again.stdout, LINEAR_ROWS)
 

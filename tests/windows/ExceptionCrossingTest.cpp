@@ -21,13 +21,12 @@ struct Rejection {
     const char* message;
 };
 
-// Each row is a call the header documents as throwing std::invalid_argument with this message.
+// Each row is a call the header documents as throwing std::invalid_argument with this message:
+// a setter, a registration and an input call, whose messages the unit tests check one by one.
 const std::vector<Rejection>& rejections() {
     static const std::vector<Rejection> rows = {
         {"zero output rate", [](void* r) { setSamplerate(r, 0.0); },
          "Samplerate must be a positive number."},
-        {"zero output ring", [](void* r) { setOutputBufferSize(r, 0); },
-         "Output buffer size must be more than 0."},
         {"negative channel rate",
          [](void* r) {
              void* channel = nullptr;
@@ -41,8 +40,6 @@ const std::vector<Rejection>& rejections() {
              addTime(r, channel, std::numeric_limits<double>::quiet_NaN());
          },
          "Invalid timestamps."},
-        {"attenuation out of range", [](void* r) { setSidelobeAttenuationInDB(r, 500.0); },
-         "Sidelobe attenuation must be more than 0Db and less than 400dB."},
     };
     return rows;
 }
@@ -92,11 +89,9 @@ TEST(ExceptionCrossing, ManyCrossingsLeaveTheResamplerUsable) {
     uint64_t count = 0;
     getResampledDataCount(resampler, channel, &count);
     ASSERT_EQ(count, 4u);
-    double out[4] = {};
-    getResampledData2(resampler, channel, out, count);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(out[i], values[i]) << "sample " << i;
-    }
+    std::vector<double> out(count);
+    getResampledData2(resampler, channel, out.data(), count);
+    EXPECT_EQ(out, std::vector<double>(values, values + 4));
     deleteResampler(resampler);
 }
 

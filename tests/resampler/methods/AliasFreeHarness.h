@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <random>
 #include <stdexcept>
 #include <vector>
 
 #include "resampler/Resampler.h"
 #include "resampler/methods/ResamplerAliasFree.h"
+#include "support/RandomSignal.h"
 #include "support/ResamplerFixture.h"
 #include "tamlib/resampler.h"
 
@@ -135,15 +135,5 @@ private:
     std::vector<Feed> feeds;
     std::vector<size_t> done;  // samples of each feed added so far
 };
-
-// A reproducible signal uniform in [-1, 1).
-inline std::vector<double> randomSignal(size_t count, uint64_t seed) {
-    std::mt19937_64 generator(seed);
-    std::vector<double> values(count);
-    for (double& value : values) {
-        value = static_cast<double>(generator() >> 11) * 0x1.0p-52 - 1.0;
-    }
-    return values;
-}
 
 }  // namespace AliasFreeTest

@@ -6,17 +6,15 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <random>
 #include <vector>
 
-#include "resampler/Resampler.h"
-#include "resampler/methods/ResamplerAliasFree.h"
-#include "tamlib/resampler.h"
+#include "resampler/methods/AliasFreeHarness.h"
 
-using Karvel::Tamlib::Resampler::PolyphaseFilter;
-using Karvel::Tamlib::Resampler::Resampler;
-using Karvel::Tamlib::Resampler::ResamplerAliasFree;
-using Karvel::Tamlib::Resampler::ResamplerChannel;
+using AliasFreeTest::AliasFreeResampler;
+using AliasFreeTest::ChannelOutput;
+using AliasFreeTest::PolyphaseFilter;
+using AliasFreeTest::randomSignal;
+using AliasFreeTest::Streamer;
 
 namespace {
 
@@ -35,49 +33,25 @@ const Case kCases[] = {
     {"1000 Hz from 1024 Hz", 1000.0, 1024.0, 0.0, 2048, 300},
 };
 
-std::vector<double> randomSignal(size_t count, uint64_t seed) {
-    std::mt19937_64 generator(seed);
-    std::vector<double> values(count);
-    for (double& value : values) {
-        value = static_cast<double>(generator() >> 11) * 0x1.0p-52 - 1.0;
-    }
-    return values;
-}
-
 void dump(const Case& run, uint64_t seed) {
-    void* resampler = nullptr;
-    createResamplerAliasFree(&resampler);
-    setSamplerate(resampler, run.outputRate);
-    setInitialOffset(resampler, run.initialOffset);
-    setOutputBufferSize(resampler, 4 * run.inputs);
-    void* channel = nullptr;
-    addSyncChannel(resampler, &channel, run.inputRate, 0.0, static_cast<int64_t>(run.inputs));
-    initialize(resampler);
-    auto& af = static_cast<ResamplerAliasFree&>(*static_cast<Resampler*>(resampler));
-    const PolyphaseFilter& filter =
-        *af.filterOf(*af.findGroupOfChannel(static_cast<ResamplerChannel*>(channel)));
+    AliasFreeResampler resampler;
+    setSamplerate(resampler.resampler(), run.outputRate);
+    setInitialOffset(resampler.resampler(), run.initialOffset);
+    setOutputBufferSize(resampler.resampler(), 4 * run.inputs);
+    void* channel = resampler.syncChannel(run.inputRate, 0.0, static_cast<int64_t>(run.inputs));
+    initialize(resampler.resampler());
+    const PolyphaseFilter& filter = resampler.filterOf(channel);
     // Read before the flush counts it down.
     const int32_t delay = filter.delayCount;
 
     const std::vector<double> input = randomSignal(run.inputs, seed);
-    std::vector<double> times;
-    std::vector<double> values;
-    for (size_t start = 0; start < input.size(); start += run.blockSize) {
-        const size_t count = std::min(run.blockSize, input.size() - start);
-        addData(resampler, channel, input.data() + start, count);
-        if (start + count == input.size()) {
-            noMoreDataToAdd(resampler, 1000.0 * static_cast<double>(input.size()) / run.inputRate);
-        }
-        calculate(resampler);
-        uint64_t outputs = 0;
-        getResampledDataCount(resampler, channel, &outputs);
-        times.resize(times.size() + outputs);
-        values.resize(values.size() + outputs);
-        if (outputs > 0) {
-            getResampledTimes2(resampler, channel, &times[times.size() - outputs], outputs);
-            getResampledData2(resampler, channel, &values[values.size() - outputs], outputs);
-        }
+    Streamer streamer(resampler);
+    streamer.add(channel, input);
+    for (size_t until = run.blockSize; until < input.size(); until += run.blockSize) {
+        streamer.advanceTo({until});
     }
+    streamer.advanceTo({input.size()}, 1000.0 * static_cast<double>(input.size()) / run.inputRate);
+    const ChannelOutput& output = streamer[0].output;
 
     std::printf("case %s\n", run.label);
     std::printf("outputRate %.17g\n", run.outputRate);
@@ -94,11 +68,10 @@ void dump(const Case& run, uint64_t seed) {
     for (const double value : input) {
         std::printf("%.17g\n", value);
     }
-    std::printf("outputs %zu\n", values.size());
-    for (size_t k = 0; k < values.size(); ++k) {
-        std::printf("%.17g %.17g\n", times[k], values[k]);
+    std::printf("outputs %zu\n", output.values.size());
+    for (size_t k = 0; k < output.values.size(); ++k) {
+        std::printf("%.17g %.17g\n", output.times[k], output.values[k]);
     }
-    deleteResampler(resampler);
 }
 
 }  // namespace
