@@ -11,6 +11,7 @@
 #include "dsp/DspObject.h"
 #include "resampler/ResamplerChannel.h"
 #include "resampler/ResamplerChannelGroup.h"
+#include "resampler/methods/kernels/HoldGather.h"
 
 namespace TamlibTest {
 class StateProbe;
@@ -126,9 +127,11 @@ protected:
     // The walk shared by the hold and linear steps (methods/MasterTimeWalk.h): for each master
     // time the group can take, the input is advanced to the sample at or before it, then
     // writeValues(time, inputSlot) is called for the next output slot, in order from the
-    // group's outputWriteIndex on. The output times are written once the walk ends.
+    // group's outputWriteIndex on. The output times are written once the walk ends. `walk`, where
+    // given, takes the stretches in which no ring wraps by vectors.
     template <typename WriteValues>
-    void walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues);
+    void walkMasterTimes(ResamplerChannelGroup& group, Kernels::WalkFunction walk,
+                         WriteValues writeValues);
 
     uint64_t inputBufferSize = 1000;
     uint64_t outputBufferSize = 1000;

@@ -9,7 +9,8 @@
 namespace Karvel::Tamlib::Resampler {
 
 template <typename WriteValues>
-void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeValues) {
+void Resampler::walkMasterTimes(ResamplerChannelGroup& group, Kernels::WalkFunction walk,
+                                WriteValues writeValues) {
     group.skipOverwrittenInput();
     if (group.getPendingCount() < 2) {
         return;
@@ -34,6 +35,8 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
     uint64_t pending = group.getPendingCount();
     uint64_t masterIndex = group.getMasterTimesReadIndex();
     uint64_t produced = 0;
+    constexpr uint64_t kWalkChunk = 256;
+    uint64_t slots[kWalkChunk];
     // A sample belongs to an output at `time` when it lies not more than epsilon after it; the
     // input is consumed while its next sample belongs.
     const auto belongs = [tolerance](double sampleTime, double time) {
@@ -50,7 +53,23 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
         uint64_t n = 0;
         bool stalled = false;
         bool finished = false;
-        for (; n < run; ++n) {
+        while (n < run) {
+            if (walk != nullptr) {
+                // As many outputs as the vector walk takes, then one step at a time for the one
+                // it left (near the stretch's end or the newest master time).
+                uint64_t position = static_cast<uint64_t>(t - inputTimes);
+                const uint64_t chunk = std::min<uint64_t>(run - n, kWalkChunk);
+                const uint64_t done = walk(inputTimes, static_cast<uint64_t>(end - inputTimes),
+                                           &position, times + n, chunk, newest, tolerance, slots);
+                t = inputTimes + position;
+                for (uint64_t k = 0; k < done; ++k) {
+                    writeValues(times[n + k], slots[k]);
+                }
+                n += done;
+                if (done == chunk) {
+                    continue;
+                }
+            }
             time = times[n];
             while (t < end && belongs(t[1], time)) {
                 ++t;
@@ -60,8 +79,8 @@ void Resampler::walkMasterTimes(ResamplerChannelGroup& group, WriteValues writeV
                 break;
             }
             writeValues(time, static_cast<uint64_t>(t - inputTimes));
+            ++n;
             if (!(newest > time)) {
-                ++n;
                 finished = true;
                 break;
             }

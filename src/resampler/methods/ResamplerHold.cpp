@@ -90,7 +90,8 @@ ResamplerHold::~ResamplerHold() = default;
 
 void ResamplerHold::resampleGroup(ResamplerChannelGroup& group) {
     HoldBatch batch(group, group.getOutputWriteIndex(), gather);
-    walkMasterTimes(group, [&batch](double /*time*/, uint64_t inputSlot) { batch.add(inputSlot); });
+    walkMasterTimes(group, walk,
+                    [&batch](double /*time*/, uint64_t inputSlot) { batch.add(inputSlot); });
     batch.flush();
 }
 

@@ -16,6 +16,7 @@ public:
 private:
     // The copy of held samples, by the instruction set chosen when the resampler was made.
     Kernels::GatherFunction gather = Kernels::selectGather();
+    Kernels::WalkFunction walk = Kernels::selectWalk();
 };
 
 }  // namespace Karvel::Tamlib::Resampler

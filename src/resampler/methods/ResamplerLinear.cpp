@@ -68,7 +68,7 @@ void ResamplerLinear::resampleGroup(ResamplerChannelGroup& group) {
     const uint64_t outputSize = group.getOutputBufferSize();
     const double* times = group.inputTimeRing().data();
     uint64_t outputSlot = group.getOutputWriteIndex();
-    walkMasterTimes(group, [&](double time, uint64_t inputSlot) {
+    walkMasterTimes(group, walk, [&](double time, uint64_t inputSlot) {
         const uint64_t first = inputSlot < size ? inputSlot : size - 1;
         const uint64_t second = first + 1 >= size ? 0 : first + 1;
         const double t0 = times[first];

@@ -13,6 +13,10 @@ public:
 
     bool isChannelUnsupported(const ResamplerChannel& channel) const override;
     void resampleGroup(ResamplerChannelGroup& group) override;
+
+private:
+    // The vector walk of the instruction set chosen when the resampler was made, if it has one.
+    Kernels::WalkFunction walk = Kernels::selectWalk();
 };
 
 }  // namespace Karvel::Tamlib::Resampler

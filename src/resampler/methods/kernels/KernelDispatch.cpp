@@ -12,6 +12,7 @@ struct Candidate {
     const PolyphaseKernel& (*kernel)();
     bool (*supported)();
     GatherFunction gather;
+    WalkFunction walk;
 };
 
 bool always() {
@@ -32,11 +33,11 @@ bool cpuHasAvx512() {
 
 // Narrowest first; the last supported one is the default.
 const Candidate kCandidates[] = {
-    {"scalar", referenceKernel, always, gatherElements},
+    {"scalar", referenceKernel, always, gatherElements, nullptr},
 #if defined(TAMLIB_X86_KERNELS)
-    {"sse2", sse2Kernel, always, gatherElements},
-    {"avx2", avx2Kernel, cpuHasAvx2, avx2Gather},
-    {"avx512", avx512Kernel, cpuHasAvx512, avx512Gather},
+    {"sse2", sse2Kernel, always, gatherElements, nullptr},
+    {"avx2", avx2Kernel, cpuHasAvx2, avx2Gather, avx2Walk},
+    {"avx512", avx512Kernel, cpuHasAvx512, avx512Gather, avx512Walk},
 #endif
 };
 
@@ -73,6 +74,10 @@ const PolyphaseKernel& selectKernel() {
 
 GatherFunction selectGather() {
     return selectCandidate().gather;
+}
+
+WalkFunction selectWalk() {
+    return selectCandidate().walk;
 }
 
 void gatherElements(const double* source, uint64_t /*sourceSize*/, const uint64_t* slots,

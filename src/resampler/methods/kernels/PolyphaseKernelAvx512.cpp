@@ -2,6 +2,7 @@
 // so this unit depends on -ffp-contract=off more than any other.
 #include <immintrin.h>
 
+#include "resampler/methods/kernels/HoldGather.h"
 #include "resampler/methods/kernels/PolyphaseLanes.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
@@ -58,6 +59,24 @@ void avx512SingleChannel(const PolyphaseBatch& batch) {
     singleChannel<Avx512>(batch);
 }
 
+// Sixteen input times in two vectors. With a tolerance of 0 or more, sample - time <= tolerance
+// is the scalar walk's test (tolerance >= |sample - time| or time > sample) for every value,
+// infinities and NaN included: a sample before the time gives a difference below 0.
+struct Avx512Window {
+    struct Window {
+        __m512d low;
+        __m512d high;
+    };
+    static Window load(const double* p) { return {_mm512_loadu_pd(p), _mm512_loadu_pd(p + 8)}; }
+    static uint32_t belongs(const Window& window, double time, double tolerance) {
+        const __m512d at = _mm512_set1_pd(time);
+        const __m512d limit = _mm512_set1_pd(tolerance);
+        const __mmask8 low = _mm512_cmp_pd_mask(_mm512_sub_pd(window.low, at), limit, _CMP_LE_OQ);
+        const __mmask8 high = _mm512_cmp_pd_mask(_mm512_sub_pd(window.high, at), limit, _CMP_LE_OQ);
+        return _cvtmask16_u32(_mm512_kunpackb(high, low));
+    }
+};
+
 constexpr PolyphaseKernel kernel{"avx512",
                                  Avx512::width,
                                  8,
@@ -93,6 +112,12 @@ void avx512Gather(const double* source, uint64_t sourceSize, const uint64_t* slo
     for (; k < count; ++k) {
         target[k] = source[slots[k]];
     }
+}
+
+uint64_t avx512Walk(const double* inputTimes, uint64_t end, uint64_t* position, const double* times,
+                    uint64_t count, double newest, double tolerance, uint64_t* slots) {
+    return walkStretch<Avx512Window>(inputTimes, end, position, times, count, newest, tolerance,
+                                     slots);
 }
 
 const PolyphaseKernel& avx512Kernel() {

@@ -8,6 +8,7 @@
 // between the units would be merged by the linker, and the copy built for the widest
 // instruction set could then run on a processor that lacks it.
 
+#include <algorithm>
 #include <cstdint>
 
 #include "resampler/methods/kernels/PolyphaseKernel.h"
@@ -315,6 +316,61 @@ void deinterleaveLanes(const double* rowsIn, uint64_t stride, uint64_t rows, dou
             targets[c][r] = row[c];
         }
     }
+}
+
+// The walk of the hold and linear methods (see WalkFunction). For each time the samples of a
+// window of 16 are tested at once, off the chain of steps from one time to the next: the steps
+// are the run of belonging samples after the one reached, counted from the window's mask, so
+// no branch waits on the irregular stamps. The window moves on by half its length once half of
+// it is passed: its loads then depend on the predicted branch, not on the steps.
+// W::load(p) reads the times p[0..15], W::belongs(window, time, tolerance) gives their mask for a
+// tolerance of 0 or more; any other leaves every time to the scalar walk.
+template <class W>
+uint64_t walkStretch(const double* inputTimes, uint64_t end, uint64_t* position,
+                     const double* times, uint64_t count, double newest, double tolerance,
+                     uint64_t* slots) {
+    constexpr uint64_t kWindow = 16;
+    uint64_t t = *position;
+    uint64_t n = 0;
+    if (end - t >= kWindow && tolerance >= 0.0) {
+        uint64_t base = t;
+        typename W::Window window = W::load(inputTimes + base + 1);
+        while (n < count) {
+            const double time = times[n];
+            if (!(newest > time)) {
+                break;
+            }
+            // Bit i: sample base + 1 + i belongs. The steps from t end at its first clear bit
+            // after t, or at the window's end. Where the belonging samples are the first ones
+            // of the window (sorted stamps), that is where their run ends, unless t is past it:
+            // the next time's steps then wait on t only through a maximum.
+            const uint32_t mask = W::belongs(window, time, tolerance);
+            const auto run = static_cast<uint64_t>(__builtin_ctz(~mask));
+            if ((mask & (mask + 1)) == 0) {
+                t = std::max(t, base + run);
+            } else {
+                t += static_cast<uint64_t>(__builtin_ctz(~(mask >> (t - base))));
+            }
+            if (t - base >= kWindow / 2) {
+                // Every sample to the window's end belongs: the same time goes on from there.
+                const bool exhausted = t - base == kWindow;
+                base += kWindow / 2;
+                if (end - base < kWindow) {
+                    if (!exhausted) {
+                        slots[n++] = t;
+                    }
+                    break;
+                }
+                window = W::load(inputTimes + base + 1);
+                if (exhausted) {
+                    continue;
+                }
+            }
+            slots[n++] = t;
+        }
+    }
+    *position = t;
+    return n;
 }
 
 }  // namespace
