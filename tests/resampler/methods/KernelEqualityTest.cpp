@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,7 @@ using AliasFreeTest::randomSignal;
 using AliasFreeTest::Streamer;
 using Karvel::Tamlib::Resampler::Kernels::selectGather;
 using Karvel::Tamlib::Resampler::Kernels::selectKernel;
+using Karvel::Tamlib::Resampler::Kernels::selectWalk;
 using Karvel::Tamlib::Resampler::Kernels::supportedKernelNames;
 
 // Sets TAMLIB_KERNEL for the scope and restores what was there before.
@@ -214,6 +216,63 @@ TEST(KernelEqualityTest, OverrideSelectsEachKernelAndItsGatherCopiesEverySlot) {
     // A name this build does not know leaves the processor's choice, the widest kernel.
     KernelOverride unknown("no-such-kernel");
     EXPECT_STREQ(selectKernel().name, names.back().c_str());
+}
+
+// The vector walks against the one-step walk: on stamps that repeat, stand back, or lie exactly
+// at the tolerance from a time, and on times that go backwards, every slot a vector walk writes
+// and the sample it stops at must be the one-step walk's.
+TEST(KernelEqualityTest, VectorWalkStopsWhereTheOneStepWalkDoes) {
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> pick(0, 7);
+    const double tolerance = 0.25;  // a power of two: sample - time == tolerance is exact
+    uint64_t walked = 0;
+    for (const std::string& name : supportedKernelNames()) {
+        KernelOverride override(name);
+        const auto walk = selectWalk();
+        for (int round = 0; walk != nullptr && round < 2000; ++round) {
+            SCOPED_TRACE(name + " round " + std::to_string(round));
+            std::vector<double> stamps(40 + static_cast<size_t>(pick(random)) * 10);
+            double stamp = 0.0;
+            for (double& s : stamps) {
+                const int kind = pick(random);
+                stamp += kind == 0 ? 0.0 : kind == 1 ? -0.5 : 0.25 * kind;
+                s = stamp;
+            }
+            std::vector<double> times(100);
+            double time = -1.0;
+            for (double& t : times) {
+                const int kind = pick(random);
+                time += kind == 0 ? -2.0 : 0.125 * kind;
+                t = kind == 7 ? stamps[static_cast<size_t>(pick(random)) * 4] - tolerance : time;
+            }
+            const uint64_t end = stamps.size() - 1;
+            uint64_t position = static_cast<uint64_t>(pick(random));
+            const uint64_t start = position;
+            std::vector<uint64_t> slots(times.size());
+            const uint64_t done = walk(stamps.data(), end, &position, times.data(), times.size(),
+                                       stamp + 100.0, tolerance, slots.data());
+            const auto step = [&](uint64_t t, double time) {
+                while (t < end &&
+                       (tolerance >= std::abs(stamps[t + 1] - time) || time > stamps[t + 1])) {
+                    ++t;
+                }
+                return t;
+            };
+            uint64_t t = start;
+            for (uint64_t n = 0; n < done; ++n) {
+                t = step(t, times[n]);
+                ASSERT_LT(t, end) << "output " << n;
+                ASSERT_EQ(slots[n], t) << "output " << n;
+            }
+            // It may stop part way through the steps of the next time, never beyond them.
+            ASSERT_GE(position, t);
+            ASSERT_LE(position, done < times.size() ? step(t, times[done]) : t);
+            walked += done;
+        }
+    }
+    if (selectWalk() != nullptr) {
+        EXPECT_GT(walked, 10000u);  // the vector path did the walking, not only its fallback
+    }
 }
 
 }  // namespace
