@@ -104,6 +104,10 @@ protected:
                              uint64_t count);
     void generateTimeStamps(ResamplerChannelGroup& group);
 
+    // Rings are zeroed lazily when built; initialize maps them all, so that the data path
+    // does not take the page faults.
+    void touchRings();
+
     // Driver steps.
     void checkOutputParameters() const;
     void prepareGroups();

@@ -24,6 +24,10 @@ public:
     void adoptRings(Ring& input, Ring& output);
     // The same for rings that stay as they are.
     void keepRings();
+    void touchRings() {
+        inputRing.touch();
+        outputRing.touch();
+    }
     // Takes over a value ring that holds the same samples at other slots; writing goes on at
     // writeSlot.
     void adoptInputRing(Ring& input, uint64_t writeSlot);

@@ -103,6 +103,14 @@ void ResamplerChannelGroup::keepRings() {
     inputTimes.restartCount();
 }
 
+void ResamplerChannelGroup::touchRings() {
+    inputTimes.touch();
+    outputTimes.touch();
+    for (const auto& channel : channels) {
+        channel->touchRings();
+    }
+}
+
 void ResamplerChannelGroup::adoptInputRing(Ring& inputTimesRing, uint64_t writeSlot) {
     inputTimes.takeSlots(inputTimesRing);
     inputTimes.setWriteSlot(writeSlot);

@@ -55,6 +55,8 @@ public:
     void adoptRings(Ring& inputTimesRing, Ring& outputTimesRing);
     // The same for rings that stay as they are.
     void keepRings();
+    // Maps the pages of the group's rings and its channels' (see Ring::touch).
+    void touchRings();
     // A time ring that holds the same samples at other slots; writing goes on at writeSlot.
     void adoptInputRing(Ring& inputTimesRing, uint64_t writeSlot);
     uint64_t getInputBufferSize() const { return inputTimes.size(); }

@@ -33,6 +33,14 @@ void Resampler::initialize() {
     }
     epsilon = customEpsilon < 0.0 ? (1.0 / samplerate) * 0.001 : customEpsilon;
     noMoreData = false;
+    touchRings();
+}
+
+void Resampler::touchRings() {
+    masterTimes.touch();
+    for (const auto& group : groups) {
+        group->touchRings();
+    }
 }
 
 void Resampler::calculate() {

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <vector>
+#include <memory>
+#include <utility>
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -16,41 +17,59 @@ namespace Karvel::Tamlib::Resampler {
 class Ring {
 public:
     Ring() = default;
-    explicit Ring(uint64_t size) : slots(size, 0.0) {}
+    // The slots start at zero.
+    explicit Ring(uint64_t size) : storage(allocate(size)), slotCount(size) {}
+    Ring(Ring&& other) noexcept { swap(other); }
+    Ring& operator=(Ring&& other) noexcept {
+        swap(other);
+        return *this;
+    }
 
-    uint64_t size() const { return slots.size(); }
-    bool empty() const { return slots.empty(); }
-    double* data() { return slots.data(); }
-    const double* data() const { return slots.data(); }
-    double& operator[](uint64_t slot) { return slots[slot]; }
-    double operator[](uint64_t slot) const { return slots[slot]; }
+    uint64_t size() const { return slotCount; }
+    bool empty() const { return slotCount == 0; }
+    double* data() { return storage.get(); }
+    const double* data() const { return storage.get(); }
+    double& operator[](uint64_t slot) { return storage[slot]; }
+    double operator[](uint64_t slot) const { return storage[slot]; }
 
+    void swap(Ring& other) noexcept {
+        takeSlots(other);
+        std::swap(writeAt, other.writeAt);
+        std::swap(total, other.total);
+    }
     // Takes over another ring's slots (handing this one's back); the cursor and count stay.
-    void takeSlots(Ring& other) { slots.swap(other.slots); }
+    void takeSlots(Ring& other) noexcept {
+        storage.swap(other.storage);
+        std::swap(slotCount, other.slotCount);
+    }
+
+    // Writes every page once, keeping its values, so that the system maps the ring now, at
+    // set-up, rather than while the first blocks are written.
+    void touch();
 
     uint64_t writeSlot() const { return writeAt; }
     void setWriteSlot(uint64_t slot) { writeAt = slot; }
     // The write cursor of a ring that shrank, folded back into it.
-    void foldWriteSlot() { writeAt %= slots.empty() ? 1 : slots.size(); }
+    void foldWriteSlot() { writeAt %= slotCount == 0 ? 1 : slotCount; }
     uint64_t written() const { return total; }
     void restartCount() { total = 0; }
     // The slot before the write cursor: the newest value.
-    uint64_t newestSlot() const { return writeAt == 0 ? slots.size() - 1 : writeAt - 1; }
+    uint64_t newestSlot() const { return writeAt == 0 ? slotCount - 1 : writeAt - 1; }
 
     // The slot `count` places after `slot`.
     uint64_t advance(uint64_t slot, uint64_t count) const {
-        return (slot + count % slots.size()) % slots.size();
+        return (slot + count % slotCount) % slotCount;
     }
     // The slot `count` places before `slot`.
     uint64_t back(uint64_t slot, uint64_t count) const {
-        return (slot + slots.size() - count % slots.size()) % slots.size();
+        return (slot + slotCount - count % slotCount) % slotCount;
     }
 
     // Calls run(slot, done, length) for the contiguous pieces of `count` slots from `slot`: up to
     // the end of the ring, then from its start. Returns the slot after the last.
     template <typename Run>
     uint64_t forEachRun(uint64_t slot, uint64_t count, Run run) const {
-        const uint64_t size = slots.size();
+        const uint64_t size = slotCount;
         for (uint64_t done = 0; done < count;) {
             const uint64_t length = std::min(count - done, size - slot);
             run(slot, done, length);
@@ -63,24 +82,24 @@ public:
     // count values into the ring from `slot`; returns the slot after them.
     uint64_t copyIn(uint64_t slot, const double* values, uint64_t count) {
         return forEachRun(slot, count, [&](uint64_t at, uint64_t done, uint64_t length) {
-            std::memcpy(slots.data() + at, values + done, length * sizeof(double));
+            std::memcpy(data() + at, values + done, length * sizeof(double));
         });
     }
 
     // count values out of the ring from `slot`; returns the slot after them.
     uint64_t copyOut(uint64_t slot, double* values, uint64_t count) const {
         return forEachRun(slot, count, [&](uint64_t at, uint64_t done, uint64_t length) {
-            std::memcpy(values + done, slots.data() + at, length * sizeof(double));
+            std::memcpy(values + done, data() + at, length * sizeof(double));
         });
     }
 
     // count values into another ring, each side from its own slot and wrapping at its own size.
     void copyTo(uint64_t slot, Ring& target, uint64_t targetSlot, uint64_t count) const {
-        const uint64_t size = slots.size();
+        const uint64_t size = slotCount;
         const uint64_t targetSize = target.size();
         while (count > 0) {
             const uint64_t run = std::min({count, size - slot, targetSize - targetSlot});
-            std::memcpy(target.data() + targetSlot, slots.data() + slot, run * sizeof(double));
+            std::memcpy(target.data() + targetSlot, data() + slot, run * sizeof(double));
             count -= run;
             slot = slot + run >= size ? 0 : slot + run;
             targetSlot = targetSlot + run >= targetSize ? 0 : targetSlot + run;
@@ -95,10 +114,10 @@ public:
         total = total > std::numeric_limits<uint64_t>::max() - count
                     ? std::numeric_limits<uint64_t>::max()
                     : total + count;
-        const uint64_t first = count > slots.size() ? count - slots.size() : 0;
+        const uint64_t first = count > slotCount ? count - slotCount : 0;
         writeAt = forEachRun(first == 0 ? writeAt : advance(writeAt, first), count - first,
                              [&](uint64_t at, uint64_t done, uint64_t length) {
-                                 writeRun(slots.data() + at, first + done, length);
+                                 writeRun(data() + at, first + done, length);
                              });
     }
 
@@ -111,7 +130,14 @@ public:
     void push(double value) { append(&value, 1); }
 
 private:
-    std::vector<double> slots;
+    struct Free {
+        void operator()(double* slots) const;
+    };
+    // Zeroed slots: small rings cache-line aligned, large ones as fresh pages (see Ring.cpp).
+    static double* allocate(uint64_t size);
+
+    std::unique_ptr<double[], Free> storage;
+    uint64_t slotCount = 0;
     uint64_t writeAt = 0;
     uint64_t total = 0;
 };

@@ -180,6 +180,7 @@ void ResamplerAliasFree::initialize() {
         group->setEndOfDataDone(false);
     }
     noMoreData = false;
+    touchRings();
 }
 
 void ResamplerAliasFree::primeGroups() {

@@ -173,7 +173,10 @@ void ResamplerAliasFree::growInputRings(ResamplerChannelGroup& group, PolyphaseF
     const uint64_t kept = std::min(oldSize, stored);
     const auto& channels = group.getChannels();
     Ring times(needed);
-    std::vector<Ring> values(channels.size(), Ring(needed));
+    std::vector<Ring> values;
+    for (size_t c = 0; c < channels.size(); ++c) {
+        values.emplace_back(needed);
+    }
     for (uint64_t sample = stored - kept; sample < stored; ++sample) {
         times[sample % needed] = group.inputTimeRing()[sample % oldSize];
         for (size_t c = 0; c < channels.size(); ++c) {
