@@ -171,6 +171,13 @@ void ResamplerAliasFree::initialize() {
     // Every window of T samples then fits beside what the host adds between two passes.
     setInputBufferSize(maxTapsPerPhase + inputBufferSize);
     primeGroups();
+    // The batches' scratch is sized and mapped here, at set-up, rather than in the first pass.
+    for (const auto& group : groups) {
+        PolyphaseFilter* const filter = filterOf(*group);
+        if (kernel->channelLanes != nullptr && filter != nullptr && filter->taps > 0) {
+            prepareBatches(*group, *filter);
+        }
+    }
     ringsHoldNothing = false;
     for (PolyphaseFilter& filter : filters) {
         filter.alignmentPending = true;
