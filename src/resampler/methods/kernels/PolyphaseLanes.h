@@ -145,9 +145,11 @@ void channelLanes(const PolyphaseBatch& batch) {
 // P * width outputs fill one vector when the history is regrouped by sample index modulo Q:
 // residues[(i mod Q) * S + i div Q] = x[i] puts x[r + j + o * Q] for o = 0, 1, ... side by side.
 // U blocks of the same branch at a time, whose windows lie width * Q samples apart, share the
-// coefficient and the offset of every tap.
+// coefficient and the offset of every tap. Of a block at the end of the batch only the first
+// `valid` lanes are outputs; the others read rows past the batch's and are not stored.
 template <class V, int U>
-void outputLaneTile(const PolyphaseBatch& batch, uint64_t firstBlock, uint64_t lead) {
+void outputLaneTile(const PolyphaseBatch& batch, uint64_t firstBlock, uint64_t lead,
+                    uint64_t valid = V::width) {
     const uint64_t taps = batch.taps;
     const uint64_t up = batch.up;
     const uint64_t down = batch.down;
@@ -172,19 +174,17 @@ void outputLaneTile(const PolyphaseBatch& batch, uint64_t firstBlock, uint64_t l
         double lanes[V::width];
         V::store(lanes, sum[u]);
         double* out = batch.results + first + u * span;
-        for (uint64_t o = 0; o < V::width; ++o) {
+        for (uint64_t o = 0; o < valid; ++o) {
             out[up * o] = lanes[o];
         }
     }
 }
 
-// How many whole blocks outputLaneTile may take: all of them when the batch is the run of
-// consecutive outputs it should be, which its last output shows (phase and row as P and Q give
-// them from the first), none otherwise.
-template <class V>
-uint64_t blocksWithLanePattern(const PolyphaseBatch& batch) {
+// Whether outputLaneTile may take the batch: when it is the run of consecutive outputs it
+// should be, which its last output shows (phase and row as P and Q give them from the first).
+inline bool hasLanePattern(const PolyphaseBatch& batch) {
     if (batch.count == 0) {
-        return 0;
+        return false;
     }
     const uint64_t up = batch.up;
     const uint64_t down = batch.down;
@@ -192,9 +192,34 @@ uint64_t blocksWithLanePattern(const PolyphaseBatch& batch) {
     const uint64_t position = batch.phases[0] + last * down;
     if (batch.rows[0] != 0 || batch.phases[last] != position % up ||
         batch.rows[last] != position / up) {
-        return 0;
+        return false;
     }
-    return batch.count / (up * V::width);
+    return true;
+}
+
+// residues[(i mod Q) * S + i div Q] = history[i] for the first `rows` samples. Four samples of
+// one residue at a time, whose loads are independent, so that the copy runs at the store rate.
+inline void regroupByResidue(const double* history, uint64_t rows, uint64_t down,
+                             uint64_t rowLength, double* residues) {
+    for (uint64_t residue = 0; residue < down && residue < rows; ++residue) {
+        double* target = residues + residue * rowLength;
+        const double* source = history + residue;
+        const uint64_t count = (rows - residue + down - 1) / down;
+        uint64_t m = 0;
+        for (; m + 4 <= count; m += 4) {
+            const double a = source[m * down];
+            const double b = source[(m + 1) * down];
+            const double c = source[(m + 2) * down];
+            const double d = source[(m + 3) * down];
+            target[m] = a;
+            target[m + 1] = b;
+            target[m + 2] = c;
+            target[m + 3] = d;
+        }
+        for (; m < count; ++m) {
+            target[m] = source[m * down];
+        }
+    }
 }
 
 template <class V>
@@ -204,42 +229,54 @@ void singleChannel(const PolyphaseBatch& batch) {
     const uint64_t span = up * V::width;
     const uint64_t rows = batch.count > 0 ? batch.rows[batch.count - 1] + batch.taps : 0;
     const uint64_t rowLength = rows / down + V::width + 1;
-    uint64_t blocks = 0;
-    if (batch.residues != nullptr && down * rowLength <= batch.residuesSize &&
-        down + batch.taps <= batch.offsetsSize) {
-        blocks = blocksWithLanePattern<V>(batch);
+    if (batch.residues == nullptr || down * rowLength > batch.residuesSize ||
+        down + batch.taps > batch.offsetsSize || !hasLanePattern(batch)) {
+        interleavedScalarChains(batch);
+        return;
     }
-    if (blocks > 0) {
-        for (uint64_t residue = 0; residue < down; ++residue) {
-            double* target = batch.residues + residue * rowLength;
-            uint64_t m = 0;
-            for (uint64_t i = residue; i < rows; i += down) {
-                target[m++] = batch.history[i];
-            }
+    regroupByResidue(batch.history, rows, down, rowLength, batch.residues);
+    // Entry i is (i mod Q) * S + i div Q, stepped without a division per entry.
+    const uint64_t offsets = down + batch.taps;
+    uint64_t* offset = batch.offsets;
+    uint64_t residue = 0;
+    uint64_t quotient = 0;
+    for (uint64_t i = 0; i < offsets; ++i) {
+        offset[i] = residue * rowLength + quotient;
+        ++residue;
+        if (residue == down) {
+            residue = 0;
+            ++quotient;
         }
-        for (uint64_t i = 0; i < down + batch.taps; ++i) {
-            batch.offsets[i] = (i % down) * rowLength + i / down;
+    }
+    // Fewer blocks than a tile of four go together as well, so that more than one sum is
+    // in the adder; the block at the end of the batch, if any, has only its leading lanes.
+    const uint64_t blocks = batch.count / span;
+    for (uint64_t lead = 0; lead < up; ++lead) {
+        uint64_t b = 0;
+        for (; b + 8 <= blocks; b += 8) {
+            outputLaneTile<V, 8>(batch, b, lead);
         }
-        for (uint64_t lead = 0; lead < up; ++lead) {
-            uint64_t b = 0;
-            for (; b + 8 <= blocks; b += 8) {
-                outputLaneTile<V, 8>(batch, b, lead);
-            }
-            for (; b + 4 <= blocks; b += 4) {
-                outputLaneTile<V, 4>(batch, b, lead);
-            }
-            for (; b < blocks; ++b) {
+        for (; b + 4 <= blocks; b += 4) {
+            outputLaneTile<V, 4>(batch, b, lead);
+        }
+        switch (blocks - b) {
+            case 3:
+                outputLaneTile<V, 3>(batch, b, lead);
+                break;
+            case 2:
+                outputLaneTile<V, 2>(batch, b, lead);
+                break;
+            case 1:
                 outputLaneTile<V, 1>(batch, b, lead);
-            }
+                break;
+            default:
+                break;
+        }
+        const uint64_t first = blocks * span + lead;
+        if (first < batch.count) {
+            outputLaneTile<V, 1>(batch, blocks, lead, (batch.count - first + up - 1) / up);
         }
     }
-    PolyphaseBatch rest = batch;
-    const uint64_t done = blocks * span;
-    rest.phases += done;
-    rest.rows += done;
-    rest.results += done;
-    rest.count -= done;
-    interleavedScalarChains(rest);
 }
 
 // Square tiles of V::tile doubles are transposed in registers; the edges go one by one.
