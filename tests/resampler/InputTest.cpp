@@ -123,11 +123,15 @@ TEST(InputTest, NonFiniteStampsAreRefusedAndNothingIsStored) {
         const char* name;
         double bad;
         Call call;
+        size_t at;  // of a block of 1100, which the check takes in more than one chunk
     };
     const Row rows[] = {
-        {"NaN in a block", kNaN, Call::Block},        {"+inf in a block", kInf, Call::Block},
-        {"-inf alone", -kInf, Call::Single},          {"NaN from a follower", kNaN, Call::Follower},
-        {"NaN master time", kNaN, Call::MasterTimes}, {"+inf master time", kInf, Call::MasterTimes},
+        {"NaN in a block", kNaN, Call::Block, 1},
+        {"+inf past the first 1024", kInf, Call::Block, 1030},
+        {"-inf alone", -kInf, Call::Single, 0},
+        {"NaN from a follower", kNaN, Call::Follower, 1},
+        {"NaN master time", kNaN, Call::MasterTimes, 1},
+        {"+inf as the last master time", kInf, Call::MasterTimes, 1099},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -139,7 +143,11 @@ TEST(InputTest, NonFiniteStampsAreRefusedAndNothingIsStored) {
         if (hasLeader) {
             addTime(r, leader, 0.25);
         }
-        const std::vector<double> block = {0.5, row.bad, 0.7};
+        std::vector<double> block(1100);
+        for (size_t k = 0; k < block.size(); ++k) {
+            block[k] = 0.5 + 0.001 * static_cast<double>(k);
+        }
+        block[row.at] = row.bad;
         const std::string message = invalidArgumentMessage([&] {
             switch (row.call) {
                 case Call::Block:
