@@ -84,7 +84,6 @@ private:
                               uint64_t rows, uint64_t stride);
     void writeChannelValues(const ResamplerChannelGroup& group, ResamplerChannel& channel,
                             uint64_t count);
-    void writeBatchValues(ResamplerChannelGroup& group, uint64_t count, uint64_t stride);
     void writeBatchTimes(ResamplerChannelGroup& group, uint64_t count);
     void advancePositionBy(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t outputs);
 

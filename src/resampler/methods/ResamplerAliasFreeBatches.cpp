@@ -63,10 +63,11 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
     if (historyRows.size() < rows * stride + kAlignmentSlack) {
         historyRows.resize(rows * stride + kAlignmentSlack);
     }
-    if (batchResults.size() < outputs * stride) {
-        batchResults.resize(outputs * stride);
-    }
     if (stride == 1) {
+        // Channel lanes write straight into the output rings; one channel goes through here.
+        if (batchResults.size() < outputs) {
+            batchResults.resize(outputs);
+        }
         // The single-channel kernels regroup the window rows by residue modulo Q.
         const uint64_t lanes = std::max<uint64_t>(kernel->laneWidth, 1);
         if (residueRows.size() < rows + (lanes + 1) * down) {
@@ -93,6 +94,13 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     const uint64_t down = filter.down;
     const auto firstSample = static_cast<uint64_t>(filter.inputIndex);
     limit = std::min(limit, batchOutputLimit(group, filter));
+    const uint64_t stride = historyStride(group);
+    const uint64_t outputStart = group.getOutputWriteIndex();
+    if (stride > 1) {
+        // The kernel writes each channel's outputs straight into its ring, so a batch ends
+        // where the rings wrap and the next one starts at their first slot.
+        limit = std::min(limit, group.getOutputBufferSize() - outputStart);
+    }
 
     // The phases and windows of the next outputs, as advancePosition would step through them,
     // as long as each window is stored.
@@ -130,7 +138,6 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     if (count == 0) {
         return 0;
     }
-    const uint64_t stride = historyStride(group);
     Kernels::PolyphaseBatch batch;
     batch.branches = filter.widened.data();
     batch.taps = taps;
@@ -142,35 +149,25 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     batch.phases = batchPhases.data();
     batch.rows = batchRows.data();
     batch.count = count;
-    batch.results = batchResults.data();
     if (stride == 1) {
+        batch.results = batchResults.data();
         batch.residues = residueRows.data();
         batch.residuesSize = residueRows.size();
         batch.offsets = residueOffsets.data();
         batch.offsetsSize = residueOffsets.size();
-    }
-    // Unless the run wraps around the output rings, the kernel writes the outputs itself.
-    const uint64_t outputStart = group.getOutputWriteIndex();
-    const bool direct = stride > 1 && count <= group.getOutputBufferSize() - outputStart;
-    if (direct) {
-        for (uint64_t c = 0; c < group.getChannels().size(); ++c) {
-            channelOutputs[c] = group.getChannels()[c]->outputValues().data() + outputStart;
-        }
-        batch.outputs = channelOutputs.data();
-        batch.channels = group.getChannels().size();
-    }
-    if (stride == 1) {
         for (const auto& channel : group.getChannels()) {
             batch.history = channelWindow(group, *channel, slot, rows);
             kernel->singleChannel(batch);
             writeChannelValues(group, *channel, count);
         }
     } else {
+        for (uint64_t c = 0; c < group.getChannels().size(); ++c) {
+            channelOutputs[c] = group.getChannels()[c]->outputValues().data() + outputStart;
+        }
+        batch.outputs = channelOutputs.data();
+        batch.channels = group.getChannels().size();
         batch.history = interleaveHistory(group, firstSample, rows, stride);
         kernel->channelLanes(batch);
-        if (!direct) {
-            writeBatchValues(group, count, stride);
-        }
     }
     writeBatchTimes(group, count);
     advancePositionBy(group, filter, count);
@@ -221,21 +218,6 @@ double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group
 void ResamplerAliasFree::writeChannelValues(const ResamplerChannelGroup& group,
                                             ResamplerChannel& channel, uint64_t count) {
     channel.outputValues().copyIn(group.getOutputWriteIndex(), batchResults.data(), count);
-}
-
-void ResamplerAliasFree::writeBatchValues(ResamplerChannelGroup& group, uint64_t count,
-                                          uint64_t stride) {
-    const double* results = batchResults.data();
-    const uint64_t channels = group.getChannels().size();
-    const auto& outputs = group.getChannels();
-    outputs.front()->outputValues().forEachRun(
-        group.getOutputWriteIndex(), count, [&](uint64_t slot, uint64_t done, uint64_t run) {
-            for (uint64_t c = 0; c < channels; ++c) {
-                channelOutputs[c] = outputs[c]->outputValues().data() + slot;
-            }
-            kernel->deinterleave(results + done * stride, stride, run, channelOutputs.data(),
-                                 channels);
-        });
 }
 
 void ResamplerAliasFree::writeBatchTimes(ResamplerChannelGroup& group, uint64_t count) {

@@ -43,9 +43,6 @@ using BatchFunction = void (*)(const PolyphaseBatch&);
 // `rows` samples of `channels` arrays into rows of `stride` doubles, the padding columns zeroed.
 using InterleaveFunction = void (*)(const double* const* sources, uint64_t channels, uint64_t rows,
                                     double* history, uint64_t stride);
-// `rows` rows of `stride` doubles back into `channels` arrays, one sample per row.
-using DeinterleaveFunction = void (*)(const double* rowsIn, uint64_t stride, uint64_t rows,
-                                      double* const* targets, uint64_t channels);
 
 // The functions of one instruction set. Every output of every channel is summed from 0.0 in
 // double, oldest sample first, one addition after another: work is spread over lanes and
@@ -62,7 +59,6 @@ struct PolyphaseKernel {
     // Stride 1: several outputs of the one channel at once.
     BatchFunction singleChannel;
     InterleaveFunction interleave;
-    DeinterleaveFunction deinterleave;
 };
 
 const PolyphaseKernel& referenceKernel();

@@ -64,13 +64,8 @@ struct Avx2Window {
     }
 };
 
-constexpr PolyphaseKernel kernel{"avx2",
-                                 Avx2::width,
-                                 4,
-                                 avx2ChannelLanes,
-                                 avx2SingleChannel,
-                                 interleaveLanes<Avx2>,
-                                 deinterleaveLanes<Avx2>};
+constexpr PolyphaseKernel kernel{"avx2",           Avx2::width,       4,
+                                 avx2ChannelLanes, avx2SingleChannel, interleaveLanes<Avx2>};
 
 }  // namespace
 

@@ -77,13 +77,8 @@ struct Avx512Window {
     }
 };
 
-constexpr PolyphaseKernel kernel{"avx512",
-                                 Avx512::width,
-                                 8,
-                                 avx512ChannelLanes,
-                                 avx512SingleChannel,
-                                 interleaveLanes<Avx512>,
-                                 deinterleaveLanes<Avx512>};
+constexpr PolyphaseKernel kernel{"avx512",           Avx512::width,       8,
+                                 avx512ChannelLanes, avx512SingleChannel, interleaveLanes<Avx512>};
 
 }  // namespace
 

@@ -33,13 +33,8 @@ void sse2SingleChannel(const PolyphaseBatch& batch) {
     singleChannel<Sse2>(batch);
 }
 
-constexpr PolyphaseKernel kernel{"sse2",
-                                 Sse2::width,
-                                 4,
-                                 sse2ChannelLanes,
-                                 sse2SingleChannel,
-                                 interleaveLanes<Sse2>,
-                                 deinterleaveLanes<Sse2>};
+constexpr PolyphaseKernel kernel{"sse2",           Sse2::width,       4,
+                                 sse2ChannelLanes, sse2SingleChannel, interleaveLanes<Sse2>};
 
 }  // namespace
 

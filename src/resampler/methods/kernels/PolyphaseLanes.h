@@ -322,39 +322,6 @@ void interleaveLanes(const double* const* sources, uint64_t channels, uint64_t r
     }
 }
 
-template <class V>
-void deinterleaveLanes(const double* rowsIn, uint64_t stride, uint64_t rows, double* const* targets,
-                       uint64_t channels) {
-    constexpr uint64_t tile = V::tile;
-    const uint64_t tiledChannels = channels - channels % tile;
-    const uint64_t tiledRows = rows - rows % tile;
-    for (uint64_t r = 0; r < tiledRows; r += tile) {
-        for (uint64_t c = 0; c < tiledChannels; c += tile) {
-            const double* in[tile];
-            double* out[tile];
-            for (uint64_t i = 0; i < tile; ++i) {
-                in[i] = rowsIn + (r + i) * stride + c;
-                out[i] = targets[c + i] + r;
-            }
-            V::transposeTile(in, out);
-        }
-    }
-    if (tiledChannels < channels) {
-        for (uint64_t r = 0; r < tiledRows; ++r) {
-            const double* row = rowsIn + r * stride;
-            for (uint64_t c = tiledChannels; c < channels; ++c) {
-                targets[c][r] = row[c];
-            }
-        }
-    }
-    for (uint64_t r = tiledRows; r < rows; ++r) {
-        const double* row = rowsIn + r * stride;
-        for (uint64_t c = 0; c < channels; ++c) {
-            targets[c][r] = row[c];
-        }
-    }
-}
-
 // The walk of the hold and linear methods (see WalkFunction). For each time the samples of a
 // window of 16 are tested at once, off the chain of steps from one time to the next: the steps
 // are the run of belonging samples after the one reached, counted from the window's mask, so
