@@ -186,15 +186,10 @@ inline bool hasLanePattern(const PolyphaseBatch& batch) {
     if (batch.count == 0) {
         return false;
     }
-    const uint64_t up = batch.up;
-    const uint64_t down = batch.down;
     const uint64_t last = batch.count - 1;
-    const uint64_t position = batch.phases[0] + last * down;
-    if (batch.rows[0] != 0 || batch.phases[last] != position % up ||
-        batch.rows[last] != position / up) {
-        return false;
-    }
-    return true;
+    const uint64_t position = batch.phases[0] + last * batch.down;
+    return batch.rows[0] == 0 && batch.phases[last] == position % batch.up &&
+           batch.rows[last] == position / batch.up;
 }
 
 // residues[(i mod Q) * S + i div Q] = history[i] for the first `rows` samples. Four samples of
