@@ -11,7 +11,7 @@
 #include "dsp/DspObject.h"
 #include "resampler/ResamplerChannel.h"
 #include "resampler/ResamplerChannelGroup.h"
-#include "resampler/methods/kernels/HoldGather.h"
+#include "resampler/methods/kernels/WalkAndGather.h"
 
 namespace TamlibTest {
 class StateProbe;

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "resampler/methods/kernels/HoldGather.h"
 #include "resampler/methods/kernels/PolyphaseKernel.h"
+#include "resampler/methods/kernels/WalkAndGather.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 

@@ -1,8 +1,8 @@
 // Built with -mavx2 (and without -mfma): four doubles per vector.
 #include <immintrin.h>
 
-#include "resampler/methods/kernels/HoldGather.h"
 #include "resampler/methods/kernels/PolyphaseLanes.h"
+#include "resampler/methods/kernels/WalkAndGather.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 namespace {

@@ -2,8 +2,8 @@
 // so this unit depends on -ffp-contract=off more than any other.
 #include <immintrin.h>
 
-#include "resampler/methods/kernels/HoldGather.h"
 #include "resampler/methods/kernels/PolyphaseLanes.h"
+#include "resampler/methods/kernels/WalkAndGather.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 namespace {

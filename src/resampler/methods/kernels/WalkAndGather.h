@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+// The vector pieces of the hold and linear steps: the walk over the master times that both
+// take, and the copy by slot of hold.
+
 namespace Karvel::Tamlib::Resampler::Kernels {
 
 // The copy of the hold method, one input sample per output by slot:
