@@ -70,7 +70,8 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
         v = value(random);
     }
     // The tile table as the method builds it for groups of several channels.
-    std::vector<double> tiles(setup.up * setup.taps * kernel->tileOutputs);
+    std::vector<double> tiles(Karvel::Tamlib::Resampler::Kernels::tileBranchesSize(
+        setup.up, setup.down, setup.taps, kernel->tileOutputs));
     Karvel::Tamlib::Resampler::Kernels::buildTileBranches(
         branches.data(), setup.up, setup.down, setup.taps, kernel->tileOutputs, tiles.data());
     std::vector<double> results(count * stride);

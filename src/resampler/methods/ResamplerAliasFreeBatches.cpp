@@ -47,8 +47,8 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
     constexpr uint64_t kMaxTileTable = 1 << 16;
     const uint64_t tile = kernel->tileOutputs;
     if (filter.tiles.empty() && historyStride(group) > 1 && tile > 0 &&
-        up * taps <= kMaxTileTable / tile) {
-        filter.tiles.resize(up * taps * tile);
+        Kernels::tileBranchesSize(up, filter.down, taps, tile) <= kMaxTileTable) {
+        filter.tiles.resize(Kernels::tileBranchesSize(up, filter.down, taps, tile));
         Kernels::buildTileBranches(branches.data(), up, filter.down, taps, tile,
                                    filter.tiles.data());
     }

@@ -69,9 +69,13 @@ const PolyphaseKernel& avx512Kernel();
 // The outputs of one batch of a group whose history rows hold `stride` doubles.
 uint64_t batchOutputs(uint64_t up, uint64_t down, uint64_t taps, uint64_t stride);
 
-// The branches regrouped for tiles of K consecutive outputs: the K outputs from one that takes
-// branch p take branches (p + k * Q) mod P, so entry [p][j][k] = branches[(p + k Q) mod P][j],
-// P * T * K doubles in all.
+// The branches regrouped for tiles of K consecutive outputs, by window row: the K outputs from
+// one that takes branch p take branches (p + k Q) mod P, and the window of output k starts
+// lead(k) = (p + k Q) div P rows after the first one's. Entry [p][i][k] is the coefficient that
+// output k gives to row i (counted from the first output's oldest row), 0.0 outside its window;
+// T + tileLeadRows rows per branch, tileBranchesSize doubles in all.
+uint64_t tileLeadRows(uint64_t up, uint64_t down, uint64_t outputs);
+uint64_t tileBranchesSize(uint64_t up, uint64_t down, uint64_t taps, uint64_t outputs);
 void buildTileBranches(const double* branches, uint64_t up, uint64_t down, uint64_t taps,
                        uint64_t outputs, double* table);
 

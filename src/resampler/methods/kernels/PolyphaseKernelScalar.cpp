@@ -54,13 +54,25 @@ uint64_t batchOutputs(uint64_t up, uint64_t down, uint64_t taps, uint64_t stride
     return std::clamp(rows * up / down, kMinOutputs, maxOutputs);
 }
 
+uint64_t tileLeadRows(uint64_t up, uint64_t down, uint64_t outputs) {
+    return outputs > 0 ? (up - 1 + (outputs - 1) * down) / up : 0;
+}
+
+uint64_t tileBranchesSize(uint64_t up, uint64_t down, uint64_t taps, uint64_t outputs) {
+    return up * (taps + tileLeadRows(up, down, outputs)) * outputs;
+}
+
 void buildTileBranches(const double* branches, uint64_t up, uint64_t down, uint64_t taps,
                        uint64_t outputs, double* table) {
+    const uint64_t rows = taps + tileLeadRows(up, down, outputs);
     for (uint64_t p = 0; p < up; ++p) {
         for (uint64_t k = 0; k < outputs; ++k) {
-            const double* branch = branches + (p + k * (down % up)) % up * taps;
-            for (uint64_t j = 0; j < taps; ++j) {
-                table[(p * taps + j) * outputs + k] = branch[j];
+            const uint64_t position = p + k * down;
+            const double* branch = branches + position % up * taps;
+            const uint64_t lead = position / up;
+            for (uint64_t i = 0; i < rows; ++i) {
+                const bool inWindow = i >= lead && i - lead < taps;
+                table[(p * rows + i) * outputs + k] = inWindow ? branch[i - lead] : 0.0;
             }
         }
     }

@@ -10,83 +10,146 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
+#include <utility>
 
 #include "resampler/methods/kernels/PolyphaseKernel.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 namespace {
 
-// The taps of K outputs by VB vectors of channels, in order: coefficientOf(j, k) points at the
-// coefficient of tap j of output k, sample[k] at the oldest row of output k's window.
-template <class V, int K, int VB, class CoefficientOf>
-[[gnu::always_inline]] inline void sumTaps(typename V::Vec (&sum)[K][VB],
-                                           const double* const* sample, uint64_t taps,
-                                           uint64_t stride, CoefficientOf coefficientOf) {
-    for (int k = 0; k < K; ++k) {
-        for (int v = 0; v < VB; ++v) {
-            sum[k][v] = V::zero();
-        }
+// Calls f(std::integral_constant<int, i>()) for i = Begin .. End - 1. The accumulator arrays
+// are indexed only by such constants: g++ keeps an array that any loop indexes in memory, and
+// then stores every accumulator on every tap, which bounds the kernels by the store rate.
+template <int Begin, class F, int... I>
+[[gnu::always_inline]] inline void unrolledFrom(F& f, std::integer_sequence<int, I...>) {
+    (f(std::integral_constant<int, Begin + I>()), ...);
+}
+
+template <int Begin, int End, class F>
+[[gnu::always_inline]] inline void unrolled(F&& f) {
+    if constexpr (End > Begin) {
+        unrolledFrom<Begin>(f, std::make_integer_sequence<int, End - Begin>());
     }
+}
+
+template <class V, int K, int VB>
+[[gnu::always_inline]] inline void clearSums(typename V::Vec (&sum)[K][VB]) {
+    unrolled<0, K>([&](auto k) { unrolled<0, VB>([&](auto v) { sum[k][v] = V::zero(); }); });
+}
+
+// The taps of K outputs by VB vectors of channels, in order: coefficient[k][j] is the
+// coefficient of tap j of output k, sample[k] points at the oldest row of output k's window.
+template <class V, int K, int VB>
+[[gnu::always_inline]] inline void sumTaps(typename V::Vec (&sum)[K][VB],
+                                           const double* const (&sample)[K],
+                                           const double* const (&coefficient)[K], uint64_t taps,
+                                           uint64_t stride) {
     for (uint64_t j = 0; j < taps; ++j) {
-        for (int k = 0; k < K; ++k) {
-            const typename V::Vec c = V::broadcast(coefficientOf(j, k));
+        unrolled<0, K>([&](auto k) {
+            const typename V::Vec c = V::broadcast(coefficient[k] + j);
             const double* row = sample[k] + j * stride;
-            for (int v = 0; v < VB; ++v) {
+            unrolled<0, VB>([&](auto v) {
                 sum[k][v] = V::add(sum[k][v], V::mul(c, V::load(row + v * V::width)));
+            });
+        });
+    }
+}
+
+// Row `row` of the history into the sums of outputs Begin .. End - 1, whose coefficients for
+// that row are coefficients[Begin .. End - 1]. The row's vectors are loaded once for all of them.
+template <class V, int K, int VB, int Begin, int End>
+[[gnu::always_inline]] inline void addRow(typename V::Vec (&sum)[K][VB], const double* coefficients,
+                                          const double* row) {
+    typename V::Vec x[VB];
+    unrolled<0, VB>([&](auto v) { x[v] = V::load(row + v * V::width); });
+    unrolled<Begin, End>([&](auto k) {
+        const typename V::Vec c = V::broadcast(coefficients + k);
+        unrolled<0, VB>([&](auto v) { sum[k][v] = V::add(sum[k][v], V::mul(c, x[v])); });
+    });
+}
+
+// The rows before lead[K - 1], where only the first outputs' windows have begun, or with
+// Trailing the rows past the first output's window, where only the last ones go on.
+template <class V, int K, int VB, bool Trailing, int S = 1>
+[[gnu::always_inline]] inline void addEdgeRows(typename V::Vec (&sum)[K][VB], const double* table,
+                                               const double* history, uint64_t stride,
+                                               const uint64_t (&lead)[K], uint64_t offset) {
+    if constexpr (S < K) {
+        for (uint64_t i = offset + lead[S - 1]; i < offset + lead[S]; ++i) {
+            if constexpr (Trailing) {
+                addRow<V, K, VB, S, K>(sum, table + i * K, history + i * stride);
+            } else {
+                addRow<V, K, VB, 0, S>(sum, table + i * K, history + i * stride);
             }
         }
+        addEdgeRows<V, K, VB, Trailing, S + 1>(sum, table, history, stride, lead, offset);
     }
+}
+
+// The K outputs of a tile by rows of the history rather than by taps: each row is loaded once
+// for every output whose window holds it, where the tap order would load it once per output.
+// Output k meets its rows lead[k] .. lead[k] + T - 1 in that order, so every sum still runs over
+// its taps in order, from 0.0, with nothing else added.
+template <class V, int K, int VB>
+[[gnu::always_inline]] inline void sumRows(typename V::Vec (&sum)[K][VB], const double* table,
+                                           const double* history, uint64_t taps, uint64_t stride,
+                                           const uint64_t (&lead)[K]) {
+    addEdgeRows<V, K, VB, false>(sum, table, history, stride, lead, 0);
+    for (uint64_t i = lead[K - 1]; i < taps; ++i) {
+        addRow<V, K, VB, 0, K>(sum, table + i * K, history + i * stride);
+    }
+    addEdgeRows<V, K, VB, true>(sum, table, history, stride, lead, taps);
 }
 
 // K outputs by VB vectors of channels from `column` on: K * VB independent accumulators, each
 // one channel lane of one output, summed from 0.0 over the taps in order. Tiles of TableK
-// outputs read their coefficients from the batch's tile table where there is one: one pointer
-// instead of K keeps the loop's addresses in registers.
+// outputs take the batch's tile table, by rows, where there is one and the last window starts
+// within the first one.
 template <class V, int K, int VB, int TableK>
 void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
     const uint64_t taps = batch.taps;
     const uint64_t stride = batch.stride;
-    const double* sample[K];
-    for (int k = 0; k < K; ++k) {
-        sample[k] = batch.history + batch.rows[first + k] * stride + column;
-    }
     typename V::Vec sum[K][VB];
+    clearSums<V, K, VB>(sum);
     bool summed = false;
     if constexpr (K == TableK) {
-        if (batch.tileBranches != nullptr) {
-            const double* table =
-                batch.tileBranches + static_cast<uint64_t>(batch.phases[first]) * taps * K;
-            sumTaps<V, K, VB>(sum, sample, taps, stride,
-                              [table](uint64_t j, int k) { return table + j * K + k; });
+        const uint64_t phase = batch.phases[first];
+        uint64_t lead[K];
+        unrolled<0, K>([&](auto k) {
+            lead[k] = (phase + static_cast<uint64_t>(k()) * batch.down) / batch.up;
+        });
+        if (batch.tileBranches != nullptr && lead[K - 1] <= taps) {
+            const uint64_t tableRows = taps + tileLeadRows(batch.up, batch.down, K);
+            const double* table = batch.tileBranches + phase * tableRows * K;
+            const double* history = batch.history + batch.rows[first] * stride + column;
+            sumRows<V, K, VB>(sum, table, history, taps, stride, lead);
             summed = true;
         }
     }
     if (!summed) {
+        const double* sample[K];
         const double* coefficient[K];
-        for (int k = 0; k < K; ++k) {
+        unrolled<0, K>([&](auto k) {
+            sample[k] = batch.history + batch.rows[first + k] * stride + column;
             coefficient[k] = batch.branches + static_cast<uint64_t>(batch.phases[first + k]) * taps;
-        }
-        sumTaps<V, K, VB>(sum, sample, taps, stride,
-                          [&coefficient](uint64_t j, int k) { return coefficient[k] + j; });
+        });
+        sumTaps<V, K, VB>(sum, sample, coefficient, taps, stride);
     }
     if (batch.outputs == nullptr) {
-        for (int k = 0; k < K; ++k) {
+        unrolled<0, K>([&](auto k) {
             double* out = batch.results + (first + k) * stride + column;
-            for (int v = 0; v < VB; ++v) {
-                V::store(out + v * V::width, sum[k][v]);
-            }
-        }
+            unrolled<0, VB>([&](auto v) { V::store(out + v * V::width, sum[k][v]); });
+        });
         return;
     }
     // Straight into the channels' output rings: the rows of each square tile of outputs by
     // channels are transposed into runs of consecutive outputs of one channel. Padding lanes go
     // to a scratch run.
     double rows[K][VB * V::width];
-    for (int k = 0; k < K; ++k) {
-        for (int v = 0; v < VB; ++v) {
-            V::store(rows[k] + v * V::width, sum[k][v]);
-        }
-    }
+    unrolled<0, K>([&](auto k) {
+        unrolled<0, VB>([&](auto v) { V::store(rows[k] + v * V::width, sum[k][v]); });
+    });
     double padding[K];
     for (int v = 0; v < VB; ++v) {
         double* target[V::width];
@@ -160,24 +223,21 @@ void outputLaneTile(const PolyphaseBatch& batch, uint64_t firstBlock, uint64_t l
     const double* base = batch.residues + row / down;
     const uint64_t* offset = batch.offsets + row % down;
     typename V::Vec sum[U];
-    for (int u = 0; u < U; ++u) {
-        sum[u] = V::zero();
-    }
+    unrolled<0, U>([&](auto u) { sum[u] = V::zero(); });
     for (uint64_t j = 0; j < taps; ++j) {
         const typename V::Vec c = V::broadcast(coefficient + j);
         const double* samples = base + offset[j];
-        for (int u = 0; u < U; ++u) {
-            sum[u] = V::add(sum[u], V::mul(c, V::load(samples + u * V::width)));
-        }
+        unrolled<0, U>(
+            [&](auto u) { sum[u] = V::add(sum[u], V::mul(c, V::load(samples + u * V::width))); });
     }
-    for (int u = 0; u < U; ++u) {
+    unrolled<0, U>([&](auto u) {
         double lanes[V::width];
         V::store(lanes, sum[u]);
         double* out = batch.results + first + u * span;
         for (uint64_t o = 0; o < valid; ++o) {
             out[up * o] = lanes[o];
         }
-    }
+    });
 }
 
 // Whether outputLaneTile may take the batch: when it is the run of consecutive outputs it
