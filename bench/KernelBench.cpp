@@ -82,6 +82,8 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     batch.branches = branches.data();
     batch.taps = setup.taps;
     batch.tileBranches = stride > 1 && useTiles ? tiles.data() : nullptr;
+    batch.tileRows = setup.taps + Karvel::Tamlib::Resampler::Kernels::tileLeadRows(
+                                      setup.up, setup.down, kernel->tileOutputs);
     batch.up = setup.up;
     batch.down = setup.down;
     batch.history = history;

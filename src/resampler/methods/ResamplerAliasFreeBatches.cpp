@@ -142,6 +142,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     batch.branches = filter.widened.data();
     batch.taps = taps;
     batch.tileBranches = filter.tiles.empty() ? nullptr : filter.tiles.data();
+    batch.tileRows = taps + Kernels::tileLeadRows(up, down, kernel->tileOutputs);
     batch.up = static_cast<uint32_t>(up);
     batch.down = static_cast<uint32_t>(down);
     const uint64_t rows = batchRows[count - 1] + taps;

@@ -16,6 +16,8 @@ struct PolyphaseBatch {
     // outputs (see buildTileBranches), so that a tile reads all its coefficients through one
     // pointer. Null where the table would be too large.
     const double* tileBranches = nullptr;
+    // Rows per branch of that table: T + tileLeadRows.
+    uint64_t tileRows = 0;
     uint32_t up = 1;
     uint32_t down = 1;
     // Rows of `stride` doubles; channel c of a row at column c, the columns past the group's

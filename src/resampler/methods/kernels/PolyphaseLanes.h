@@ -114,14 +114,12 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
     clearSums<V, K, VB>(sum);
     bool summed = false;
     if constexpr (K == TableK) {
-        const uint64_t phase = batch.phases[first];
+        // The batch's outputs follow the phase pattern, so their rows give the table's leads.
         uint64_t lead[K];
-        unrolled<0, K>([&](auto k) {
-            lead[k] = (phase + static_cast<uint64_t>(k()) * batch.down) / batch.up;
-        });
+        unrolled<0, K>([&](auto k) { lead[k] = batch.rows[first + k] - batch.rows[first]; });
         if (batch.tileBranches != nullptr && lead[K - 1] <= taps) {
-            const uint64_t tableRows = taps + tileLeadRows(batch.up, batch.down, K);
-            const double* table = batch.tileBranches + phase * tableRows * K;
+            const double* table = batch.tileBranches +
+                                  static_cast<uint64_t>(batch.phases[first]) * batch.tileRows * K;
             const double* history = batch.history + batch.rows[first] * stride + column;
             sumRows<V, K, VB>(sum, table, history, taps, stride, lead);
             summed = true;
