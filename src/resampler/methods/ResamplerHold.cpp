@@ -13,8 +13,7 @@ namespace {
 // copied in one tight loop of its own instead of all channels being visited once per output.
 class HoldBatch {
 public:
-    HoldBatch(ResamplerChannelGroup& group, uint64_t firstOutputSlot,
-              Kernels::GatherFunction gather)
+    HoldBatch(ResamplerChannelGroup& group, uint64_t firstOutputSlot, const HoldGather& gather)
         : group(group), outputSlot(firstOutputSlot), gather(gather) {}
 
     void add(uint64_t inputSlot) {
@@ -29,29 +28,45 @@ public:
             return;
         }
         // The outputs run from outputSlot on; only the end of the output ring breaks the run.
+        // Channels with the group's ring sizes share the slots, and with them the gather's plan.
         const uint64_t size = group.getOutputBufferSize();
         const uint64_t inputSize = group.getInputBufferSize();
+        for (uint64_t done = 0, slot = outputSlot; done < count; slot = 0) {
+            const uint64_t run = std::min(count - done, size - slot);
+            const uint64_t* slots = inputSlots + done;
+            if (gather.plan != nullptr) {
+                gather.plan(slots, run, inputSize, plan);
+            }
+            for (const auto& channel : group.getChannels()) {
+                if (!sharesGroupRings(*channel)) {
+                    continue;
+                }
+                const double* input = channel->inputValues().data();
+                double* output = channel->outputValues().data() + slot;
+                if (gather.plan != nullptr) {
+                    gather.planned(input, slots, run, plan, output);
+                } else {
+                    gather.elements(input, inputSize, slots, run, output);
+                }
+            }
+            done += run;
+        }
         for (const auto& channelPointer : group.getChannels()) {
             ResamplerChannel& channel = *channelPointer;
+            if (sharesGroupRings(channel)) {
+                continue;
+            }
             if (channel.getArraySize() != 1) {
                 for (uint64_t k = 0; k < count; ++k) {
                     copyArraySample(channel, k);
                 }
                 continue;
             }
+            // Rings of another size than the group's: the slots wrap at the channel's own.
             const double* input = channel.inputValues().data();
             double* output = channel.outputValues().data();
             const uint64_t inputCapacity = channel.getInputCapacity();
             const uint64_t outputCapacity = channel.getOutputCapacity();
-            if (inputCapacity == inputSize && outputCapacity == size) {
-                for (uint64_t done = 0, slot = outputSlot; done < count; slot = 0) {
-                    const uint64_t run = std::min(count - done, size - slot);
-                    gather(input, inputSize, inputSlots + done, run, output + slot);
-                    done += run;
-                }
-                continue;
-            }
-            // Rings of another size than the group's: the slots wrap at the channel's own.
             for (uint64_t k = 0; k < count; ++k) {
                 output[slotOf(k) % outputCapacity] = input[inputSlots[k] % inputCapacity];
             }
@@ -61,7 +76,13 @@ public:
     }
 
 private:
-    static constexpr uint64_t kCapacity = 512;
+    static constexpr uint64_t kCapacity = Kernels::GatherPlan::kCapacity;
+
+    bool sharesGroupRings(const ResamplerChannel& channel) const {
+        return channel.getArraySize() == 1 &&
+               channel.getInputCapacity() == group.getInputBufferSize() &&
+               channel.getOutputCapacity() == group.getOutputBufferSize();
+    }
 
     // The output slot of the k-th output of the batch.
     uint64_t slotOf(uint64_t k) const {
@@ -75,15 +96,19 @@ private:
 
     ResamplerChannelGroup& group;
     uint64_t outputSlot;
-    Kernels::GatherFunction gather;
+    const HoldGather& gather;
     uint64_t inputSlots[kCapacity];
     uint64_t count = 0;
+    Kernels::GatherPlan plan;
 };
 
 }  // namespace
 
 ResamplerHold::ResamplerHold() {
     method = Hold;
+    gather.elements = Kernels::selectGather();
+    gather.plan = Kernels::selectGatherPlan();
+    gather.planned = Kernels::selectPlannedGather();
 }
 
 ResamplerHold::~ResamplerHold() = default;

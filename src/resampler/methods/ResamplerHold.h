@@ -5,6 +5,15 @@
 
 namespace Karvel::Tamlib::Resampler {
 
+// The copy of held samples, by the instruction set chosen when the resampler was made: planned
+// once per run of slots for all the channels where the set has a plan, element by element
+// otherwise.
+struct HoldGather {
+    Kernels::GatherFunction elements = nullptr;
+    Kernels::GatherPlanFunction plan = nullptr;
+    Kernels::PlannedGatherFunction planned = nullptr;
+};
+
 // Sample-and-hold: each output takes the newest input sample at or before its time.
 class ResamplerHold : public Resampler {
 public:
@@ -14,8 +23,7 @@ public:
     void resampleGroup(ResamplerChannelGroup& group) override;
 
 private:
-    // The copy of held samples, by the instruction set chosen when the resampler was made.
-    Kernels::GatherFunction gather = Kernels::selectGather();
+    HoldGather gather;
     Kernels::WalkFunction walk = Kernels::selectWalk();
 };
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -24,8 +25,11 @@ using AliasFreeTest::AliasFreeResampler;
 using AliasFreeTest::ChannelOutput;
 using AliasFreeTest::randomSignal;
 using AliasFreeTest::Streamer;
+using Karvel::Tamlib::Resampler::Kernels::GatherPlan;
 using Karvel::Tamlib::Resampler::Kernels::selectGather;
+using Karvel::Tamlib::Resampler::Kernels::selectGatherPlan;
 using Karvel::Tamlib::Resampler::Kernels::selectKernel;
+using Karvel::Tamlib::Resampler::Kernels::selectPlannedGather;
 using Karvel::Tamlib::Resampler::Kernels::selectWalk;
 using Karvel::Tamlib::Resampler::Kernels::supportedKernelNames;
 
@@ -212,6 +216,25 @@ TEST(KernelEqualityTest, OverrideSelectsEachKernelAndItsGatherCopiesEverySlot) {
         selectGather()(source.data(), sourceSize, slots.data(), slots.size(), target.data());
         for (size_t k = 0; k < slots.size(); ++k) {
             ASSERT_EQ(target[k], source[slots[k]]) << "output " << k << " slot " << slots[k];
+        }
+        // The planned gather, in runs of odd lengths up to a plan's capacity, with stale
+        // entries of the previous run's plan left behind.
+        const auto plan = selectGatherPlan();
+        const auto planned = selectPlannedGather();
+        ASSERT_EQ(plan == nullptr, planned == nullptr);
+        if (plan == nullptr) {
+            continue;
+        }
+        std::fill(target.begin(), target.end(), -1.0);
+        GatherPlan gatherPlan;
+        for (size_t done = 0, run = GatherPlan::kCapacity; done < slots.size(); run = run / 2 + 3) {
+            run = std::min<size_t>({run, GatherPlan::kCapacity, slots.size() - done});
+            plan(slots.data() + done, run, sourceSize, gatherPlan);
+            planned(source.data(), slots.data() + done, run, gatherPlan, target.data() + done);
+            done += run;
+        }
+        for (size_t k = 0; k < slots.size(); ++k) {
+            ASSERT_EQ(target[k], source[slots[k]]) << "planned output " << k;
         }
     }
     // A name this build does not know leaves the processor's choice, the widest kernel.

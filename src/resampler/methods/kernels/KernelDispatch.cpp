@@ -13,6 +13,8 @@ struct Candidate {
     bool (*supported)();
     GatherFunction gather;
     WalkFunction walk;
+    GatherPlanFunction plan = nullptr;
+    PlannedGatherFunction plannedGather = nullptr;
 };
 
 bool always() {
@@ -36,7 +38,7 @@ const Candidate kCandidates[] = {
     {"scalar", referenceKernel, always, gatherElements, nullptr},
 #if defined(TAMLIB_X86_KERNELS)
     {"sse2", sse2Kernel, always, gatherElements, nullptr},
-    {"avx2", avx2Kernel, cpuHasAvx2, avx2Gather, avx2Walk},
+    {"avx2", avx2Kernel, cpuHasAvx2, avx2Gather, avx2Walk, avx2PlanGather, avx2PlannedGather},
     {"avx512", avx512Kernel, cpuHasAvx512, avx512Gather, avx512Walk},
 #endif
 };
@@ -78,6 +80,14 @@ GatherFunction selectGather() {
 
 WalkFunction selectWalk() {
     return selectCandidate().walk;
+}
+
+GatherPlanFunction selectGatherPlan() {
+    return selectCandidate().plan;
+}
+
+PlannedGatherFunction selectPlannedGather() {
+    return selectCandidate().plannedGather;
 }
 
 void gatherElements(const double* source, uint64_t /*sourceSize*/, const uint64_t* slots,

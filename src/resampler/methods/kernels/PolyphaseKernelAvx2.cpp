@@ -109,6 +109,59 @@ void avx2Gather(const double* source, uint64_t sourceSize, const uint64_t* slots
     }
 }
 
+// The arithmetic of avx2Gather once per block, for every channel that shares the slots.
+void avx2PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize, GatherPlan& plan) {
+    const __m256i three = _mm256_set1_epi64x(3);
+    const __m256i seven = _mm256_set1_epi64x(7);
+    const __m256i one = _mm256_set1_epi64x(1);
+    for (uint64_t k = 0; k + 4 <= count; k += 4) {
+        const uint64_t base = slots[k];
+        const __m256i offsets =
+            _mm256_sub_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots + k)),
+                             _mm256_set1_epi64x(static_cast<long long>(base)));
+        const __m256i outside =
+            _mm256_or_si256(_mm256_cmpgt_epi64(offsets, seven),
+                            _mm256_cmpgt_epi64(_mm256_setzero_si256(), offsets));
+        if (sourceSize < 8 || base > sourceSize - 8 || !_mm256_testz_si256(outside, outside)) {
+            plan.window[k / 4] = GatherPlan::kElementWise;
+            continue;
+        }
+        plan.window[k / 4] = base;
+        const __m256i pair = _mm256_slli_epi64(_mm256_and_si256(offsets, three), 1);
+        _mm256_store_si256(
+            reinterpret_cast<__m256i*>(plan.permutation + 2 * k),
+            _mm256_or_si256(pair, _mm256_slli_epi64(_mm256_add_epi64(pair, one), 32)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(plan.fromHigh + k),
+                           _mm256_cmpgt_epi64(offsets, three));
+    }
+}
+
+void avx2PlannedGather(const double* source, const uint64_t* slots, uint64_t count,
+                       const GatherPlan& plan, double* target) {
+    uint64_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const uint64_t base = plan.window[k / 4];
+        if (base != GatherPlan::kElementWise) {
+            const __m256i index =
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.permutation + 2 * k));
+            const __m256d fromLow = _mm256_castps_pd(
+                _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_loadu_pd(source + base)), index));
+            const __m256d fromHigh = _mm256_castps_pd(_mm256_permutevar8x32_ps(
+                _mm256_castpd_ps(_mm256_loadu_pd(source + base + 4)), index));
+            const __m256d inHigh =
+                _mm256_load_pd(reinterpret_cast<const double*>(plan.fromHigh + k));
+            _mm256_storeu_pd(target + k, _mm256_blendv_pd(fromLow, fromHigh, inHigh));
+            continue;
+        }
+        for (uint64_t i = k; i < k + 4; ++i) {
+            target[i] = source[slots[i]];
+        }
+    }
+    for (; k < count; ++k) {
+        target[k] = source[slots[k]];
+    }
+}
+
 uint64_t avx2Walk(const double* inputTimes, uint64_t end, uint64_t* position, const double* times,
                   uint64_t count, double newest, double tolerance, uint64_t* slots) {
     return walkStretch<Avx2Window>(inputTimes, end, position, times, count, newest, tolerance,

@@ -24,6 +24,29 @@ void avx512Gather(const double* source, uint64_t sourceSize, const uint64_t* slo
                   double* target);
 #endif
 
+// The slot arithmetic of a gather done once for all the channels of a group, which share their
+// slots: per block of four outputs the first slot of the eight inputs the block reads (or
+// kElementWise where it reads one input at a time), which of those each output takes, as a
+// permutation of 32-bit halves, and whether it takes it from the upper four.
+struct GatherPlan {
+    static constexpr uint64_t kCapacity = 512;
+    static constexpr uint64_t kElementWise = ~static_cast<uint64_t>(0);
+    uint64_t window[kCapacity / 4];
+    alignas(32) uint32_t permutation[kCapacity * 2];
+    alignas(32) uint64_t fromHigh[kCapacity];
+};
+// Plans the gather of count <= GatherPlan::kCapacity slots below sourceSize.
+using GatherPlanFunction = void (*)(const uint64_t* slots, uint64_t count, uint64_t sourceSize,
+                                    GatherPlan& plan);
+// target[k] = source[slots[k]] for k < count, as the plan of these slots has it.
+using PlannedGatherFunction = void (*)(const double* source, const uint64_t* slots, uint64_t count,
+                                       const GatherPlan& plan, double* target);
+#if defined(TAMLIB_X86_KERNELS)
+void avx2PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize, GatherPlan& plan);
+void avx2PlannedGather(const double* source, const uint64_t* slots, uint64_t count,
+                       const GatherPlan& plan, double* target);
+#endif
+
 // The walk of the hold and linear methods over `count` master times in a stretch of the input
 // times in which no ring wraps: from the input index *position, for each time the input moves on
 // while its next sample belongs to that time (lies not more than `tolerance` after it), and the
@@ -42,6 +65,9 @@ uint64_t avx512Walk(const double* inputTimes, uint64_t end, uint64_t* position, 
 
 // The gather of the instruction set selectKernel() picks.
 GatherFunction selectGather();
+// Its planned gather, where it has one (both null otherwise).
+GatherPlanFunction selectGatherPlan();
+PlannedGatherFunction selectPlannedGather();
 // The walk of the instruction set selectKernel() picks; none where it has no vector walk, and
 // the walk goes one step at a time.
 WalkFunction selectWalk();
