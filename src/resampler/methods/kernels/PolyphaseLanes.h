@@ -175,14 +175,23 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
     }
 }
 
+// Every tile of outputs for the columns from `column` on, `columns` of them, VB vectors wide:
+// the columns of one tile in turn, so that they share its coefficients and history rows while
+// those are in the first-level cache.
 template <class V, int K, int VB, int TableK>
-void channelColumns(const PolyphaseBatch& batch, uint64_t column) {
+void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t columns) {
+    const uint64_t step = VB * V::width;
+    const uint64_t last = column + columns * step;
     uint64_t first = 0;
     for (; first + K <= batch.count; first += K) {
-        channelTile<V, K, VB, TableK>(batch, first, column);
+        for (uint64_t c = column; c < last; c += step) {
+            channelTile<V, K, VB, TableK>(batch, first, c);
+        }
     }
     for (; first < batch.count; ++first) {
-        channelTile<V, 1, VB, TableK>(batch, first, column);
+        for (uint64_t c = column; c < last; c += step) {
+            channelTile<V, 1, VB, TableK>(batch, first, c);
+        }
     }
 }
 
@@ -192,12 +201,12 @@ void channelColumns(const PolyphaseBatch& batch, uint64_t column) {
 template <class V, int KPair, int KSingle>
 void channelLanes(const PolyphaseBatch& batch) {
     const uint64_t vectors = batch.stride / V::width;
-    uint64_t v = 0;
-    for (; v + 2 <= vectors; v += 2) {
-        channelColumns<V, KPair, 2, KPair>(batch, v * V::width);
+    const uint64_t pairs = vectors / 2;
+    if (pairs > 0) {
+        channelColumns<V, KPair, 2, KPair>(batch, 0, pairs);
     }
-    if (v < vectors) {
-        channelColumns<V, KSingle, 1, KPair>(batch, v * V::width);
+    if (vectors % 2 != 0) {
+        channelColumns<V, KSingle, 1, KPair>(batch, pairs * 2 * V::width, 1);
     }
 }
 
