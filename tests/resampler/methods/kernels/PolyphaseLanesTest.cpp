@@ -1,0 +1,127 @@
+// The channel-lane tiles of every shape the instruction sets take, run on a one-double "vector"
+// so that any machine checks them all, the eight-output tiles of AVX-512 included.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "resampler/methods/kernels/PolyphaseLanes.h"
+
+namespace {
+
+using namespace Karvel::Tamlib::Resampler::Kernels;
+
+struct OneLane {
+    using Vec = double;
+    static constexpr uint64_t width = 1;
+    static constexpr uint64_t tile = 1;
+    static Vec zero() { return 0.0; }
+    static Vec broadcast(const double* p) { return *p; }
+    static Vec load(const double* p) { return *p; }
+    static void store(double* p, Vec v) { *p = v; }
+    static Vec mul(Vec a, Vec b) { return a * b; }
+    static Vec add(Vec a, Vec b) { return a + b; }
+    static void transposeTile(const double* const* in, double* const* out) { *out[0] = *in[0]; }
+};
+
+uint64_t bitsOf(double value) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+struct Shape {
+    uint32_t up;
+    uint32_t down;
+    uint64_t taps;
+    uint64_t channels;
+};
+
+// One batch as the method lays it out, computed by the tiles of KPair outputs (with and without
+// the tile table, into results and into rings) and compared with each output summed one tap
+// after another from 0.0. Non-finite samples show any product taken outside a window.
+template <int KPair, int KSingle>
+void expectTilesMatchTheTapSums(const Shape& shape) {
+    const uint64_t count = 61;  // whole tiles and a tail of single outputs
+    std::vector<uint32_t> phases(count);
+    std::vector<uint64_t> rows(count);
+    for (uint64_t n = 0, position = 1; n < count; ++n, position += shape.down) {
+        phases[n] = static_cast<uint32_t>(position % shape.up);
+        rows[n] = position / shape.up;
+    }
+    const uint64_t stride = shape.channels;
+    const uint64_t historyRows = rows.back() + shape.taps;
+    std::mt19937_64 random(shape.up * 131 + shape.taps);
+    std::normal_distribution<double> value(0.0, 1.0);
+    std::vector<double> branches(shape.up * shape.taps);
+    for (double& v : branches) {
+        v = value(random);
+    }
+    std::vector<double> history(historyRows * stride);
+    for (double& v : history) {
+        v = value(random);
+    }
+    history[(historyRows / 2) * stride] = std::numeric_limits<double>::quiet_NaN();
+    history[(historyRows / 3) * stride + stride - 1] = std::numeric_limits<double>::infinity();
+    std::vector<double> table(tileBranchesSize(shape.up, shape.down, shape.taps, KPair));
+    buildTileBranches(branches.data(), shape.up, shape.down, shape.taps, KPair, table.data());
+
+    PolyphaseBatch batch;
+    batch.branches = branches.data();
+    batch.taps = shape.taps;
+    batch.tileRows = shape.taps + tileLeadRows(shape.up, shape.down, KPair);
+    batch.up = shape.up;
+    batch.down = shape.down;
+    batch.history = history.data();
+    batch.stride = stride;
+    batch.phases = phases.data();
+    batch.rows = rows.data();
+    batch.count = count;
+    std::vector<double> results(count * stride);
+    batch.results = results.data();
+    std::vector<std::vector<double>> rings(shape.channels, std::vector<double>(count));
+    std::vector<double*> ringStarts;
+    for (auto& ring : rings) {
+        ringStarts.push_back(ring.data());
+    }
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run == 0 ? "table" : run == 1 ? "no table" : "into rings");
+        batch.tileBranches = run == 1 ? nullptr : table.data();
+        batch.outputs = run == 2 ? ringStarts.data() : nullptr;
+        batch.channels = run == 2 ? shape.channels : 0;
+        channelLanes<OneLane, KPair, KSingle>(batch);
+        for (uint64_t n = 0; n < count; ++n) {
+            const double* coefficient = branches.data() + phases[n] * shape.taps;
+            for (uint64_t c = 0; c < shape.channels; ++c) {
+                double sum = 0.0;
+                for (uint64_t j = 0; j < shape.taps; ++j) {
+                    sum += coefficient[j] * history[(rows[n] + j) * stride + c];
+                }
+                const double got = run == 2 ? rings[c][n] : results[n * stride + c];
+                ASSERT_EQ(bitsOf(got), bitsOf(sum)) << "output " << n << " channel " << c;
+            }
+        }
+    }
+}
+
+// The rate pairs of the benchmarks, a filter shorter than a tile's spread of windows (which
+// leaves the table for the taps), and channel counts with and without an odd last vector.
+const Shape kShapes[] = {{2, 5, 59, 5}, {125, 128, 24, 4}, {1, 10, 234, 3},
+                         {2, 1, 24, 6}, {1, 10, 8, 5},     {3, 7, 5, 2}};
+
+TEST(PolyphaseLanesTest, TilesOfFourAndEightMatchTheTapSums) {
+    for (const Shape& shape : kShapes) {
+        SCOPED_TRACE(std::to_string(shape.up) + "/" + std::to_string(shape.down) + " taps " +
+                     std::to_string(shape.taps));
+        expectTilesMatchTheTapSums<4, 8>(shape);
+        expectTilesMatchTheTapSums<8, 8>(shape);
+    }
+}
+
+}  // namespace
