@@ -1,6 +1,8 @@
 // Built with -mavx2 (and without -mfma): four doubles per vector.
 #include <immintrin.h>
 
+#include <algorithm>
+
 #include "resampler/methods/kernels/PolyphaseLanes.h"
 #include "resampler/methods/kernels/WalkAndGather.h"
 
@@ -69,47 +71,8 @@ constexpr PolyphaseKernel kernel{"avx2",           Avx2::width,       4,
 
 }  // namespace
 
-// Four outputs at a time whose slots lie within 8 samples of the first: two loads, a permute of
-// each (by the 32-bit halves of every double, which moves the bits unchanged) and a blend,
-// instead of four scalar loads. The others go one by one.
-void avx2Gather(const double* source, uint64_t sourceSize, const uint64_t* slots, uint64_t count,
-                double* target) {
-    const __m256i three = _mm256_set1_epi64x(3);
-    const __m256i seven = _mm256_set1_epi64x(7);
-    const __m256i one = _mm256_set1_epi64x(1);
-    uint64_t k = 0;
-    for (; k + 4 <= count; k += 4) {
-        const uint64_t base = slots[k];
-        const __m256i offsets =
-            _mm256_sub_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots + k)),
-                             _mm256_set1_epi64x(static_cast<long long>(base)));
-        // Slots below 2^63, so a slot before the base shows as a negative offset.
-        const __m256i outside =
-            _mm256_or_si256(_mm256_cmpgt_epi64(offsets, seven),
-                            _mm256_cmpgt_epi64(_mm256_setzero_si256(), offsets));
-        if (sourceSize >= 8 && base <= sourceSize - 8 && _mm256_testz_si256(outside, outside)) {
-            const __m256 low = _mm256_castpd_ps(_mm256_loadu_pd(source + base));
-            const __m256 high = _mm256_castpd_ps(_mm256_loadu_pd(source + base + 4));
-            // Double i of a half is its 32-bit elements 2i and 2i + 1.
-            const __m256i pair = _mm256_slli_epi64(_mm256_and_si256(offsets, three), 1);
-            const __m256i index =
-                _mm256_or_si256(pair, _mm256_slli_epi64(_mm256_add_epi64(pair, one), 32));
-            const __m256d fromLow = _mm256_castps_pd(_mm256_permutevar8x32_ps(low, index));
-            const __m256d fromHigh = _mm256_castps_pd(_mm256_permutevar8x32_ps(high, index));
-            const __m256d inHigh = _mm256_castsi256_pd(_mm256_cmpgt_epi64(offsets, three));
-            _mm256_storeu_pd(target + k, _mm256_blendv_pd(fromLow, fromHigh, inHigh));
-            continue;
-        }
-        for (uint64_t i = k; i < k + 4; ++i) {
-            target[i] = source[slots[i]];
-        }
-    }
-    for (; k < count; ++k) {
-        target[k] = source[slots[k]];
-    }
-}
-
-// The arithmetic of avx2Gather once per block, for every channel that shares the slots.
+// The offsets, permutation and blend mask of every block of four, once for every channel that
+// shares the slots.
 void avx2PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize, GatherPlan& plan) {
     const __m256i three = _mm256_set1_epi64x(3);
     const __m256i seven = _mm256_set1_epi64x(7);
@@ -159,6 +122,20 @@ void avx2PlannedGather(const double* source, const uint64_t* slots, uint64_t cou
     }
     for (; k < count; ++k) {
         target[k] = source[slots[k]];
+    }
+}
+
+// Four outputs at a time whose slots lie within 8 samples of the first: two loads, a permute of
+// each (by the 32-bit halves of every double, which moves the bits unchanged) and a blend,
+// instead of four scalar loads. The others go one by one. Planned in runs of a plan's capacity.
+void avx2Gather(const double* source, uint64_t sourceSize, const uint64_t* slots, uint64_t count,
+                double* target) {
+    GatherPlan plan;
+    for (uint64_t done = 0; done < count;) {
+        const uint64_t run = std::min<uint64_t>(count - done, GatherPlan::kCapacity);
+        avx2PlanGather(slots + done, run, sourceSize, plan);
+        avx2PlannedGather(source, slots + done, run, plan, target + done);
+        done += run;
     }
 }
 
