@@ -36,7 +36,7 @@ struct Avx2 {
 };
 
 void avx2ChannelLanes(const PolyphaseBatch& batch) {
-    channelLanes<Avx2, 4, 8>(batch);
+    channelLanes<Avx2, 6, 8>(batch);
 }
 
 void avx2SingleChannel(const PolyphaseBatch& batch) {
@@ -66,7 +66,7 @@ struct Avx2Window {
     }
 };
 
-constexpr PolyphaseKernel kernel{"avx2",           Avx2::width,       4,
+constexpr PolyphaseKernel kernel{"avx2",           Avx2::width,       6,
                                  avx2ChannelLanes, avx2SingleChannel, interleaveLanes<Avx2>};
 
 }  // namespace

@@ -26,14 +26,14 @@ struct Sse2 {
 };
 
 void sse2ChannelLanes(const PolyphaseBatch& batch) {
-    channelLanes<Sse2, 4, 8>(batch);
+    channelLanes<Sse2, 6, 8>(batch);
 }
 
 void sse2SingleChannel(const PolyphaseBatch& batch) {
     singleChannel<Sse2>(batch);
 }
 
-constexpr PolyphaseKernel kernel{"sse2",           Sse2::width,       4,
+constexpr PolyphaseKernel kernel{"sse2",           Sse2::width,       6,
                                  sse2ChannelLanes, sse2SingleChannel, interleaveLanes<Sse2>};
 
 }  // namespace

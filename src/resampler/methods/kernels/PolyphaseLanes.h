@@ -142,8 +142,8 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
         return;
     }
     // Straight into the channels' output rings: the rows of each square tile of outputs by
-    // channels are transposed into runs of consecutive outputs of one channel. Padding lanes go
-    // to a scratch run.
+    // channels are transposed into runs of consecutive outputs of one channel, and the outputs
+    // past the last square go one by one. Padding lanes go to a scratch run.
     double rows[K][VB * V::width];
     unrolled<0, K>([&](auto k) {
         unrolled<0, VB>([&](auto v) { V::store(rows[k] + v * V::width, sum[k][v]); });
@@ -156,8 +156,8 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
             target[i] = channel < batch.channels ? batch.outputs[channel] + first : padding;
         }
         int k = 0;
-        if constexpr (K % V::tile == 0) {
-            for (; k < K; k += static_cast<int>(V::tile)) {
+        if constexpr (K >= static_cast<int>(V::tile)) {
+            for (; k + static_cast<int>(V::tile) <= K; k += static_cast<int>(V::tile)) {
                 const double* in[V::tile];
                 double* out[V::tile];
                 for (uint64_t i = 0; i < V::tile; ++i) {
@@ -197,7 +197,9 @@ void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t colum
 
 // Channels in lanes: pairs of vectors with KPair outputs at a time, a last odd vector with
 // KSingle outputs at a time, so that enough chains run side by side to hide the adder latency.
-// A tile table, where the batch has one, is laid out for KPair outputs.
+// A tile table, where the batch has one, is laid out for KPair outputs. The more outputs a tile
+// has, the fewer times its rows are loaded, as long as its 2 * KPair sums, the row's two vectors
+// and a coefficient fit the registers: six with sixteen registers, eight with thirty-two.
 template <class V, int KPair, int KSingle>
 void channelLanes(const PolyphaseBatch& batch) {
     const uint64_t vectors = batch.stride / V::width;

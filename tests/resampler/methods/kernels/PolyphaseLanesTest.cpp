@@ -115,11 +115,12 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
 const Shape kShapes[] = {{2, 5, 59, 5}, {125, 128, 24, 4}, {1, 10, 234, 3},
                          {2, 1, 24, 6}, {1, 10, 8, 5},     {3, 7, 5, 2}};
 
-TEST(PolyphaseLanesTest, TilesOfFourAndEightMatchTheTapSums) {
+TEST(PolyphaseLanesTest, TilesOfFourSixAndEightMatchTheTapSums) {
     for (const Shape& shape : kShapes) {
         SCOPED_TRACE(std::to_string(shape.up) + "/" + std::to_string(shape.down) + " taps " +
                      std::to_string(shape.taps));
         expectTilesMatchTheTapSums<4, 8>(shape);
+        expectTilesMatchTheTapSums<6, 8>(shape);
         expectTilesMatchTheTapSums<8, 8>(shape);
     }
 }
