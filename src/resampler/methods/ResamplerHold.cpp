@@ -46,7 +46,7 @@ public:
                 if (gather.plan != nullptr) {
                     gather.planned(input, slots, run, plan, output);
                 } else {
-                    gather.elements(input, inputSize, slots, run, output);
+                    gather.direct(input, inputSize, slots, run, output);
                 }
             }
             done += run;
@@ -106,7 +106,7 @@ private:
 
 ResamplerHold::ResamplerHold() {
     method = Hold;
-    gather.elements = Kernels::selectGather();
+    gather.direct = Kernels::selectGather();
     gather.plan = Kernels::selectGatherPlan();
     gather.planned = Kernels::selectPlannedGather();
 }

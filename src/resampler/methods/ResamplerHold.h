@@ -6,10 +6,10 @@
 namespace Karvel::Tamlib::Resampler {
 
 // The copy of held samples, by the instruction set chosen when the resampler was made: planned
-// once per run of slots for all the channels where the set has a plan, element by element
-// otherwise.
+// once per run of slots for all the channels where the set has a plan, by the set's gather
+// channel by channel otherwise.
 struct HoldGather {
-    Kernels::GatherFunction elements = nullptr;
+    Kernels::GatherFunction direct = nullptr;
     Kernels::GatherPlanFunction plan = nullptr;
     Kernels::PlannedGatherFunction planned = nullptr;
 };
