@@ -30,13 +30,22 @@ void writeStampRun(double* stamps, uint64_t first, uint64_t count, double dt, do
     }
 }
 
+// An infinity or a NaN times zero is NaN, and so is every sum it enters; a finite stamp adds a
+// zero. Four sums and no branch per stamp let the loads of a block still out of the cache run
+// ahead of the test, which one compare and branch per stamp holds back.
 bool allFinite(const double* times, uint64_t count) {
-    for (uint64_t k = 0; k < count; ++k) {
-        if (!std::isfinite(times[k])) {
-            return false;
-        }
+    double sums[4] = {0.0, 0.0, 0.0, 0.0};
+    uint64_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        sums[0] += times[k] * 0.0;
+        sums[1] += times[k + 1] * 0.0;
+        sums[2] += times[k + 2] * 0.0;
+        sums[3] += times[k + 3] * 0.0;
     }
-    return true;
+    for (; k < count; ++k) {
+        sums[0] += times[k] * 0.0;
+    }
+    return !std::isnan((sums[0] + sums[1]) + (sums[2] + sums[3]));
 }
 
 }  // namespace
