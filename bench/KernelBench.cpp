@@ -1,6 +1,7 @@
 // The polyphase kernels alone, on a window history already interleaved and in cache: what the
 // alias-free method computes per pass without the host's copies in and out. Items are input
-// samples times channels, as in tamlib_bench, so the two can be set side by side.
+// samples times channels, as in tamlib_bench, so the two can be set side by side. `peak/...`
+// gives the processor's rate of separate multiplies and adds for each vector width.
 //
 //   tamlib_kernel_bench [benchmark flags]
 
@@ -35,6 +36,77 @@ const PolyphaseKernel* kernelNamed(const std::string& name) {
         }
     }
     return nullptr;
+}
+
+// The rate at which this processor multiplies doubles and adds them, as separate instructions
+// and with vectors of `Bytes`: as many chains of multiplies and of additions as the registers
+// hold (six of each in sixteen registers, twelve in thirty-two), independent of each other, so
+// that only the arithmetic units set the pace. A kernel whose every product
+// is one multiply and one add cannot pass it; `products` of a kernel case over `products` here
+// is its share of the machine's rate.
+template <int Bytes>
+struct VectorOf;
+template <>
+struct VectorOf<16> {
+    typedef double type __attribute__((vector_size(16)));
+};
+template <>
+struct VectorOf<32> {
+    typedef double type __attribute__((vector_size(32)));
+};
+template <>
+struct VectorOf<64> {
+    typedef double type __attribute__((vector_size(64)));
+};
+
+template <int Bytes, int kChains>
+[[gnu::always_inline]] inline double multiplyAddChains(int64_t rounds) {
+    using Vec = typename VectorOf<Bytes>::type;
+    Vec product[kChains];
+    Vec sum[kChains];
+    for (int i = 0; i < kChains; ++i) {
+        product[i] = Vec{} + (1.0 + 1e-3 * i);
+        sum[i] = Vec{} + 1e-3 * i;
+    }
+    const Vec factor = Vec{} + 0.9999999999;
+    const Vec step = Vec{} + 1e-12;
+    for (int64_t k = 0; k < rounds; ++k) {
+#pragma GCC unroll 16
+        for (int i = 0; i < kChains; ++i) {
+            product[i] = product[i] * factor;
+            sum[i] = sum[i] + step;
+        }
+    }
+    double total = 0.0;
+    for (int i = 0; i < kChains; ++i) {
+        for (int lane = 0; lane < Bytes / 8; ++lane) {
+            total += product[i][lane] + sum[i][lane];
+        }
+    }
+    return total;
+}
+
+double multiplyAddChainsSse2(int64_t rounds) {
+    return multiplyAddChains<16, 6>(rounds);
+}
+
+[[gnu::target("avx2")]] double multiplyAddChainsAvx2(int64_t rounds) {
+    return multiplyAddChains<32, 6>(rounds);
+}
+
+[[gnu::target("avx512f")]] double multiplyAddChainsAvx512(int64_t rounds) {
+    return multiplyAddChains<64, 12>(rounds);
+}
+
+void runPeak(benchmark::State& state, double (*chains)(int64_t), int lanes, int chainsEach) {
+    constexpr int64_t kRounds = 1 << 20;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(chains(kRounds));
+    }
+    // One multiply and one add of each lane per chain and round make one product.
+    state.counters["products"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kRounds * chainsEach * lanes,
+                           benchmark::Counter::kIsRate);
 }
 
 // One batch of outputs, as the method makes them, computed over and over.
@@ -123,6 +195,11 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     const double consumed = static_cast<double>(count) * setup.down / setup.up;
     state.SetItemsProcessed(static_cast<int64_t>(static_cast<double>(state.iterations()) *
                                                  consumed * static_cast<double>(setup.channels)));
+    // Every output of every channel takes one multiply and one add per tap.
+    state.counters["products"] = benchmark::Counter(static_cast<double>(state.iterations()) *
+                                                        static_cast<double>(count * setup.taps) *
+                                                        static_cast<double>(setup.channels),
+                                                    benchmark::Counter::kIsRate);
 }
 
 }  // namespace
@@ -144,6 +221,12 @@ int main(int argc, char** argv) {
         if (kernel == nullptr) {
             continue;
         }
+        const int lanes = static_cast<int>(kernel->laneWidth);
+        double (*chains)(int64_t) = lanes == 8   ? multiplyAddChainsAvx512
+                                    : lanes == 4 ? multiplyAddChainsAvx2
+                                                 : multiplyAddChainsSse2;
+        benchmark::RegisterBenchmark(("peak/" + name).c_str(), runPeak, chains, lanes,
+                                     lanes == 8 ? 12 : 6);
         for (const Named& named : cases) {
             benchmark::RegisterBenchmark(("kernel/" + name + "/" + named.name).c_str(), runKernel,
                                          named.setup, kernel, true, true);
