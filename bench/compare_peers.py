@@ -11,9 +11,10 @@ round of each, and judges the targets on the medians.
 
 Beside every alias-free stream it prints the floor of the same round: the host's copies through
 addData and getResampledData2 (copies/...) plus the kernel alone on an interleaved in-cache
-history (tamlib_kernel_bench), their times per item added. Last, the whole stream of 16 x
-1,000,000 samples in one call sequence (wall time, median of 3) beside upfirdn over the whole
-array (wall time, median of 5).
+history (tamlib_kernel_bench), their times per item added; after the table, the kernel alone
+against the processor's rate of separate multiplies and adds (peak/...). Last, the whole stream
+of 16 x 1,000,000 samples in one call sequence (wall time, median of 3) beside upfirdn over the
+whole array (wall time, median of 5).
 
     /usr/bin/python3 bench/compare_peers.py BUILD_DIR [--runs N] [--block SAMPLES] [--no-whole]
 """
@@ -72,14 +73,24 @@ def library_figures(build, block):
 
 
 def kernel_figures(build, kernel):
-    """items/s of the kernel alone for every case, the kernel the library chose."""
+    """items/s and products/s of the kernel alone for every case, the kernel the library chose,
+    and under "peak" the processor's rate of separate multiplies and adds at its width."""
     output = subprocess.run(
         [os.path.join(build, "bench", "tamlib_kernel_bench"), "--benchmark_format=json",
-         f"--benchmark_filter=^kernel/{kernel}/[^/]+/[0-9]+ch$", "--benchmark_min_time=0.2"],
+         f"--benchmark_filter=^(kernel/{kernel}/[^/]+/[0-9]+ch|peak/{kernel})$",
+         "--benchmark_min_time=0.2"],
         check=True, capture_output=True, text=True).stdout
     prefix = f"kernel/{kernel}/"
-    return {run["run_name"][len(prefix):]: run["items_per_second"]
-            for run in json.loads(output)["benchmarks"] if run.get("run_type") == "iteration"}
+    figures = {}
+    for run in json.loads(output)["benchmarks"]:
+        if run.get("run_type") != "iteration":
+            continue
+        name = run["run_name"]
+        if name.startswith(prefix):
+            figures[name[len(prefix):]] = (run["items_per_second"], run["products"])
+        elif name.startswith("peak/"):
+            figures["peak"] = (None, run["products"])
+    return figures
 
 
 def whole_stream_seconds(build):
@@ -188,6 +199,8 @@ def main():
         kernel = chosen_kernel(args.build)
         library = {}
         floors = {}
+        kernels = {}
+        peaks = []
         theirs = {}
         for _ in range(args.runs):
             figures = library_figures(args.build, layout["block"])
@@ -197,8 +210,13 @@ def main():
             for name, _, _, _, _ in ALIAS_FREE:
                 case = name.split("/", 1)[1]
                 copies = figures.get("copies/" + case)
+                if case in alone:
+                    kernels.setdefault(case, []).append(alone[case])
                 if copies and case in alone:
-                    floors.setdefault(name, []).append(1.0 / (1.0 / copies + 1.0 / alone[case]))
+                    floors.setdefault(name, []).append(
+                        1.0 / (1.0 / copies + 1.0 / alone[case][0]))
+            if "peak" in alone:
+                peaks.append(alone["peak"][1])
             for name, peer, work in peers:
                 # An untimed call first and the best of three after it, so that the peer finds
                 # its memory mapped and warm, as in a loop of its own.
@@ -260,6 +278,17 @@ def main():
     for name in others:
         if name in library:
             print(f"| {name} | {pair(library[name])} | | | | | | |")
+
+    if kernels and peaks:
+        peak = statistics.median(peaks)
+        print(f"\nThe kernel alone against the processor's rate of separate multiplies and adds "
+              f"(peak/{kernel}: {peak / 1e9:.1f} G products/s), medians of the rounds:\n")
+        print("| case | kernel M/s | G products/s | of peak |")
+        print("|---|---:|---:|---:|")
+        for case, runs in kernels.items():
+            products = statistics.median(run[1] for run in runs)
+            print(f"| {case} | {statistics.median(run[0] for run in runs) / 1e6:.1f} "
+                  f"| {products / 1e9:.1f} | {100 * products / peak:.0f} % |")
 
     if not args.no_whole:
         whole = np.random.default_rng(20240612).standard_normal((16, WHOLE_SAMPLES))
