@@ -41,9 +41,9 @@ const PolyphaseKernel* kernelNamed(const std::string& name) {
 // The rate at which this processor multiplies doubles and adds them, as separate instructions
 // and with vectors of `Bytes`: as many chains of multiplies and of additions as the registers
 // hold (six of each in sixteen registers, twelve in thirty-two), independent of each other, so
-// that only the arithmetic units set the pace. A kernel whose every product
-// is one multiply and one add cannot pass it; `products` of a kernel case over `products` here
-// is its share of the machine's rate.
+// that only the arithmetic units set the pace. A kernel whose every product is one multiply and
+// one add cannot pass it; `products` of a kernel case over `products` here is its share of the
+// machine's rate.
 template <int Bytes>
 struct VectorOf;
 template <>
