@@ -8,6 +8,7 @@ namespace Karvel::Tamlib::Resampler {
 ResamplerChannel::~ResamplerChannel() = default;
 
 void ResamplerChannel::recompute() {
+    materializeHeld();
     inputRing.setWriteSlot(0);
     outputReadIndex = 0;
     samplesAdded = 0;
@@ -17,23 +18,27 @@ void ResamplerChannel::recompute() {
 void ResamplerChannel::resizeBuffers(uint64_t inputSize, uint64_t outputSize) {
     Ring newInput(inputSize);
     Ring newOutput(outputSize);
+    held.clear();
     inputRing.takeSlots(newInput);
     outputRing.takeSlots(newOutput);
 }
 
 void ResamplerChannel::adoptRings(Ring& input, Ring& output) {
+    held.clear();
     inputRing.takeSlots(input);
     outputRing.takeSlots(output);
     keepRings();
 }
 
 void ResamplerChannel::keepRings() {
+    materializeHeld();
     inputRing.foldWriteSlot();
     outputReadIndex %= outputRing.size();
     samplesStored = 0;
 }
 
 void ResamplerChannel::adoptInputRing(Ring& input, uint64_t writeSlot) {
+    materializeHeld();
     inputRing.takeSlots(input);
     inputRing.setWriteSlot(writeSlot);
 }
@@ -49,6 +54,7 @@ void ResamplerChannel::setArraySize(int32_t value) {
 }
 
 void ResamplerChannel::appendValues(const double* values, uint64_t count) {
+    materializeHeld();
     const uint64_t samples = (isArray == 0) ? count : 1;
     samplesAdded += samples;
     samplesStored = samplesStored > std::numeric_limits<uint64_t>::max() - samples
@@ -69,6 +75,7 @@ uint64_t ResamplerChannel::inputSampleCapacity() const {
 }
 
 void ResamplerChannel::copySample(uint64_t inputSample, uint64_t outputSample) {
+    materializeHeld();
     const uint64_t inputCapacity = inputRing.size();
     const uint64_t outputCapacity = outputRing.size();
     if (arraySize == 1) {
@@ -98,7 +105,11 @@ void ResamplerChannel::readOutput(double* data, uint64_t count) {
     }
     const auto width = static_cast<uint64_t>(arraySize);
     const uint64_t slot = (width * outputReadIndex + outputCapacity) % outputCapacity;
-    outputRing.copyOut(slot, data, count * width);
+    if (held.empty()) {
+        outputRing.copyOut(slot, data, count * width);
+    } else {
+        held.read(slot, data, count, inputRing, outputRing);
+    }
     outputReadIndex = (outputCapacity + count + outputReadIndex) % outputCapacity;
 }
 

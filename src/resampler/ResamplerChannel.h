@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "dsp/DspObject.h"
+#include "resampler/DeferredHold.h"
 #include "resampler/Ring.h"
 
 namespace TamlibTest {
@@ -57,7 +58,23 @@ public:
     // Whole samples the input ring keeps before the oldest is overwritten.
     uint64_t inputSampleCapacity() const;
     const Ring& inputValues() const { return inputRing; }
-    Ring& outputValues() { return outputRing; }
+    // The output ring for writing, with every deferred hold output in it.
+    Ring& outputValues() {
+        materializeHeld();
+        return outputRing;
+    }
+
+    // Hold outputs at output slots firstSlot .. firstSlot + count - 1 that copy the input slots
+    // `slots` holds for them, kept so until they are read or either ring is about to change.
+    // Only for a channel of one value per sample.
+    void deferHeld(HeldSlots& slots, uint64_t firstSlot, uint64_t count) {
+        held.defer(slots, firstSlot, count, inputRing, outputRing);
+    }
+    void materializeHeld() {
+        if (!held.empty()) {
+            held.materialize(inputRing, outputRing);
+        }
+    }
 
     // Copies the arraySize values of one input sample into one output sample.
     void copySample(uint64_t inputSample, uint64_t outputSample);
@@ -72,6 +89,7 @@ private:
 
     Ring inputRing;
     Ring outputRing;
+    DeferredHold held;
     uint64_t outputReadIndex = 0;
     int32_t isArray = 0;
     int32_t arraySize = 1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dsp/DspObject.h"
+#include "resampler/HeldSlots.h"
 #include "resampler/ResamplerChannel.h"
 #include "resampler/Ring.h"
 
@@ -59,6 +60,9 @@ public:
     void touchRings();
     // A time ring that holds the same samples at other slots; writing goes on at writeSlot.
     void adoptInputRing(Ring& inputTimesRing, uint64_t writeSlot);
+    // The input slot that each output slot holds, for the channels whose hold outputs are
+    // deferred (see DeferredHold).
+    HeldSlots& heldInputSlots() { return heldSlots; }
     uint64_t getInputBufferSize() const { return inputTimes.size(); }
     uint64_t getOutputBufferSize() const { return outputTimes.size(); }
 
@@ -163,6 +167,7 @@ private:
     uint64_t pendingCount = 0;
     uint64_t resampledCount = 0;
     std::vector<double> generatedTimes;
+    HeldSlots heldSlots;
     Channels channels;
     Ring inputTimes;
     uint64_t expectedOutputCount = 0;

@@ -28,25 +28,22 @@ public:
             return;
         }
         // The outputs run from outputSlot on; only the end of the output ring breaks the run.
-        // Channels with the group's ring sizes share the slots, and with them the gather's plan.
+        // Channels with the group's ring sizes share the slots: they keep them, and copy the
+        // values only when the host reads them (see DeferredHold).
         const uint64_t size = group.getOutputBufferSize();
-        const uint64_t inputSize = group.getInputBufferSize();
+        HeldSlots& held = group.heldInputSlots();
+        if (!held.fits(size)) {
+            for (const auto& channel : group.getChannels()) {
+                channel->materializeHeld();
+            }
+            held.rebuild(size, gather);
+        }
         for (uint64_t done = 0, slot = outputSlot; done < count; slot = 0) {
             const uint64_t run = std::min(count - done, size - slot);
-            const uint64_t* slots = inputSlots + done;
-            if (gather.plan != nullptr) {
-                gather.plan(slots, run, inputSize, plan);
-            }
+            held.store(slot, inputSlots + done, run);
             for (const auto& channel : group.getChannels()) {
-                if (!sharesGroupRings(*channel)) {
-                    continue;
-                }
-                const double* input = channel->inputValues().data();
-                double* output = channel->outputValues().data() + slot;
-                if (gather.plan != nullptr) {
-                    gather.planned(input, slots, run, plan, output);
-                } else {
-                    gather.direct(input, inputSize, slots, run, output);
+                if (sharesGroupRings(*channel)) {
+                    channel->deferHeld(held, slot, run);
                 }
             }
             done += run;
@@ -99,7 +96,6 @@ private:
     const HoldGather& gather;
     uint64_t inputSlots[kCapacity];
     uint64_t count = 0;
-    Kernels::GatherPlan plan;
 };
 
 }  // namespace
