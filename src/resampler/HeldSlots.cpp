@@ -18,23 +18,15 @@ void HeldSlots::store(uint64_t slot, const uint64_t* inputSlots, uint64_t n) {
     ++version;
 }
 
-uint64_t HeldSlots::runLength(uint64_t slot, uint64_t left) const {
-    return std::min({left, slots.size() - slot, Kernels::GatherPlan::kCapacity});
-}
-
 void HeldSlots::planFor(uint64_t inputSize, uint64_t slot, uint64_t n) {
     const PlanKey key{version, inputSize, slot, n};
     if (key == planned) {
         return;
     }
-    const uint64_t size = slots.size();
-    size_t chunk = 0;
-    for (uint64_t done = 0; done < n; ++chunk) {
-        const uint64_t length = runLength(slot, n - done);
-        functions.plan(slots.data() + slot, length, inputSize, plans[chunk]);
-        done += length;
-        slot = slot + length >= size ? 0 : slot + length;
-    }
+    forEachRun(slot, n, Kernels::GatherPlan::kCapacity,
+               [&](uint64_t at, uint64_t /*done*/, uint64_t length, size_t chunk) {
+                   functions.plan(slots.data() + at, length, inputSize, plans[chunk]);
+               });
     planned = key;
 }
 

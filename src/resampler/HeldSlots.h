@@ -23,8 +23,8 @@ struct HoldGather {
 // run of slots, so the plan of the last gather is kept for the next channel.
 class HeldSlots {
 public:
-    // Rings of `outputSize` slots; false when the slots had to be rebuilt, which the deferred
-    // outputs must not outlive.
+    // Whether the slots are those of output rings of `outputSize` slots; rebuilding them moves
+    // them, which the deferred outputs must not outlive.
     bool fits(uint64_t outputSize) const { return slots.size() == outputSize; }
     void rebuild(uint64_t outputSize, const HoldGather& functions);
     // n slots from output slot `slot` on, within the ring.
@@ -34,31 +34,36 @@ public:
     // `slot` (wrapping at the ring), then fills it from `input`.
     template <typename Target>
     void gather(const Ring& input, uint64_t slot, uint64_t n, Target into) {
-        const uint64_t size = slots.size();
         if (functions.plan == nullptr) {
-            for (uint64_t done = 0; done < n;) {
-                const uint64_t length = std::min(n - done, size - slot);
-                functions.direct(input.data(), input.size(), slots.data() + slot, length,
-                                 into(slot, done));
-                done += length;
-                slot = slot + length >= size ? 0 : slot + length;
-            }
+            forEachRun(slot, n, slots.size(),
+                       [&](uint64_t at, uint64_t done, uint64_t length, size_t /*chunk*/) {
+                           functions.direct(input.data(), input.size(), slots.data() + at, length,
+                                            into(at, done));
+                       });
             return;
         }
         planFor(input.size(), slot, n);
+        forEachRun(slot, n, Kernels::GatherPlan::kCapacity,
+                   [&](uint64_t at, uint64_t done, uint64_t length, size_t chunk) {
+                       functions.planned(input.data(), slots.data() + at, length, plans[chunk],
+                                         into(at, done));
+                   });
+    }
+
+private:
+    // Calls run(slot, done, length, chunk) for the runs of the n outputs from `slot`: up to the
+    // ring's end and at most `limit` long; chunk counts the runs.
+    template <typename Run>
+    void forEachRun(uint64_t slot, uint64_t n, uint64_t limit, Run run) const {
+        const uint64_t size = slots.size();
         size_t chunk = 0;
         for (uint64_t done = 0; done < n; ++chunk) {
-            const uint64_t length = runLength(slot, n - done);
-            functions.planned(input.data(), slots.data() + slot, length, plans[chunk],
-                              into(slot, done));
+            const uint64_t length = std::min({n - done, size - slot, limit});
+            run(slot, done, length, chunk);
             done += length;
             slot = slot + length >= size ? 0 : slot + length;
         }
     }
-
-private:
-    // The outputs of one plan from `slot` on: up to the ring's end and the plan's capacity.
-    uint64_t runLength(uint64_t slot, uint64_t left) const;
     // Plans the runs of the n outputs from `slot`, unless the last gather did.
     void planFor(uint64_t inputSize, uint64_t slot, uint64_t n);
 
