@@ -5,6 +5,7 @@
 
 #include "resampler/methods/kernels/PolyphaseLanes.h"
 #include "resampler/methods/kernels/WalkAndGather.h"
+#include "resampler/methods/kernels/WalkStretch.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 namespace {
@@ -63,6 +64,21 @@ struct Avx2Window {
             mask |= static_cast<uint32_t>(_mm256_movemask_pd(inside)) << (4 * q);
         }
         return mask;
+    }
+    // The first eight of them, for inputs that advance by little per time.
+    struct Narrow {
+        __m256d quarter[2];
+    };
+    static Narrow loadNarrow(const double* p) {
+        return {{_mm256_loadu_pd(p), _mm256_loadu_pd(p + 4)}};
+    }
+    static uint32_t belongs(const Narrow& window, double time, double tolerance) {
+        const __m256d at = _mm256_set1_pd(time);
+        const __m256d limit = _mm256_set1_pd(tolerance);
+        const __m256d low = _mm256_cmp_pd(_mm256_sub_pd(window.quarter[0], at), limit, _CMP_LE_OQ);
+        const __m256d high = _mm256_cmp_pd(_mm256_sub_pd(window.quarter[1], at), limit, _CMP_LE_OQ);
+        return static_cast<uint32_t>(_mm256_movemask_pd(low)) |
+               static_cast<uint32_t>(_mm256_movemask_pd(high)) << 4;
     }
 };
 

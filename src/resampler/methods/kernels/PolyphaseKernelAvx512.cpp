@@ -4,6 +4,7 @@
 
 #include "resampler/methods/kernels/PolyphaseLanes.h"
 #include "resampler/methods/kernels/WalkAndGather.h"
+#include "resampler/methods/kernels/WalkStretch.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 namespace {
@@ -74,6 +75,16 @@ struct Avx512Window {
         const __mmask8 low = _mm512_cmp_pd_mask(_mm512_sub_pd(window.low, at), limit, _CMP_LE_OQ);
         const __mmask8 high = _mm512_cmp_pd_mask(_mm512_sub_pd(window.high, at), limit, _CMP_LE_OQ);
         return _cvtmask16_u32(_mm512_kunpackb(high, low));
+    }
+    // The first eight of them, for inputs that advance by little per time.
+    struct Narrow {
+        __m512d low;
+    };
+    static Narrow loadNarrow(const double* p) { return {_mm512_loadu_pd(p)}; }
+    static uint32_t belongs(const Narrow& window, double time, double tolerance) {
+        const __m512d at = _mm512_set1_pd(time);
+        const __m512d limit = _mm512_set1_pd(tolerance);
+        return static_cast<uint32_t>(_mm512_cmp_pd_mask(_mm512_sub_pd(window.low, at), limit, _CMP_LE_OQ));
     }
 };
 
