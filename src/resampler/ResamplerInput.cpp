@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "resampler/Resampler.h"
+#include "resampler/StampChecks.h"
 
 namespace Karvel::Tamlib::Resampler {
 
@@ -28,24 +29,6 @@ void writeStampRun(double* stamps, uint64_t first, uint64_t count, double dt, do
     for (; i < count; ++i) {
         stamps[i] = static_cast<double>(first + i) * dt + (dt + t0);
     }
-}
-
-// An infinity or a NaN times zero is NaN, and so is every sum it enters; a finite stamp adds a
-// zero. Four sums and no branch per stamp let the loads of a block still out of the cache run
-// ahead of the test, which one compare and branch per stamp holds back.
-bool allFinite(const double* times, uint64_t count) {
-    double sums[4] = {0.0, 0.0, 0.0, 0.0};
-    uint64_t k = 0;
-    for (; k + 4 <= count; k += 4) {
-        sums[0] += times[k] * 0.0;
-        sums[1] += times[k + 1] * 0.0;
-        sums[2] += times[k + 2] * 0.0;
-        sums[3] += times[k + 3] * 0.0;
-    }
-    for (; k < count; ++k) {
-        sums[0] += times[k] * 0.0;
-    }
-    return !std::isnan((sums[0] + sums[1]) + (sums[2] + sums[3]));
 }
 
 }  // namespace
@@ -123,9 +106,8 @@ void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& c
         if (count > 1) {
             const uint64_t second = stored.advance(stored.back(stored.writeSlot(), count), 1);
             stored.forEachRun(second, count - 1, [&](uint64_t slot, uint64_t done, uint64_t run) {
-                for (uint64_t i = 0; i < run; ++i) {
-                    matching &= std::abs(times[1 + done + i] - stored[slot + i]) <= kMachineEpsilon;
-                }
+                matching &=
+                    stampsMatch(times + 1 + done, stored.data() + slot, run, kMachineEpsilon);
             });
         }
         if (!matching) {
