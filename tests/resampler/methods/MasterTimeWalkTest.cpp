@@ -60,7 +60,9 @@ TEST(MasterTimeWalkTest, StreamedOutputsAcrossRingWrapsAndBatches) {
         values.push_back(std::cos(0.37 * x) * x);
     }
     for (int32_t method : {kHold, kLinear}) {
-        for (const Layout layout : {Layout{16, 13, 10}, Layout{1000, 1000, 700}}) {
+        // The third: batches of outputs that run across the end of the output ring.
+        for (const Layout layout :
+             {Layout{16, 13, 10}, Layout{1000, 1000, 700}, Layout{1000, 400, 350}}) {
             SCOPED_TRACE(std::string(nameOf(method)) + ", blocks of " +
                          std::to_string(layout.block));
             ResamplerFixture fixture(method);
