@@ -53,7 +53,11 @@ void Resampler::addTimes(ResamplerChannel& channel, const double* times, uint64_
     if (group == nullptr || group->isInert()) {
         return;
     }
-    if (!allFinite(times, count)) {
+    // The stamps that repeat the time master's are tested for finiteness in the same pass as
+    // they are compared (storeTimeBlock), with the same message first.
+    const bool repeated = group->followsTimeMaster(channel) && group->getTiming() != RateDefined &&
+                          group->getInputBufferSize() > 0;
+    if (!repeated && !allFinite(times, count)) {
         throw std::invalid_argument("Invalid timestamps.");
     }
     if (group->getInputBufferSize() == 0) {
@@ -102,13 +106,19 @@ void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& c
         // Every stamp but the first of the block must repeat what the time master stored: stamp
         // k against slot (write index - count + k) mod size, compared in contiguous runs.
         const Ring& stored = group.inputTimeRing();
+        bool finite = std::isfinite(times[0]);
         bool matching = true;
         if (count > 1) {
             const uint64_t second = stored.advance(stored.back(stored.writeSlot(), count), 1);
             stored.forEachRun(second, count - 1, [&](uint64_t slot, uint64_t done, uint64_t run) {
-                matching &=
-                    stampsMatch(times + 1 + done, stored.data() + slot, run, kMachineEpsilon);
+                const RepeatedStamps checked =
+                    compareStamps(times + 1 + done, stored.data() + slot, run, kMachineEpsilon);
+                finite &= checked.finite;
+                matching &= checked.matching;
             });
+        }
+        if (!finite) {
+            throw std::invalid_argument("Invalid timestamps.");
         }
         if (!matching) {
             throw std::invalid_argument("Timestamps do not match.");

@@ -36,29 +36,38 @@ bool allFinite(const double* times, uint64_t count) {
     return finite;
 }
 
-bool stampsMatch(const double* times, const double* stored, uint64_t count, double tolerance) {
+RepeatedStamps compareStamps(const double* times, const double* stored, uint64_t count,
+                             double tolerance) {
     uint64_t k = 0;
-    bool matching = true;
+    RepeatedStamps result;
 #if defined(TAMLIB_STAMP_CHECKS_SSE2)
     // The sign bit cleared gives the magnitude; a NaN difference fails the test, as it does
     // below.
+    const __m128d zero = _mm_setzero_pd();
     const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
     const __m128d limit = _mm_set1_pd(tolerance);
-    __m128d low = _mm_castsi128_pd(_mm_set1_epi64x(-1));
-    __m128d high = low;
+    const __m128d allBits = _mm_castsi128_pd(_mm_set1_epi64x(-1));
+    __m128d finite = allBits;
+    __m128d matching = allBits;
     for (; k + 4 <= count; k += 4) {
-        const __m128d first = _mm_sub_pd(_mm_loadu_pd(times + k), _mm_loadu_pd(stored + k));
-        const __m128d second =
-            _mm_sub_pd(_mm_loadu_pd(times + k + 2), _mm_loadu_pd(stored + k + 2));
-        low = _mm_and_pd(low, _mm_cmple_pd(_mm_and_pd(first, magnitude), limit));
-        high = _mm_and_pd(high, _mm_cmple_pd(_mm_and_pd(second, magnitude), limit));
+        const __m128d first = _mm_loadu_pd(times + k);
+        const __m128d second = _mm_loadu_pd(times + k + 2);
+        finite = _mm_and_pd(finite, _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(first, first), zero),
+                                               _mm_cmpeq_pd(_mm_sub_pd(second, second), zero)));
+        const __m128d low = _mm_sub_pd(first, _mm_loadu_pd(stored + k));
+        const __m128d high = _mm_sub_pd(second, _mm_loadu_pd(stored + k + 2));
+        matching =
+            _mm_and_pd(matching, _mm_and_pd(_mm_cmple_pd(_mm_and_pd(low, magnitude), limit),
+                                            _mm_cmple_pd(_mm_and_pd(high, magnitude), limit)));
     }
-    matching = _mm_movemask_pd(_mm_and_pd(low, high)) == 3;
+    result.finite = _mm_movemask_pd(finite) == 3;
+    result.matching = _mm_movemask_pd(matching) == 3;
 #endif
     for (; k < count; ++k) {
-        matching &= std::abs(times[k] - stored[k]) <= tolerance;
+        result.finite &= times[k] - times[k] == 0.0;
+        result.matching &= std::abs(times[k] - stored[k]) <= tolerance;
     }
-    return matching;
+    return result;
 }
 
 }  // namespace Karvel::Tamlib::Resampler

@@ -13,7 +13,7 @@
 namespace {
 
 using Karvel::Tamlib::Resampler::allFinite;
-using Karvel::Tamlib::Resampler::stampsMatch;
+using Karvel::Tamlib::Resampler::compareStamps;
 
 constexpr double kTolerance = 0.25;  // a power of two, so that a difference of it is exact
 
@@ -31,13 +31,17 @@ TEST(StampChecksTest, EveryNonFiniteStampIsFoundWhereverItLies) {
                           -std::numeric_limits<double>::infinity()};
     for (uint64_t count = 0; count <= 13; ++count) {
         std::vector<double> stamps = stampsOf(count);
+        const std::vector<double> stored = stamps;
         stamps.push_back(bad[0]);  // past the end: never read
         EXPECT_TRUE(allFinite(stamps.data(), count)) << count;
+        EXPECT_TRUE(compareStamps(stamps.data(), stored.data(), count, kTolerance).finite);
         for (uint64_t at = 0; at < count; ++at) {
             for (const double value : bad) {
                 std::vector<double> broken = stampsOf(count);
                 broken[at] = value;
                 EXPECT_FALSE(allFinite(broken.data(), count)) << count << " at " << at;
+                EXPECT_FALSE(compareStamps(broken.data(), stored.data(), count, kTolerance).finite)
+                    << count << " at " << at;
             }
         }
     }
@@ -51,13 +55,15 @@ TEST(StampChecksTest, EveryStampOffByMoreThanTheToleranceIsFoundWhereverItLies) 
         for (uint64_t i = 0; i < count; ++i) {
             times[i] += i % 2 == 0 ? kTolerance : -kTolerance;
         }
-        EXPECT_TRUE(stampsMatch(times.data(), stored.data(), count, kTolerance)) << count;
+        EXPECT_TRUE(compareStamps(times.data(), stored.data(), count, kTolerance).matching)
+            << count;
         for (uint64_t at = 0; at < count; ++at) {
             for (const double off : {kTolerance * 1.5, -kTolerance * 1.5}) {
                 std::vector<double> moved = times;
                 moved[at] = stored[at] + off;
-                EXPECT_FALSE(stampsMatch(moved.data(), stored.data(), count, kTolerance))
-                    << count << " at " << at;
+                const auto checked = compareStamps(moved.data(), stored.data(), count, kTolerance);
+                EXPECT_FALSE(checked.matching) << count << " at " << at;
+                EXPECT_TRUE(checked.finite) << count << " at " << at;
             }
         }
     }
