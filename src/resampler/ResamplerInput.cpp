@@ -31,6 +31,12 @@ void writeStampRun(double* stamps, uint64_t first, uint64_t count, double dt, do
     }
 }
 
+// Whether the channel's stamps must repeat those the time master stored: a rate-defined group
+// keeps only the master's.
+bool repeatsTimeMaster(const ResamplerChannelGroup& group, const ResamplerChannel& channel) {
+    return group.followsTimeMaster(channel) && group.getTiming() != RateDefined;
+}
+
 }  // namespace
 
 void Resampler::addData(ResamplerChannel& channel, const double* data, uint64_t count) {
@@ -55,8 +61,7 @@ void Resampler::addTimes(ResamplerChannel& channel, const double* times, uint64_
     }
     // The stamps that repeat the time master's are tested for finiteness in the same pass as
     // they are compared (storeTimeBlock), with the same message first.
-    const bool repeated = group->followsTimeMaster(channel) && group->getTiming() != RateDefined &&
-                          group->getInputBufferSize() > 0;
+    const bool repeated = repeatsTimeMaster(*group, channel) && group->getInputBufferSize() > 0;
     if (!repeated && !allFinite(times, count)) {
         throw std::invalid_argument("Invalid timestamps.");
     }
@@ -100,7 +105,7 @@ void Resampler::noMoreDataToAdd(double timeInMs) {
 void Resampler::storeTimeBlock(ResamplerChannelGroup& group, ResamplerChannel& channel,
                                const double* times, uint64_t count) {
     if (group.followsTimeMaster(channel)) {
-        if (group.getTiming() == RateDefined) {
+        if (!repeatsTimeMaster(group, channel)) {
             return;
         }
         // Every stamp but the first of the block must repeat what the time master stored: stamp
