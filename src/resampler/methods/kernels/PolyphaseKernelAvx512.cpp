@@ -21,33 +21,32 @@ struct Avx512 {
 
     static constexpr uint64_t tile = 8;
     [[gnu::always_inline]] static void transposeTile(const double* const* in, double* const* out) {
-        __m512d r[8];
-        for (int i = 0; i < 8; ++i) {
-            r[i] = _mm512_loadu_pd(in[i]);
-        }
-        // Pairs of rows interleaved, then pairs of pairs, then the 256-bit halves; all by
-        // two-source permutes (the unpack and shuffle intrinsics warn in this compiler).
-        const __m512i low = _mm512_set_epi64(14, 6, 12, 4, 10, 2, 8, 0);
-        const __m512i high = _mm512_set_epi64(15, 7, 13, 5, 11, 3, 9, 1);
-        __m512d t[8];
-        for (int i = 0; i < 8; i += 2) {
-            t[i] = _mm512_permutex2var_pd(r[i], low, r[i + 1]);
-            t[i + 1] = _mm512_permutex2var_pd(r[i], high, r[i + 1]);
-        }
-        const __m512i evenPairs = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
-        const __m512i oddPairs = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
-        __m512d u[8];
-        for (int i = 0; i < 8; i += 4) {
-            u[i] = _mm512_permutex2var_pd(t[i], evenPairs, t[i + 2]);
-            u[i + 1] = _mm512_permutex2var_pd(t[i + 1], evenPairs, t[i + 3]);
-            u[i + 2] = _mm512_permutex2var_pd(t[i], oddPairs, t[i + 2]);
-            u[i + 3] = _mm512_permutex2var_pd(t[i + 1], oddPairs, t[i + 3]);
-        }
-        const __m512i lowHalves = _mm512_set_epi64(11, 10, 9, 8, 3, 2, 1, 0);
-        const __m512i highHalves = _mm512_set_epi64(15, 14, 13, 12, 7, 6, 5, 4);
-        for (int i = 0; i < 4; ++i) {
-            _mm512_storeu_pd(out[i], _mm512_permutex2var_pd(u[i], lowHalves, u[i + 4]));
-            _mm512_storeu_pd(out[i + 4], _mm512_permutex2var_pd(u[i], highHalves, u[i + 4]));
+        // Half the work is in the loads: each vector takes four doubles of one row into its
+        // low half and four of another into its high half by broadcast loads, which use the
+        // load ports and not the shuffle unit. Rows {0,1,4,5} go low and {2,3,6,7} high, so
+        // that two in-lane unpacks and one 128-bit shuffle finish every column in order. The
+        // masked forms of the intrinsics are used because the plain ones warn in this compiler.
+        constexpr int low[4] = {0, 1, 4, 5};
+        constexpr int high[4] = {2, 3, 6, 7};
+        for (int half = 0; half < 8; half += 4) {
+            __m512d rows[4];
+            for (int i = 0; i < 4; ++i) {
+                rows[i] = _mm512_mask_broadcast_f64x4(
+                    _mm512_maskz_broadcast_f64x4(0x0F, _mm256_loadu_pd(in[low[i]] + half)), 0xF0,
+                    _mm256_loadu_pd(in[high[i]] + half));
+            }
+            const __m512d even01 = _mm512_mask_unpacklo_pd(rows[0], 0xFF, rows[0], rows[1]);
+            const __m512d odd01 = _mm512_mask_unpackhi_pd(rows[0], 0xFF, rows[0], rows[1]);
+            const __m512d even23 = _mm512_mask_unpacklo_pd(rows[2], 0xFF, rows[2], rows[3]);
+            const __m512d odd23 = _mm512_mask_unpackhi_pd(rows[2], 0xFF, rows[2], rows[3]);
+            _mm512_storeu_pd(out[half],
+                             _mm512_mask_shuffle_f64x2(even01, 0xFF, even01, even23, 0x88));
+            _mm512_storeu_pd(out[half + 1],
+                             _mm512_mask_shuffle_f64x2(odd01, 0xFF, odd01, odd23, 0x88));
+            _mm512_storeu_pd(out[half + 2],
+                             _mm512_mask_shuffle_f64x2(even01, 0xFF, even01, even23, 0xDD));
+            _mm512_storeu_pd(out[half + 3],
+                             _mm512_mask_shuffle_f64x2(odd01, 0xFF, odd01, odd23, 0xDD));
         }
     }
 };
@@ -84,7 +83,8 @@ struct Avx512Window {
     static uint32_t belongs(const Narrow& window, double time, double tolerance) {
         const __m512d at = _mm512_set1_pd(time);
         const __m512d limit = _mm512_set1_pd(tolerance);
-        return static_cast<uint32_t>(_mm512_cmp_pd_mask(_mm512_sub_pd(window.low, at), limit, _CMP_LE_OQ));
+        return static_cast<uint32_t>(
+            _mm512_cmp_pd_mask(_mm512_sub_pd(window.low, at), limit, _CMP_LE_OQ));
     }
 };
 
