@@ -39,7 +39,8 @@ const Candidate kCandidates[] = {
 #if defined(TAMLIB_X86_KERNELS)
     {"sse2", sse2Kernel, always, gatherElements, nullptr},
     {"avx2", avx2Kernel, cpuHasAvx2, avx2Gather, avx2Walk, avx2PlanGather, avx2PlannedGather},
-    {"avx512", avx512Kernel, cpuHasAvx512, avx512Gather, avx512Walk},
+    {"avx512", avx512Kernel, cpuHasAvx512, avx512Gather, avx512Walk, avx512PlanGather,
+     avx512PlannedGather},
 #endif
 };
 

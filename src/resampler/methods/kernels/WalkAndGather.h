@@ -25,15 +25,18 @@ void avx512Gather(const double* source, uint64_t sourceSize, const uint64_t* slo
 #endif
 
 // The slot arithmetic of a gather done once for all the channels of a group, which share their
-// slots: per block of four outputs the first slot of the eight inputs the block reads (or
-// kElementWise where it reads one input at a time), which of those each output takes, as a
-// permutation of 32-bit halves, and whether it takes it from the upper four.
+// slots. Per block of outputs, the first slot of the inputs the block reads, or kElementWise
+// where it reads one input at a time. AVX2 plans blocks of four from eight inputs: which of them
+// each output takes, as a permutation of 32-bit halves, and whether from the upper four.
+// AVX-512 plans blocks of eight from sixteen inputs: each output's offset from the first, in a
+// byte, so that a read of the plan costs an eighth of a read of the slots.
 struct GatherPlan {
     static constexpr uint64_t kCapacity = 512;
     static constexpr uint64_t kElementWise = ~static_cast<uint64_t>(0);
     uint64_t window[kCapacity / 4];
     alignas(32) uint32_t permutation[kCapacity * 2];
     alignas(32) uint64_t fromHigh[kCapacity];
+    alignas(64) uint8_t offsets[kCapacity];
 };
 // Plans the gather of count <= GatherPlan::kCapacity slots below sourceSize.
 using GatherPlanFunction = void (*)(const uint64_t* slots, uint64_t count, uint64_t sourceSize,
@@ -45,6 +48,9 @@ using PlannedGatherFunction = void (*)(const double* source, const uint64_t* slo
 void avx2PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize, GatherPlan& plan);
 void avx2PlannedGather(const double* source, const uint64_t* slots, uint64_t count,
                        const GatherPlan& plan, double* target);
+void avx512PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize, GatherPlan& plan);
+void avx512PlannedGather(const double* source, const uint64_t* slots, uint64_t count,
+                         const GatherPlan& plan, double* target);
 #endif
 
 // The walk of the hold and linear methods over `count` master times in a stretch of the input
