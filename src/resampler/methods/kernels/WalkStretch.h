@@ -9,25 +9,34 @@
 namespace Karvel::Tamlib::Resampler::Kernels {
 namespace {
 
-// Up to four consecutive times against one window of 8 samples from `t` + 1 on, each time
-// tested on its own, so that neither the loads nor the tests wait on the steps of the time
-// before. A time's steps end at the first sample of the window that does not belong to it,
-// unless the time before went further: the times that move the walk on rise, so where this time
-// leaves out a sample that an earlier one took, it leaves out every sample after those taken
-// too. The group ends before a time whose run may go past the window, or that is not before
-// `newest`. Returns how many slots it wrote.
+// Up to W::kGroupTimes consecutive times (four or eight) against one window of twice as many
+// samples from `t` + 1 on, each time tested on its own, so that neither the loads nor the tests
+// wait on the steps of the time before: the walk waits on the window's load once per group. A
+// time's steps end at the first sample of the window that does not belong to it, unless the time
+// before went further: the times that move the walk on rise, so where this time leaves out a sample
+// that an earlier one took, it leaves out every sample after those taken too. The group ends before
+// a time whose run may go past the window, or that is not before `newest`. Returns how many slots
+// it wrote.
 template <class W>
 uint64_t walkGroup(const double* inputTimes, uint64_t& t, const double* times, double newest,
                    double tolerance, uint64_t* slots) {
-    constexpr uint64_t kWindow = 8;
-    const typename W::Narrow window = W::loadNarrow(inputTimes + t + 1);
-    uint32_t masks[4];
-    for (int j = 0; j < 4; ++j) {
+    constexpr uint64_t kTimes = W::kGroupTimes;
+    constexpr uint64_t kWindow = 2 * kTimes;
+    const auto window = [&] {
+        if constexpr (kTimes == 8) {
+            return W::load(inputTimes + t + 1);
+        } else {
+            static_assert(kTimes == 4, "groups of four or eight times");
+            return W::loadNarrow(inputTimes + t + 1);
+        }
+    }();
+    uint32_t masks[kTimes];
+    for (uint64_t j = 0; j < kTimes; ++j) {
         masks[j] = W::belongs(window, times[j], tolerance);
     }
     uint64_t reached = t;
     uint64_t n = 0;
-    for (; n < 4; ++n) {
+    for (; n < kTimes; ++n) {
         const auto run = static_cast<uint64_t>(__builtin_ctz(~masks[n]));
         if (run >= kWindow || !(newest > times[n])) {
             break;
@@ -93,8 +102,8 @@ uint64_t slidingWalk(const double* inputTimes, uint64_t end, uint64_t* position,
 }
 
 // The walk of the hold and linear methods (see WalkFunction). Where the input advances by about
-// a sample per time or less, four times go at once (walkGroup), and the sliding window takes
-// the times around a group that stopped short; else the sliding window takes them all.
+// a sample per time or less, W::kGroupTimes times go at once (walkGroup), and the sliding window
+// takes the times around a group that stopped short; else the sliding window takes them all.
 // W::load(p) and W::loadNarrow(p) read the times p[0..15] and p[0..7], W::belongs(window, time,
 // tolerance) gives their mask for a tolerance of 0 or more; any other leaves every time to the
 // scalar walk.
@@ -106,11 +115,12 @@ uint64_t walkStretch(const double* inputTimes, uint64_t end, uint64_t* position,
     // After a group that stopped short, this many times go by the sliding window.
     constexpr uint64_t kSlidingTimes = 8;
     const uint64_t t = *position;
-    if (count < 4 || end - t < kWindow || !(tolerance >= 0.0)) {
+    if (count < W::kGroupTimes || end - t < kWindow || !(tolerance >= 0.0)) {
         return slidingWalk<W>(inputTimes, end, position, times, count, newest, tolerance, slots);
     }
-    // Four times span less than about six samples, judged from the mean step of the times and
-    // of the first samples: inputs of a higher rate rarely fit four times into a group.
+    // A group's times span less than about one and a half samples each, judged from the mean
+    // step of the times and of the first samples: inputs of a higher rate rarely fit a group
+    // into its window.
     const double outputStep = (times[count - 1] - times[0]) / static_cast<double>(count);
     const double inputStep = (inputTimes[t + 8] - inputTimes[t]) / 8.0;
     if (!(outputStep < 1.5 * inputStep)) {
@@ -118,11 +128,11 @@ uint64_t walkStretch(const double* inputTimes, uint64_t end, uint64_t* position,
     }
     uint64_t n = 0;
     while (n < count) {
-        if (n + 4 <= count && end - *position >= kWindow) {
+        if (n + W::kGroupTimes <= count && end - *position >= kWindow) {
             const uint64_t grouped =
                 walkGroup<W>(inputTimes, *position, times + n, newest, tolerance, slots + n);
             n += grouped;
-            if (grouped == 4) {
+            if (grouped == W::kGroupTimes) {
                 continue;
             }
         }
