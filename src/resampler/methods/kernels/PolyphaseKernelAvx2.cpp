@@ -2,6 +2,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "resampler/methods/kernels/PolyphaseLanes.h"
 #include "resampler/methods/kernels/WalkAndGather.h"
@@ -89,12 +90,10 @@ constexpr PolyphaseKernel kernel{"avx2",           Avx2::width,       6,
 
 }  // namespace
 
-// The offsets, permutation and blend mask of every block of four, once for every channel that
-// shares the slots.
+// The first slot and the byte offsets of every block of four, once for every channel that
+// shares the slots; the permutation and blend mask follow from the offsets at each read.
 void avx2PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize, GatherPlan& plan) {
-    const __m256i three = _mm256_set1_epi64x(3);
     const __m256i seven = _mm256_set1_epi64x(7);
-    const __m256i one = _mm256_set1_epi64x(1);
     for (uint64_t k = 0; k + 4 <= count; k += 4) {
         const uint64_t base = slots[k];
         const __m256i offsets =
@@ -108,29 +107,34 @@ void avx2PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize, 
             continue;
         }
         plan.window[k / 4] = base;
-        const __m256i pair = _mm256_slli_epi64(_mm256_and_si256(offsets, three), 1);
-        _mm256_store_si256(
-            reinterpret_cast<__m256i*>(plan.permutation + 2 * k),
-            _mm256_or_si256(pair, _mm256_slli_epi64(_mm256_add_epi64(pair, one), 32)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(plan.fromHigh + k),
-                           _mm256_cmpgt_epi64(offsets, three));
+        for (int i = 0; i < 4; ++i) {
+            plan.offsets[k + i] = static_cast<uint8_t>(slots[k + i] - base);
+        }
     }
 }
 
 void avx2PlannedGather(const double* source, const uint64_t* slots, uint64_t count,
                        const GatherPlan& plan, double* target) {
+    const __m256i one = _mm256_set1_epi64x(1);
     uint64_t k = 0;
     for (; k + 4 <= count; k += 4) {
         const uint64_t base = plan.window[k / 4];
         if (base != GatherPlan::kElementWise) {
+            uint32_t packed;
+            std::memcpy(&packed, plan.offsets + k, sizeof(packed));
+            const __m256i offsets =
+                _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(packed)));
+            // The permute reads the low three bits of each index: 2 * offset picks the low half
+            // of the offset's double within its four, 2 * offset + 1 the high half. Bit 2 of the
+            // offset, moved to the sign, takes the upper four.
+            const __m256i pair = _mm256_add_epi64(offsets, offsets);
             const __m256i index =
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.permutation + 2 * k));
+                _mm256_or_si256(pair, _mm256_slli_epi64(_mm256_add_epi64(pair, one), 32));
             const __m256d fromLow = _mm256_castps_pd(
                 _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_loadu_pd(source + base)), index));
             const __m256d fromHigh = _mm256_castps_pd(_mm256_permutevar8x32_ps(
                 _mm256_castpd_ps(_mm256_loadu_pd(source + base + 4)), index));
-            const __m256d inHigh =
-                _mm256_load_pd(reinterpret_cast<const double*>(plan.fromHigh + k));
+            const __m256d inHigh = _mm256_castsi256_pd(_mm256_slli_epi64(offsets, 61));
             _mm256_storeu_pd(target + k, _mm256_blendv_pd(fromLow, fromHigh, inHigh));
             continue;
         }

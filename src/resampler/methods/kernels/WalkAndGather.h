@@ -25,17 +25,14 @@ void avx512Gather(const double* source, uint64_t sourceSize, const uint64_t* slo
 #endif
 
 // The slot arithmetic of a gather done once for all the channels of a group, which share their
-// slots. Per block of outputs, the first slot of the inputs the block reads, or kElementWise
-// where it reads one input at a time. AVX2 plans blocks of four from eight inputs: which of them
-// each output takes, as a permutation of 32-bit halves, and whether from the upper four.
-// AVX-512 plans blocks of eight from sixteen inputs: each output's offset from the first, in a
-// byte, so that a read of the plan costs an eighth of a read of the slots.
+// slots: per block of outputs (four for AVX2, eight for AVX-512) the first slot of the inputs
+// the block reads (twice as many), or kElementWise where it reads one input at a time, and each
+// output's offset from that slot in a byte, so that reading the plan costs an eighth of reading
+// the slots and stays in the first-level cache.
 struct GatherPlan {
     static constexpr uint64_t kCapacity = 512;
     static constexpr uint64_t kElementWise = ~static_cast<uint64_t>(0);
     uint64_t window[kCapacity / 4];
-    alignas(32) uint32_t permutation[kCapacity * 2];
-    alignas(32) uint64_t fromHigh[kCapacity];
     alignas(64) uint8_t offsets[kCapacity];
 };
 // Plans the gather of count <= GatherPlan::kCapacity slots below sourceSize.
