@@ -149,16 +149,10 @@ void avx2PlannedGather(const double* source, const uint64_t* slots, uint64_t cou
 
 // Four outputs at a time whose slots lie within 8 samples of the first: two loads, a permute of
 // each (by the 32-bit halves of every double, which moves the bits unchanged) and a blend,
-// instead of four scalar loads. The others go one by one. Planned in runs of a plan's capacity.
+// instead of four scalar loads. The others go one by one.
 void avx2Gather(const double* source, uint64_t sourceSize, const uint64_t* slots, uint64_t count,
                 double* target) {
-    GatherPlan plan;
-    for (uint64_t done = 0; done < count;) {
-        const uint64_t run = std::min<uint64_t>(count - done, GatherPlan::kCapacity);
-        avx2PlanGather(slots + done, run, sourceSize, plan);
-        avx2PlannedGather(source, slots + done, run, plan, target + done);
-        done += run;
-    }
+    gatherByPlans(avx2PlanGather, avx2PlannedGather, source, sourceSize, slots, count, target);
 }
 
 uint64_t avx2Walk(const double* inputTimes, uint64_t end, uint64_t* position, const double* times,

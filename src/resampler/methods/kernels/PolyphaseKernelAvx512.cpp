@@ -98,32 +98,6 @@ constexpr PolyphaseKernel kernel{"avx512",           Avx512::width,       8,
 // Eight outputs at a time whose slots lie within 16 samples of the first: two loads and one
 // two-source permute instead of eight scalar loads. Held inputs advance by a sample or two per
 // output, so nearly every run of eight qualifies; the others go one by one.
-void avx512Gather(const double* source, uint64_t sourceSize, const uint64_t* slots, uint64_t count,
-                  double* target) {
-    const __m512i window = _mm512_set1_epi64(16);
-    uint64_t k = 0;
-    for (; k + 8 <= count; k += 8) {
-        const uint64_t base = slots[k];
-        const __m512i offsets = _mm512_sub_epi64(_mm512_loadu_si512(slots + k),
-                                                 _mm512_set1_epi64(static_cast<long long>(base)));
-        if (sourceSize >= 16 && base <= sourceSize - 16 &&
-            _mm512_cmplt_epu64_mask(offsets, window) == 0xFF) {
-            const __m512d low = _mm512_loadu_pd(source + base);
-            const __m512d high = _mm512_loadu_pd(source + base + 8);
-            _mm512_storeu_pd(target + k, _mm512_permutex2var_pd(low, offsets, high));
-            continue;
-        }
-        for (uint64_t i = k; i < k + 8; ++i) {
-            target[i] = source[slots[i]];
-        }
-    }
-    for (; k < count; ++k) {
-        target[k] = source[slots[k]];
-    }
-}
-
-// The same blocks of eight as avx512Gather, checked once for all the channels that share the
-// slots.
 void avx512PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize,
                       GatherPlan& plan) {
     const __m512i window = _mm512_set1_epi64(16);
@@ -161,6 +135,11 @@ void avx512PlannedGather(const double* source, const uint64_t* slots, uint64_t c
     for (; k < count; ++k) {
         target[k] = source[slots[k]];
     }
+}
+
+void avx512Gather(const double* source, uint64_t sourceSize, const uint64_t* slots, uint64_t count,
+                  double* target) {
+    gatherByPlans(avx512PlanGather, avx512PlannedGather, source, sourceSize, slots, count, target);
 }
 
 uint64_t avx512Walk(const double* inputTimes, uint64_t end, uint64_t* position, const double* times,

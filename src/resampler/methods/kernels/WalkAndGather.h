@@ -66,6 +66,20 @@ uint64_t avx512Walk(const double* inputTimes, uint64_t end, uint64_t* position, 
                     uint64_t count, double newest, double tolerance, uint64_t* slots);
 #endif
 
+// The gather of a set with a plan, for one channel: planned in runs of a plan's capacity.
+inline void gatherByPlans(GatherPlanFunction plan, PlannedGatherFunction planned,
+                          const double* source, uint64_t sourceSize, const uint64_t* slots,
+                          uint64_t count, double* target) {
+    GatherPlan runPlan;
+    for (uint64_t done = 0; done < count;) {
+        const uint64_t left = count - done;
+        const uint64_t run = left < GatherPlan::kCapacity ? left : GatherPlan::kCapacity;
+        plan(slots + done, run, sourceSize, runPlan);
+        planned(source, slots + done, run, runPlan, target + done);
+        done += run;
+    }
+}
+
 // The gather of the instruction set selectKernel() picks.
 GatherFunction selectGather();
 // Its planned gather, where it has one (both null otherwise).
