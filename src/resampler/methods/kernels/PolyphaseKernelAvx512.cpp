@@ -96,36 +96,54 @@ constexpr PolyphaseKernel kernel{"avx512",           Avx512::width,       8,
 }  // namespace
 
 // Eight outputs at a time whose slots lie within 16 samples of the first: two loads and one
-// two-source permute instead of eight scalar loads. Held inputs advance by a sample or two per
-// output, so nearly every run of eight qualifies; the others go one by one.
+// two-source permute instead of eight scalar loads. Held inputs of about the output rate advance
+// by a sample or two per output, so nearly every block of eight qualifies. A block within 32
+// samples, as at two or three inputs per output, takes four loads, two permutes and a blend; it
+// is marked by the window's top bit. The others go one by one.
+constexpr uint64_t kWideWindow = static_cast<uint64_t>(1) << 63;
+
 void avx512PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize,
                       GatherPlan& plan) {
-    const __m512i window = _mm512_set1_epi64(16);
+    const __m512i narrow = _mm512_set1_epi64(16);
+    const __m512i wide = _mm512_set1_epi64(32);
     for (uint64_t k = 0; k + 8 <= count; k += 8) {
         const uint64_t base = slots[k];
         const __m512i offsets = _mm512_sub_epi64(_mm512_loadu_si512(slots + k),
                                                  _mm512_set1_epi64(static_cast<long long>(base)));
-        if (sourceSize < 16 || base > sourceSize - 16 ||
-            _mm512_cmplt_epu64_mask(offsets, window) != 0xFF) {
-            plan.window[k / 8] = GatherPlan::kElementWise;
-            continue;
+        uint64_t entry = GatherPlan::kElementWise;
+        if (sourceSize >= 16 && base <= sourceSize - 16 &&
+            _mm512_cmplt_epu64_mask(offsets, narrow) == 0xFF) {
+            entry = base;
+        } else if (sourceSize >= 32 && base <= sourceSize - 32 &&
+                   _mm512_cmplt_epu64_mask(offsets, wide) == 0xFF) {
+            entry = base | kWideWindow;
         }
-        plan.window[k / 8] = base;
-        _mm512_mask_cvtepi64_storeu_epi8(plan.offsets + k, 0xFF, offsets);
+        plan.window[k / 8] = entry;
+        if (entry != GatherPlan::kElementWise) {
+            _mm512_mask_cvtepi64_storeu_epi8(plan.offsets + k, 0xFF, offsets);
+        }
     }
 }
 
 void avx512PlannedGather(const double* source, const uint64_t* slots, uint64_t count,
                          const GatherPlan& plan, double* target) {
+    const __m512i upper = _mm512_set1_epi64(16);
     uint64_t k = 0;
     for (; k + 8 <= count; k += 8) {
-        const uint64_t base = plan.window[k / 8];
-        if (base != GatherPlan::kElementWise) {
+        const uint64_t entry = plan.window[k / 8];
+        if (entry != GatherPlan::kElementWise) {
+            // The permutes read the low four bits of each offset; bit 4 picks the upper sixteen.
             const __m512i offsets = _mm512_maskz_cvtepu8_epi64(
                 0xFF, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(plan.offsets + k)));
-            const __m512d low = _mm512_loadu_pd(source + base);
-            const __m512d high = _mm512_loadu_pd(source + base + 8);
-            _mm512_storeu_pd(target + k, _mm512_permutex2var_pd(low, offsets, high));
+            const double* window = source + (entry & ~kWideWindow);
+            __m512d values = _mm512_permutex2var_pd(_mm512_loadu_pd(window), offsets,
+                                                    _mm512_loadu_pd(window + 8));
+            if ((entry & kWideWindow) != 0) {
+                const __m512d far = _mm512_permutex2var_pd(_mm512_loadu_pd(window + 16), offsets,
+                                                           _mm512_loadu_pd(window + 24));
+                values = _mm512_mask_blend_pd(_mm512_test_epi64_mask(offsets, upper), values, far);
+            }
+            _mm512_storeu_pd(target + k, values);
             continue;
         }
         for (uint64_t i = k; i < k + 8; ++i) {
