@@ -116,10 +116,20 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     // As the method chooses: a group that would leave more than a quarter of the lanes empty
     // goes channel by channel, with outputs of one channel in the lanes.
     const bool byChannel = setup.channels == 1 || setup.channels * 4 <= width * 3;
-    const uint64_t stride = byChannel ? 1 : (setup.channels + width - 1) / width * width;
-    // As many outputs as the method puts in one batch.
-    const uint64_t count =
+    // As many outputs as the method puts in one batch. Channel by channel, a batch long enough
+    // goes in segments of whole branch cycles, one per lane of the kernel's segmentLanes: the
+    // history is then that many rows side by side, and `count` the outputs of one segment.
+    uint64_t stride = byChannel ? 1 : (setup.channels + width - 1) / width * width;
+    uint64_t count =
         Karvel::Tamlib::Resampler::Kernels::batchOutputs(setup.up, setup.down, setup.taps, stride);
+    const uint64_t lanes = kernel->segmentLanes;
+    const uint64_t perSegment = lanes > 0 ? count / lanes / setup.up * setup.up : 0;
+    const bool segments = byChannel && perSegment >= 2 * kernel->tileOutputs;
+    if (segments) {
+        stride = lanes;
+        count = perSegment;
+    }
+    const uint64_t lanesPerChannel = segments ? lanes : 1;
     std::vector<uint32_t> phases(count);
     std::vector<uint64_t> rows(count);
     uint64_t position = 0;
@@ -165,14 +175,15 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     batch.count = count;
     batch.results = results.data();
     // The method writes a group's outputs straight into each channel's output ring.
-    std::vector<std::vector<double>> rings(setup.channels, std::vector<double>(count));
+    const uint64_t outputLanes = segments ? lanes : setup.channels;
+    std::vector<std::vector<double>> rings(outputLanes, std::vector<double>(count));
     std::vector<double*> ringStarts;
     for (auto& ring : rings) {
         ringStarts.push_back(ring.data());
     }
     if (stride > 1 && intoRings) {
         batch.outputs = ringStarts.data();
-        batch.channels = setup.channels;
+        batch.channels = outputLanes;
     }
     if (stride == 1) {
         batch.residues = residues.data();
@@ -185,6 +196,10 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
             for (uint64_t c = 0; c < setup.channels; ++c) {
                 kernel->singleChannel(batch);
             }
+        } else if (segments) {
+            for (uint64_t c = 0; c < setup.channels; ++c) {
+                kernel->channelLanes(batch);
+            }
         } else {
             kernel->channelLanes(batch);
         }
@@ -192,14 +207,15 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
         benchmark::ClobberMemory();
     }
     // The input the outputs consume: count * Q / P samples per channel.
-    const double consumed = static_cast<double>(count) * setup.down / setup.up;
+    const double consumed = static_cast<double>(count * lanesPerChannel) * setup.down / setup.up;
     state.SetItemsProcessed(static_cast<int64_t>(static_cast<double>(state.iterations()) *
                                                  consumed * static_cast<double>(setup.channels)));
     // Every output of every channel takes one multiply and one add per tap.
-    state.counters["products"] = benchmark::Counter(static_cast<double>(state.iterations()) *
-                                                        static_cast<double>(count * setup.taps) *
-                                                        static_cast<double>(setup.channels),
-                                                    benchmark::Counter::kIsRate);
+    state.counters["products"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) *
+                               static_cast<double>(count * lanesPerChannel * setup.taps) *
+                               static_cast<double>(setup.channels),
+                           benchmark::Counter::kIsRate);
 }
 
 }  // namespace

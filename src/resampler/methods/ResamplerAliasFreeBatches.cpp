@@ -46,7 +46,8 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
     // kilobytes it would crowd the history out of the cache, and the tiles take the branches.
     constexpr uint64_t kMaxTileTable = 1 << 16;
     const uint64_t tile = kernel->tileOutputs;
-    if (filter.tiles.empty() && historyStride(group) > 1 && tile > 0 &&
+    const bool lanesOfChannels = historyStride(group) > 1 || kernel->segmentLanes > 0;
+    if (filter.tiles.empty() && lanesOfChannels && tile > 0 &&
         Kernels::tileBranchesSize(up, filter.down, taps, tile) <= kMaxTileTable) {
         filter.tiles.resize(Kernels::tileBranchesSize(up, filter.down, taps, tile));
         Kernels::buildTileBranches(branches.data(), up, filter.down, taps, tile,
@@ -60,8 +61,10 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
     // A batch whose first window wraps copies up to two windows of rows.
     const uint64_t rows = std::max(((outputs - 1) * down + up - 1) / up + 1 + taps, 2 * taps);
     constexpr uint64_t kAlignmentSlack = 8;
-    if (historyRows.size() < rows * stride + kAlignmentSlack) {
-        historyRows.resize(rows * stride + kAlignmentSlack);
+    // Segments of one channel repeat the T - 1 rows that each shares with the next one.
+    const uint64_t segmentRows = stride == 1 ? kernel->segmentLanes * taps : 0;
+    if (historyRows.size() < rows * stride + segmentRows + kAlignmentSlack) {
+        historyRows.resize(rows * stride + segmentRows + kAlignmentSlack);
     }
     if (stride == 1) {
         // Channel lanes write straight into the output rings; one channel goes through here.
@@ -77,9 +80,10 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
             residueOffsets.resize(down + taps);
         }
     }
-    if (channelCursors.size() < group.getChannels().size()) {
-        channelCursors.resize(group.getChannels().size());
-        channelOutputs.resize(group.getChannels().size());
+    const uint64_t cursors = std::max<uint64_t>(group.getChannels().size(), kernel->segmentLanes);
+    if (channelCursors.size() < cursors) {
+        channelCursors.resize(cursors);
+        channelOutputs.resize(cursors);
     }
     if (batchPhases.size() < outputs) {
         batchPhases.resize(outputs);
@@ -108,20 +112,26 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     if (stored < taps) {
         return 0;
     }
-    // One channel at a time reads its window rows in place in the channel's ring, unless the
-    // first window wraps around the ring's end: such a batch is kept to two windows of rows,
-    // copied out in order.
-    const uint64_t size = group.getInputBufferSize();
-    const uint64_t slot = firstSample % size;
-    uint64_t rowRoom = stored;
-    if (historyStride(group) == 1) {
-        rowRoom = std::min(stored, size - slot >= taps ? size - slot : 2 * taps);
-    }
     // Output n starts its window at row (phase + n * Q) div P, which must leave T rows stored.
     // The last row is capped at what `limit` outputs can reach, so the products stay small.
     const uint64_t phase0 = filter.phase;
-    const uint64_t lastRow = std::min(rowRoom - taps, (limit * down) / up + 1);
-    const uint64_t count = std::min(limit, ((lastRow + 1) * up - 1 - phase0) / down + 1);
+    auto outputsWithin = [&](uint64_t rowRoom) {
+        const uint64_t lastRow = std::min(rowRoom - taps, (limit * down) / up + 1);
+        return std::min(limit, ((lastRow + 1) * up - 1 - phase0) / down + 1);
+    };
+    uint64_t count = outputsWithin(stored);
+    // One channel at a time goes through segments of the batch in lanes, which are copied out
+    // of the ring and may wrap. Where the batch is too short for them, it reads its window rows
+    // in place in the channel's ring, unless the first window wraps around the ring's end: such
+    // a batch is kept to two windows of rows, copied out in order.
+    const uint64_t size = group.getInputBufferSize();
+    const uint64_t slot = firstSample % size;
+    const uint64_t perSegment = stride == 1 ? segmentOutputs(filter, count) : 0;
+    if (perSegment > 0) {
+        count = perSegment * kernel->segmentLanes;
+    } else if (stride == 1) {
+        count = outputsWithin(std::min(stored, size - slot >= taps ? size - slot : 2 * taps));
+    }
     uint64_t row = 0;
     uint64_t phase = phase0;
     const uint64_t rowStep = down / up;
@@ -150,7 +160,11 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     batch.phases = batchPhases.data();
     batch.rows = batchRows.data();
     batch.count = count;
-    if (stride == 1) {
+    if (perSegment > 0) {
+        for (const auto& channel : group.getChannels()) {
+            produceSegments(group, *channel, batch, slot, perSegment);
+        }
+    } else if (stride == 1) {
         batch.results = batchResults.data();
         batch.residues = residueRows.data();
         batch.residuesSize = residueRows.size();
@@ -176,6 +190,57 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
         filter.delayCount -= static_cast<int32_t>(count);
     }
     return count;
+}
+
+uint64_t ResamplerAliasFree::segmentOutputs(const PolyphaseFilter& filter, uint64_t count) const {
+    // The segments of one batch must take the same branches in the same order, so each holds a
+    // whole number of P outputs; too few per segment and the tiles would go one by one.
+    const uint64_t lanes = kernel->segmentLanes;
+    if (lanes == 0) {
+        return 0;
+    }
+    const uint64_t perSegment = count / lanes / filter.up * filter.up;
+    return perSegment >= 2 * kernel->tileOutputs ? perSegment : 0;
+}
+
+void ResamplerAliasFree::produceSegments(ResamplerChannelGroup& group, ResamplerChannel& channel,
+                                         Kernels::PolyphaseBatch& batch, uint64_t slot,
+                                         uint64_t perSegment) {
+    // One channel in the lanes of channelLanes: lane i takes the outputs i * S .. i * S + S - 1
+    // of the batch, whose windows start S * Q / P rows after those of lane i - 1, with the same
+    // branches. Each sum is still its own output's taps in order.
+    const uint64_t lanes = kernel->segmentLanes;
+    const uint64_t shift = perSegment / batch.up * batch.down;
+    const uint64_t rows = batchRows[perSegment - 1] + batch.taps;
+    // In runs of rows in which no segment passes the ring's end.
+    const Ring& ring = channel.inputValues();
+    double* history = alignedHistory();
+    for (uint64_t done = 0; done < rows;) {
+        uint64_t run = rows - done;
+        for (uint64_t i = 0; i < lanes; ++i) {
+            const uint64_t at = (slot + i * shift + done) % ring.size();
+            channelCursors[i] = ring.data() + at;
+            run = std::min(run, ring.size() - at);
+        }
+        kernel->interleave(channelCursors.data(), lanes, run, history + done * lanes, lanes);
+        done += run;
+    }
+    // Straight into the output ring where the batch fits before its end.
+    const uint64_t outputStart = group.getOutputWriteIndex();
+    const bool inRing = outputStart + lanes * perSegment <= group.getOutputBufferSize();
+    double* outputs = inRing ? channel.outputValues().data() + outputStart : batchResults.data();
+    for (uint64_t i = 0; i < lanes; ++i) {
+        channelOutputs[i] = outputs + i * perSegment;
+    }
+    batch.history = history;
+    batch.stride = lanes;
+    batch.count = perSegment;
+    batch.outputs = channelOutputs.data();
+    batch.channels = lanes;
+    kernel->channelLanes(batch);
+    if (!inRing) {
+        writeChannelValues(group, channel, lanes * perSegment);
+    }
 }
 
 double* ResamplerAliasFree::alignedHistory() {

@@ -79,6 +79,7 @@ struct Scenario {
     double startOffset;     // the resampler's initial offset: the first master time
     uint64_t inputBuffer;   // the host's input ring, small enough to wrap many times
     uint64_t totalSamples;  // per channel, of the fastest group
+    uint64_t outputBuffer = 1000;
 };
 
 // Streams random signals in blocks of irregular length, none longer than the host's ring;
@@ -89,7 +90,7 @@ std::vector<ChannelOutput> runScenario(const Scenario& scenario, uint32_t seed) 
     setSamplerate(handle, scenario.outputRate);
     setInputBufferSize(handle, scenario.inputBuffer);
     // Output rings that wrap several times in every scenario, mid-batch as well.
-    setOutputBufferSize(handle, 1000);
+    setOutputBufferSize(handle, scenario.outputBuffer);
     setInitialOffset(handle, scenario.startOffset);
     double fastest = 0.0;
     std::vector<double> rates;
@@ -149,6 +150,11 @@ TEST(KernelEqualityTest, StreamsMatchTheScalarReferenceBitForBit) {
         {"late start, 16 channels", 1000.0, {{2500.0, 16}}, 0.25, 300, 6000},
         {"late start, 1 channel", 2000.0, {{1000.0, 1}}, 0.125, 200, 6000},
         {"two groups", 1000.0, {{2500.0, 5}, {1024.0, 9}}, 0.0, 400, 6000},
+        // Blocks long enough for one channel's batches to go in segments of whole branch
+        // cycles, P = 2, 125 and 1, whose rows wrap around the ring's end.
+        {"long blocks, 2500 to 1000, 3 channels", 1000.0, {{2500.0, 3}}, 0.0, 3000, 20000, 3000},
+        {"long blocks, 1024 to 1000, 1 channel", 1000.0, {{1024.0, 1}}, 0.0, 5000, 40000, 6000},
+        {"long blocks, 1000 to 100, 1 channel", 100.0, {{1000.0, 1}}, 0.0, 4000, 40000, 1000},
     };
     // One channel, and channel counts around the lane widths of every kernel.
     for (const RatePair& pair : pairs) {

@@ -56,6 +56,9 @@ struct PolyphaseKernel {
     uint64_t laneWidth;
     // Outputs per tile of channelLanes, the width of the table of buildTileBranches.
     uint64_t tileOutputs;
+    // Lanes of the segments of one channel that channelLanes takes at full speed: one vector
+    // where its single-vector tiles read the tile table, two otherwise. 0 for none.
+    uint64_t segmentLanes;
     // One lane per channel; stride is a multiple of laneWidth.
     BatchFunction channelLanes;
     // Stride 1: several outputs of the one channel at once.

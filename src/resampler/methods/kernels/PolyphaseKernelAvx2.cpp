@@ -85,8 +85,13 @@ struct Avx2Window {
     }
 };
 
-constexpr PolyphaseKernel kernel{"avx2",           Avx2::width,       6,
-                                 avx2ChannelLanes, avx2SingleChannel, interleaveLanes<Avx2>};
+constexpr PolyphaseKernel kernel{"avx2",
+                                 Avx2::width,
+                                 6,
+                                 2 * Avx2::width,
+                                 avx2ChannelLanes,
+                                 avx2SingleChannel,
+                                 interleaveLanes<Avx2>};
 
 }  // namespace
 

@@ -90,8 +90,13 @@ struct Avx512Window {
     }
 };
 
-constexpr PolyphaseKernel kernel{"avx512",           Avx512::width,       8,
-                                 avx512ChannelLanes, avx512SingleChannel, interleaveLanes<Avx512>};
+constexpr PolyphaseKernel kernel{"avx512",
+                                 Avx512::width,
+                                 8,
+                                 Avx512::width,
+                                 avx512ChannelLanes,
+                                 avx512SingleChannel,
+                                 interleaveLanes<Avx512>};
 
 }  // namespace
 

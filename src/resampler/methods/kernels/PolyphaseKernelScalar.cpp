@@ -81,7 +81,7 @@ void buildTileBranches(const double* branches, uint64_t up, uint64_t down, uint6
 const PolyphaseKernel& referenceKernel() {
     // No batch functions: the group is computed one output and one channel at a time, straight
     // from the channels' input rings.
-    static const PolyphaseKernel kernel{"scalar", 0, 0, nullptr, nullptr, nullptr};
+    static const PolyphaseKernel kernel{"scalar", 0, 0, 0, nullptr, nullptr, nullptr};
     return kernel;
 }
 

@@ -33,8 +33,13 @@ void sse2SingleChannel(const PolyphaseBatch& batch) {
     singleChannel<Sse2>(batch);
 }
 
-constexpr PolyphaseKernel kernel{"sse2",           Sse2::width,       6,
-                                 sse2ChannelLanes, sse2SingleChannel, interleaveLanes<Sse2>};
+constexpr PolyphaseKernel kernel{"sse2",
+                                 Sse2::width,
+                                 6,
+                                 2 * Sse2::width,
+                                 sse2ChannelLanes,
+                                 sse2SingleChannel,
+                                 interleaveLanes<Sse2>};
 
 }  // namespace
 
