@@ -123,8 +123,9 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     uint64_t count =
         Karvel::Tamlib::Resampler::Kernels::batchOutputs(setup.up, setup.down, setup.taps, stride);
     const uint64_t lanes = kernel->segmentLanes;
-    const uint64_t perSegment = lanes > 0 ? count / lanes / setup.up * setup.up : 0;
-    const bool segments = byChannel && perSegment >= 2 * kernel->tileOutputs;
+    const uint64_t perSegment =
+        Karvel::Tamlib::Resampler::Kernels::segmentOutputs(*kernel, setup.up, count);
+    const bool segments = byChannel && perSegment > 0;
     if (segments) {
         stride = lanes;
         count = perSegment;

@@ -77,7 +77,6 @@ private:
     uint64_t historyStride(const ResamplerChannelGroup& group) const;
     void produceOneOutput(ResamplerChannelGroup& group, PolyphaseFilter& filter);
     uint64_t produceBatch(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t limit);
-    uint64_t segmentOutputs(const PolyphaseFilter& filter, uint64_t count) const;
     void produceSegments(ResamplerChannelGroup& group, ResamplerChannel& channel,
                          Kernels::PolyphaseBatch& batch, uint64_t slot, uint64_t perSegment);
     double* alignedHistory();

@@ -126,7 +126,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     // a batch is kept to two windows of rows, copied out in order.
     const uint64_t size = group.getInputBufferSize();
     const uint64_t slot = firstSample % size;
-    const uint64_t perSegment = stride == 1 ? segmentOutputs(filter, count) : 0;
+    const uint64_t perSegment = stride == 1 ? Kernels::segmentOutputs(*kernel, up, count) : 0;
     if (perSegment > 0) {
         count = perSegment * kernel->segmentLanes;
     } else if (stride == 1) {
@@ -190,17 +190,6 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
         filter.delayCount -= static_cast<int32_t>(count);
     }
     return count;
-}
-
-uint64_t ResamplerAliasFree::segmentOutputs(const PolyphaseFilter& filter, uint64_t count) const {
-    // The segments of one batch must take the same branches in the same order, so each holds a
-    // whole number of P outputs; too few per segment and the tiles would go one by one.
-    const uint64_t lanes = kernel->segmentLanes;
-    if (lanes == 0) {
-        return 0;
-    }
-    const uint64_t perSegment = count / lanes / filter.up * filter.up;
-    return perSegment >= 2 * kernel->tileOutputs ? perSegment : 0;
 }
 
 void ResamplerAliasFree::produceSegments(ResamplerChannelGroup& group, ResamplerChannel& channel,

@@ -74,6 +74,11 @@ const PolyphaseKernel& avx512Kernel();
 // The outputs of one batch of a group whose history rows hold `stride` doubles.
 uint64_t batchOutputs(uint64_t up, uint64_t down, uint64_t taps, uint64_t stride);
 
+// Outputs per segment when one channel's batch of `count` outputs goes in the kernel's segment
+// lanes: a whole number of P outputs each, so that every lane takes the same branches in the
+// same order, and at least two tiles. 0 where the batch is too short or the kernel has none.
+uint64_t segmentOutputs(const PolyphaseKernel& kernel, uint64_t up, uint64_t count);
+
 // The branches regrouped for tiles of K consecutive outputs, by window row: the K outputs from
 // one that takes branch p take branches (p + k Q) mod P, and the window of output k starts
 // lead(k) = (p + k Q) div P rows after the first one's. Entry [p][i][k] is the coefficient that

@@ -54,6 +54,15 @@ uint64_t batchOutputs(uint64_t up, uint64_t down, uint64_t taps, uint64_t stride
     return std::clamp(rows * up / down, kMinOutputs, maxOutputs);
 }
 
+uint64_t segmentOutputs(const PolyphaseKernel& kernel, uint64_t up, uint64_t count) {
+    const uint64_t lanes = kernel.segmentLanes;
+    if (lanes == 0) {
+        return 0;
+    }
+    const uint64_t perSegment = count / lanes / up * up;
+    return perSegment >= 2 * kernel.tileOutputs ? perSegment : 0;
+}
+
 uint64_t tileLeadRows(uint64_t up, uint64_t down, uint64_t outputs) {
     return outputs > 0 ? (up - 1 + (outputs - 1) * down) / up : 0;
 }
