@@ -113,13 +113,12 @@ void runPeak(benchmark::State& state, double (*chains)(int64_t), int lanes, int 
 void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kernel, bool useTiles,
                bool intoRings) {
     const uint64_t width = kernel->laneWidth;
-    // As the method chooses: a group that would leave more than a quarter of the lanes empty
-    // goes channel by channel, with outputs of one channel in the lanes.
-    const bool byChannel = setup.channels == 1 || setup.channels * 4 <= width * 3;
-    // As many outputs as the method puts in one batch. Channel by channel, a batch long enough
-    // goes in segments of whole branch cycles, one per lane of the kernel's segmentLanes: the
-    // history is then that many rows side by side, and `count` the outputs of one segment.
-    uint64_t stride = byChannel ? 1 : (setup.channels + width - 1) / width * width;
+    // As the method chooses the layout and as many outputs as it puts in one batch. Channel by
+    // channel, a batch long enough goes in segments of whole branch cycles, one per lane of the
+    // kernel's segmentLanes: the history is then that many rows side by side, and `count` the
+    // outputs of one segment.
+    uint64_t stride = Karvel::Tamlib::Resampler::Kernels::groupStride(*kernel, setup.channels);
+    const bool byChannel = stride == 1;
     uint64_t count =
         Karvel::Tamlib::Resampler::Kernels::batchOutputs(setup.up, setup.down, setup.taps, stride);
     const uint64_t lanes = kernel->segmentLanes;
@@ -232,6 +231,7 @@ int main(int argc, char** argv) {
         {"1024to1000/16ch", {125, 128, 24, 16}}, {"1000to100/16ch", {1, 10, 234, 16}},
         {"2500to1000/1ch", {2, 5, 59, 1}},       {"2500to1000/3ch", {2, 5, 59, 3}},
         {"2500to1000/4ch", {2, 5, 59, 4}},       {"2500to1000/8ch", {2, 5, 59, 8}},
+        {"2500to1000/12ch", {2, 5, 59, 12}},
     };
     for (const std::string& name : Karvel::Tamlib::Resampler::Kernels::supportedKernelNames()) {
         const PolyphaseKernel* kernel = kernelNamed(name);

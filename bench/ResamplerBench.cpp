@@ -255,6 +255,7 @@ void registerStreams() {
         {"aliasfree/1000to100/16ch", {TAMLIB_METHOD_ALIAS_FREE, 1000.0, 100.0, 16, Stamps::None}},
         {"aliasfree/2500to1000/1ch", {TAMLIB_METHOD_ALIAS_FREE, 2500.0, 1000.0, 1, Stamps::None}},
         {"aliasfree/2500to1000/3ch", {TAMLIB_METHOD_ALIAS_FREE, 2500.0, 1000.0, 3, Stamps::None}},
+        {"aliasfree/2500to1000/12ch", {TAMLIB_METHOD_ALIAS_FREE, 2500.0, 1000.0, 12, Stamps::None}},
         {"hold/2500to1000/16ch", {TAMLIB_METHOD_HOLD, 2500.0, 1000.0, 16, Stamps::None}},
         {"linear/2500to1000/16ch", {TAMLIB_METHOD_LINEAR, 2500.0, 1000.0, 16, Stamps::None}},
         {"hold/irregular/16ch", {TAMLIB_METHOD_HOLD, 1000.0, 1000.0, 16, Stamps::PerGroup}},

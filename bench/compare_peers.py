@@ -43,6 +43,7 @@ ALIAS_FREE = [
     ("aliasfree/1000to100/16ch", 1000.0, 100.0, 16, 5.0),
     ("aliasfree/2500to1000/1ch", 2500.0, 1000.0, 1, 2.5),
     ("aliasfree/2500to1000/3ch", 2500.0, 1000.0, 3, None),
+    ("aliasfree/2500to1000/12ch", 2500.0, 1000.0, 12, None),
 ]
 SOXR_TARGETS = {"aliasfree/2500to1000/16ch": 3.0}
 # Least share of the floor (copies plus kernel alone) the stream must reach.

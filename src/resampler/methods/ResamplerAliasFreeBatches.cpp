@@ -11,14 +11,7 @@
 namespace Karvel::Tamlib::Resampler {
 
 uint64_t ResamplerAliasFree::historyStride(const ResamplerChannelGroup& group) const {
-    // A group that would leave more than a quarter of the lanes empty goes channel by channel
-    // instead, with outputs of one channel in the lanes (a stride of 1).
-    const uint64_t channels = group.getChannels().size();
-    const uint64_t width = kernel->laneWidth;
-    if (channels == 1 || channels * 4 <= width * 3) {
-        return 1;
-    }
-    return (channels + width - 1) / width * width;
+    return Kernels::groupStride(*kernel, group.getChannels().size());
 }
 
 uint64_t ResamplerAliasFree::batchOutputLimit(const ResamplerChannelGroup& group,
@@ -59,12 +52,24 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
     const uint64_t down = filter.down;
     const uint64_t stride = historyStride(group);
     // A batch whose first window wraps copies up to two windows of rows.
-    const uint64_t rows = std::max(((outputs - 1) * down + up - 1) / up + 1 + taps, 2 * taps);
+    auto rowsOf = [&](uint64_t count) {
+        return std::max(((count - 1) * down + up - 1) / up + 1 + taps, 2 * taps);
+    };
+    const uint64_t rows = rowsOf(outputs);
     constexpr uint64_t kAlignmentSlack = 8;
-    // Segments of one channel repeat the T - 1 rows that each shares with the next one.
-    const uint64_t segmentRows = stride == 1 ? kernel->segmentLanes * taps : 0;
-    if (historyRows.size() < rows * stride + segmentRows + kAlignmentSlack) {
-        historyRows.resize(rows * stride + segmentRows + kAlignmentSlack);
+    // Segments of one channel repeat the T - 1 rows that each shares with the next one; the
+    // batches too short for them may go in channel lanes.
+    uint64_t doubles = rows * stride;
+    if (stride == 1) {
+        doubles += kernel->segmentLanes * taps;
+        const uint64_t lanes = Kernels::shortBatchStride(*kernel, group.getChannels().size());
+        if (lanes > 1) {
+            doubles =
+                std::max(doubles, rowsOf(Kernels::batchOutputs(up, down, taps, lanes)) * lanes);
+        }
+    }
+    if (historyRows.size() < doubles + kAlignmentSlack) {
+        historyRows.resize(doubles + kAlignmentSlack);
     }
     if (stride == 1) {
         // Channel lanes write straight into the output rings; one channel goes through here.
@@ -97,13 +102,18 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     const uint64_t up = filter.up;
     const uint64_t down = filter.down;
     const auto firstSample = static_cast<uint64_t>(filter.inputIndex);
+    const uint64_t wanted = limit;
     limit = std::min(limit, batchOutputLimit(group, filter));
-    const uint64_t stride = historyStride(group);
+    uint64_t stride = historyStride(group);
     const uint64_t outputStart = group.getOutputWriteIndex();
+    // Channel lanes write each channel's outputs straight into its ring, so a batch ends where
+    // the rings wrap and the next one starts at their first slot.
+    auto limitForLanes = [&]() {
+        limit = std::min({wanted, Kernels::batchOutputs(up, down, taps, stride),
+                          group.getOutputBufferSize() - outputStart});
+    };
     if (stride > 1) {
-        // The kernel writes each channel's outputs straight into its ring, so a batch ends
-        // where the rings wrap and the next one starts at their first slot.
-        limit = std::min(limit, group.getOutputBufferSize() - outputStart);
+        limitForLanes();
     }
 
     // The phases and windows of the next outputs, as advancePosition would step through them,
@@ -121,16 +131,23 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     };
     uint64_t count = outputsWithin(stored);
     // One channel at a time goes through segments of the batch in lanes, which are copied out
-    // of the ring and may wrap. Where the batch is too short for them, it reads its window rows
-    // in place in the channel's ring, unless the first window wraps around the ring's end: such
-    // a batch is kept to two windows of rows, copied out in order.
+    // of the ring and may wrap. Where the batch is too short for them, a group that fills most
+    // of a tile's lanes goes in channel lanes after all; a narrower one reads each channel's
+    // window rows in place in its ring, unless the first window wraps around the ring's end:
+    // such a batch is kept to two windows of rows, copied out in order.
     const uint64_t size = group.getInputBufferSize();
     const uint64_t slot = firstSample % size;
     const uint64_t perSegment = stride == 1 ? Kernels::segmentOutputs(*kernel, up, count) : 0;
     if (perSegment > 0) {
         count = perSegment * kernel->segmentLanes;
     } else if (stride == 1) {
-        count = outputsWithin(std::min(stored, size - slot >= taps ? size - slot : 2 * taps));
+        stride = Kernels::shortBatchStride(*kernel, group.getChannels().size());
+        if (stride > 1) {
+            limitForLanes();
+            count = outputsWithin(stored);
+        } else {
+            count = outputsWithin(std::min(stored, size - slot >= taps ? size - slot : 2 * taps));
+        }
     }
     uint64_t row = 0;
     uint64_t phase = phase0;

@@ -155,6 +155,9 @@ TEST(KernelEqualityTest, StreamsMatchTheScalarReferenceBitForBit) {
         {"long blocks, 2500 to 1000, 3 channels", 1000.0, {{2500.0, 3}}, 0.0, 3000, 20000, 3000},
         {"long blocks, 1024 to 1000, 1 channel", 1000.0, {{1024.0, 1}}, 0.0, 5000, 40000, 6000},
         {"long blocks, 1000 to 100, 1 channel", 100.0, {{1000.0, 1}}, 0.0, 4000, 40000, 1000},
+        // Twelve channels, one at a time in segments, and in channel lanes where a batch is too
+        // short for segments.
+        {"long blocks, 2500 to 1000, 12 channels", 1000.0, {{2500.0, 12}}, 0.0, 3000, 12000, 3000},
     };
     // One channel, and channel counts around the lane widths of every kernel.
     for (const RatePair& pair : pairs) {

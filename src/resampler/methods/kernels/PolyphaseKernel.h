@@ -74,6 +74,17 @@ const PolyphaseKernel& avx512Kernel();
 // The outputs of one batch of a group whose history rows hold `stride` doubles.
 uint64_t batchOutputs(uint64_t up, uint64_t down, uint64_t taps, uint64_t stride);
 
+// The history stride of a group of `channels`: 1 where it goes channel by channel, in segments
+// where a batch is long enough for them, and otherwise one lane per channel, padded to whole
+// vectors. Segments run at the rate of the kernel's full tiles, so they win wherever channel
+// lanes would leave more than an eighth of such tiles empty.
+uint64_t groupStride(const PolyphaseKernel& kernel, uint64_t channels);
+
+// The stride of a batch too short for segments in a group of stride 1: channel lanes where they
+// fill more than half of the kernel's full tiles, else 1 (the single-channel kernel, which
+// regroups the rows by residue and runs at a fraction of the tiles' rate).
+uint64_t shortBatchStride(const PolyphaseKernel& kernel, uint64_t channels);
+
 // Outputs per segment when one channel's batch of `count` outputs goes in the kernel's segment
 // lanes: a whole number of P outputs each, so that every lane takes the same branches in the
 // same order, and at least two tiles. 0 where the batch is too short or the kernel has none.

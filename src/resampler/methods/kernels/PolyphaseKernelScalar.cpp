@@ -54,6 +54,31 @@ uint64_t batchOutputs(uint64_t up, uint64_t down, uint64_t taps, uint64_t stride
     return std::clamp(rows * up / down, kMinOutputs, maxOutputs);
 }
 
+namespace {
+
+uint64_t roundUp(uint64_t value, uint64_t multiple) {
+    return (value + multiple - 1) / multiple * multiple;
+}
+
+}  // namespace
+
+uint64_t groupStride(const PolyphaseKernel& kernel, uint64_t channels) {
+    const uint64_t width = kernel.laneWidth;
+    const uint64_t full = kernel.segmentLanes;
+    if (channels == 1 || width == 0 || (full > 0 && channels * 8 <= roundUp(channels, full) * 7)) {
+        return 1;
+    }
+    return roundUp(channels, width);
+}
+
+uint64_t shortBatchStride(const PolyphaseKernel& kernel, uint64_t channels) {
+    const uint64_t full = kernel.segmentLanes;
+    if (full == 0 || channels * 2 <= roundUp(channels, full)) {
+        return 1;
+    }
+    return roundUp(channels, kernel.laneWidth);
+}
+
 uint64_t segmentOutputs(const PolyphaseKernel& kernel, uint64_t up, uint64_t count) {
     const uint64_t lanes = kernel.segmentLanes;
     if (lanes == 0) {
