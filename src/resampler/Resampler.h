@@ -11,6 +11,7 @@
 #include "dsp/DspObject.h"
 #include "resampler/ResamplerChannel.h"
 #include "resampler/ResamplerChannelGroup.h"
+#include "resampler/methods/kernels/StampRun.h"
 #include "resampler/methods/kernels/WalkAndGather.h"
 
 namespace TamlibTest {
@@ -137,6 +138,8 @@ protected:
     void walkMasterTimes(ResamplerChannelGroup& group, Kernels::WalkFunction walk,
                          WriteValues writeValues);
 
+    // The input stamps of channels defined by their rate, at the widest vectors there are.
+    Kernels::StampRunFunction writeStamps = Kernels::selectStampRun();
     uint64_t inputBufferSize = 1000;
     uint64_t outputBufferSize = 1000;
     double samplerate = 1000.0;

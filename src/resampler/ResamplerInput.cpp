@@ -9,28 +9,6 @@ namespace Karvel::Tamlib::Resampler {
 
 namespace {
 
-// stamps[i] = (first + i) * dt + (dt + t0) for i < count. Below 2^53 the index is the exact sum
-// of first and an int32 offset, which converts to double in vector registers.
-void writeStampRun(double* stamps, uint64_t first, uint64_t count, double dt, double t0) {
-    constexpr uint64_t kExactIndices = uint64_t{1} << 53;
-    constexpr uint64_t kChunk = uint64_t{1} << 30;
-    uint64_t i = 0;
-    if (first < kExactIndices && count < kExactIndices - first) {
-        for (; i < count; i += kChunk) {
-            const auto length = static_cast<int32_t>(std::min(kChunk, count - i));
-            const double base = static_cast<double>(first + i);
-            double* out = stamps + i;
-            for (int32_t m = 0; m < length; ++m) {
-                out[m] = (base + static_cast<double>(m)) * dt + (dt + t0);
-            }
-        }
-        return;
-    }
-    for (; i < count; ++i) {
-        stamps[i] = static_cast<double>(first + i) * dt + (dt + t0);
-    }
-}
-
 // Whether the channel's stamps must repeat those the time master stored: a rate-defined group
 // keeps only the master's.
 bool repeatsTimeMaster(const ResamplerChannelGroup& group, const ResamplerChannel& channel) {
@@ -147,12 +125,12 @@ void Resampler::storeGeneratedTimes(ResamplerChannelGroup& group, ResamplerChann
             return;
         }
         group.appendStamps(channel, count, [&](double* stamps, uint64_t first, uint64_t run) {
-            writeStampRun(stamps, first, run, dt, t0);
+            writeStamps(stamps, first, run, dt, t0);
         });
         return;
     }
     double* stamps = group.generatedStamps(count);
-    writeStampRun(stamps, 0, count, dt, t0);
+    writeStamps(stamps, 0, count, dt, t0);
     if (count == 0) {
         if (group.getTimeMasterChannel() == nullptr) {
             group.setTimeMasterChannel(channel);

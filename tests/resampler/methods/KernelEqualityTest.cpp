@@ -17,6 +17,7 @@
 
 #include "resampler/methods/AliasFreeHarness.h"
 #include "resampler/methods/kernels/KernelDispatch.h"
+#include "resampler/methods/kernels/StampRun.h"
 #include "tamlib/resampler.h"
 
 namespace {
@@ -30,6 +31,7 @@ using Karvel::Tamlib::Resampler::Kernels::selectGather;
 using Karvel::Tamlib::Resampler::Kernels::selectGatherPlan;
 using Karvel::Tamlib::Resampler::Kernels::selectKernel;
 using Karvel::Tamlib::Resampler::Kernels::selectPlannedGather;
+using Karvel::Tamlib::Resampler::Kernels::selectStampRun;
 using Karvel::Tamlib::Resampler::Kernels::selectWalk;
 using Karvel::Tamlib::Resampler::Kernels::supportedKernelNames;
 
@@ -249,6 +251,33 @@ TEST(KernelEqualityTest, OverrideSelectsEachKernelAndItsGatherCopiesEverySlot) {
     // A name this build does not know leaves the processor's choice, the widest kernel.
     KernelOverride unknown("no-such-kernel");
     EXPECT_STREQ(selectKernel().name, names.back().c_str());
+}
+
+// Every kernel's input stamps are (first + i) * dt + (dt + t0), element by element: for runs of
+// every length around the vector widths, from indices past 2^31 (beyond an int32 offset) and
+// past 2^53 (where the index itself rounds), and from the start of a run to its end.
+TEST(KernelEqualityTest, EveryKernelsStampsAreTheFormulasBits) {
+    const double dt = 1.0 / 2500.0;
+    const double t0 = 12.345678;
+    const uint64_t firsts[] = {0, 7, (uint64_t{1} << 31) + 5, (uint64_t{1} << 53) - 20,
+                               (uint64_t{1} << 53) + 3};
+    for (const std::string& name : supportedKernelNames()) {
+        SCOPED_TRACE(name);
+        KernelOverride override(name);
+        const auto stampRun = selectStampRun();
+        for (const uint64_t first : firsts) {
+            for (uint64_t count = 0; count <= 41; ++count) {
+                std::vector<double> stamps(count + 1, -1.0);
+                stampRun(stamps.data(), first, count, dt, t0);
+                for (uint64_t i = 0; i < count; ++i) {
+                    const double expected = static_cast<double>(first + i) * dt + (dt + t0);
+                    ASSERT_EQ(bitsOf({stamps[i]}), bitsOf({expected}))
+                        << "first " << first << " count " << count << " stamp " << i;
+                }
+                ASSERT_EQ(stamps[count], -1.0) << "written past the run";
+            }
+        }
+    }
 }
 
 // The vector walks against the one-step walk: on stamps that repeat, stand back, or lie exactly

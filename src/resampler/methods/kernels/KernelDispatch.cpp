@@ -1,5 +1,7 @@
 #include "resampler/methods/kernels/KernelDispatch.h"
 
+#include "resampler/methods/kernels/StampRun.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +17,7 @@ struct Candidate {
     WalkFunction walk;
     GatherPlanFunction plan = nullptr;
     PlannedGatherFunction plannedGather = nullptr;
+    StampRunFunction stampRun = baselineStampRun;
 };
 
 bool always() {
@@ -38,9 +41,10 @@ const Candidate kCandidates[] = {
     {"scalar", referenceKernel, always, gatherElements, nullptr},
 #if defined(TAMLIB_X86_KERNELS)
     {"sse2", sse2Kernel, always, gatherElements, nullptr},
-    {"avx2", avx2Kernel, cpuHasAvx2, avx2Gather, avx2Walk, avx2PlanGather, avx2PlannedGather},
+    {"avx2", avx2Kernel, cpuHasAvx2, avx2Gather, avx2Walk, avx2PlanGather, avx2PlannedGather,
+     avx2StampRun},
     {"avx512", avx512Kernel, cpuHasAvx512, avx512Gather, avx512Walk, avx512PlanGather,
-     avx512PlannedGather},
+     avx512PlannedGather, avx512StampRun},
 #endif
 };
 
@@ -89,6 +93,10 @@ GatherPlanFunction selectGatherPlan() {
 
 PlannedGatherFunction selectPlannedGather() {
     return selectCandidate().plannedGather;
+}
+
+StampRunFunction selectStampRun() {
+    return selectCandidate().stampRun;
 }
 
 void gatherElements(const double* source, uint64_t /*sourceSize*/, const uint64_t* slots,

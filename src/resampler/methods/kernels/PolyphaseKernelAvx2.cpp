@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "resampler/methods/kernels/PolyphaseLanes.h"
+#include "resampler/methods/kernels/StampRun.h"
 #include "resampler/methods/kernels/WalkAndGather.h"
 #include "resampler/methods/kernels/WalkStretch.h"
 
@@ -164,6 +165,10 @@ uint64_t avx2Walk(const double* inputTimes, uint64_t end, uint64_t* position, co
                   uint64_t count, double newest, double tolerance, uint64_t* slots) {
     return walkStretch<Avx2Window>(inputTimes, end, position, times, count, newest, tolerance,
                                    slots);
+}
+
+void avx2StampRun(double* stamps, uint64_t first, uint64_t count, double dt, double t0) {
+    stampRun(stamps, first, count, dt, t0);
 }
 
 const PolyphaseKernel& avx2Kernel() {

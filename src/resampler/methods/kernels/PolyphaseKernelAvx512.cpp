@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include "resampler/methods/kernels/PolyphaseLanes.h"
+#include "resampler/methods/kernels/StampRun.h"
 #include "resampler/methods/kernels/WalkAndGather.h"
 #include "resampler/methods/kernels/WalkStretch.h"
 
@@ -169,6 +170,10 @@ uint64_t avx512Walk(const double* inputTimes, uint64_t end, uint64_t* position, 
                     uint64_t count, double newest, double tolerance, uint64_t* slots) {
     return walkStretch<Avx512Window>(inputTimes, end, position, times, count, newest, tolerance,
                                      slots);
+}
+
+void avx512StampRun(double* stamps, uint64_t first, uint64_t count, double dt, double t0) {
+    stampRun(stamps, first, count, dt, t0);
 }
 
 const PolyphaseKernel& avx512Kernel() {

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "resampler/methods/kernels/PolyphaseKernel.h"
+#include "resampler/methods/kernels/StampRun.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 
@@ -110,6 +111,10 @@ void buildTileBranches(const double* branches, uint64_t up, uint64_t down, uint6
             }
         }
     }
+}
+
+void baselineStampRun(double* stamps, uint64_t first, uint64_t count, double dt, double t0) {
+    stampRun(stamps, first, count, dt, t0);
 }
 
 const PolyphaseKernel& referenceKernel() {
