@@ -153,7 +153,9 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     uint64_t phase = phase0;
     const uint64_t rowStep = down / up;
     const uint64_t phaseStep = down % up;
-    for (uint64_t n = 0; n < count; ++n) {
+    // The segments share the first segment's phases and rows.
+    const uint64_t laid = perSegment > 0 ? perSegment : count;
+    for (uint64_t n = 0; n < laid; ++n) {
         batchPhases[n] = static_cast<uint32_t>(phase);
         batchRows[n] = row;
         phase += phaseStep;
@@ -172,7 +174,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     batch.tileRows = taps + Kernels::tileLeadRows(up, down, kernel->tileOutputs);
     batch.up = static_cast<uint32_t>(up);
     batch.down = static_cast<uint32_t>(down);
-    const uint64_t rows = batchRows[count - 1] + taps;
+    const uint64_t rows = batchRows[laid - 1] + taps;
     batch.stride = stride;
     batch.phases = batchPhases.data();
     batch.rows = batchRows.data();
