@@ -5,6 +5,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "resampler/MasterGrid.h"
 #include "resampler/Resampler.h"
 
 namespace Karvel::Tamlib::Resampler {
@@ -147,10 +148,7 @@ void Resampler::extendMasterTimes() {
     // the passes. The check above keeps count within the ring, so every time is written.
     double time = newest;
     masterTimes.append(static_cast<uint64_t>(steps), [&](double* at, uint64_t, uint64_t length) {
-        for (uint64_t k = 0; k < length; ++k) {
-            time = time + dt;
-            at[k] = time;
-        }
+        sumGrid(at, length, time, dt);
     });
 }
 
