@@ -1,9 +1,9 @@
 #include "resampler/methods/kernels/KernelDispatch.h"
 
-#include "resampler/methods/kernels/StampRun.h"
-
 #include <cstdlib>
 #include <cstring>
+
+#include "resampler/methods/kernels/StampRun.h"
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 
