@@ -44,11 +44,20 @@ x86_64-w64-mingw32-objdump -p "$dll" | grep 'DLL Name:'
 
 echo "== Test suite under Wine"
 log=$mingwBuild/ctest-wine.log
+# Failed tests that printed nothing at all: their process never reached main under Wine.
+silentFailures() {
+  awk '/^Output:/ { getline; getline; silent = ($0 == "<end of output>") }
+       /^Test Failed\./ && silent { n++ }
+       /^Test (Passed|Failed)\./ { silent = 0 }
+       END { print n + 0 }' "$mingwBuild/Testing/Temporary/LastTest.log"
+}
 if ! ctest --test-dir "$mingwBuild" -j"$jobs" --output-on-failure 2>&1 | tee "$log"; then
-  # A lost connection to wineserver is Wine's failure, not the test's: run those tests once more.
-  # Any other failure stands.
-  grep -q 'wine client error' "$log" || exit 1
-  echo "== Rerunning the tests that lost their wineserver"
+  # A lost connection to wineserver, or a test process that Wine did not start, is Wine's
+  # failure, not the test's: run the failed tests once more. Any other failure stands.
+  if ! grep -q 'wine client error' "$log" && [ "$(silentFailures)" -eq 0 ]; then
+    exit 1
+  fi
+  echo "== Rerunning the tests that Wine failed to run"
   ctest --test-dir "$mingwBuild" --rerun-failed --output-on-failure
 fi
 
