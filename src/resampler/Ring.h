@@ -131,10 +131,13 @@ public:
 
 private:
     struct Free {
+        Free() noexcept : mappedBytes(0) {}
+        // The length of the ring's own mapping, or 0 for a block from the heap.
+        size_t mappedBytes;
         void operator()(double* slots) const;
     };
     // Zeroed slots: small rings cache-line aligned, large ones as fresh pages (see Ring.cpp).
-    static double* allocate(uint64_t size);
+    static std::unique_ptr<double[], Free> allocate(uint64_t size);
 
     std::unique_ptr<double[], Free> storage;
     uint64_t slotCount = 0;
