@@ -21,7 +21,7 @@ uint64_t stepsWithin(double time, double delta, double top, uint64_t limit) {
 
 }  // namespace
 
-void sumGrid(double* at, uint64_t count, double& time, double dt) {
+void sumGrid(double* at, uint64_t count, double& time, double dt, Kernels::GridRunFunction run) {
     constexpr uint64_t kChunk = uint64_t{1} << 30;
     uint64_t done = 0;
     while (done < count) {
@@ -50,10 +50,7 @@ void sumGrid(double* at, uint64_t count, double& time, double dt) {
         // j * delta < 2^52 ulps, so every product and sum is exact.
         const auto length = static_cast<int32_t>(steps);
         double* out = at + done;
-        const double base = time;
-        for (int32_t j = 0; j < length; ++j) {
-            out[j] = base + static_cast<double>(j + 1) * delta;
-        }
+        run(out, length, time, delta);
         time = out[length - 1];
         done += steps;
     }

@@ -138,8 +138,10 @@ protected:
     void walkMasterTimes(ResamplerChannelGroup& group, Kernels::WalkFunction walk,
                          WriteValues writeValues);
 
-    // The input stamps of channels defined by their rate, at the widest vectors there are.
+    // The input stamps of channels defined by their rate and the runs of the master grid, at the
+    // widest vectors there are.
     Kernels::StampRunFunction writeStamps = Kernels::selectStampRun();
+    Kernels::GridRunFunction writeGrid = Kernels::selectGridRun();
     uint64_t inputBufferSize = 1000;
     uint64_t outputBufferSize = 1000;
     double samplerate = 1000.0;

@@ -148,7 +148,7 @@ void Resampler::extendMasterTimes() {
     // the passes. The check above keeps count within the ring, so every time is written.
     double time = newest;
     masterTimes.append(static_cast<uint64_t>(steps), [&](double* at, uint64_t, uint64_t length) {
-        sumGrid(at, length, time, dt);
+        sumGrid(at, length, time, dt, writeGrid);
     });
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "resampler/MasterGrid.h"
 #include "resampler/methods/AliasFreeHarness.h"
 #include "resampler/methods/kernels/KernelDispatch.h"
 #include "resampler/methods/kernels/StampRun.h"
@@ -26,9 +27,11 @@ using AliasFreeTest::AliasFreeResampler;
 using AliasFreeTest::ChannelOutput;
 using AliasFreeTest::randomSignal;
 using AliasFreeTest::Streamer;
+using Karvel::Tamlib::Resampler::sumGrid;
 using Karvel::Tamlib::Resampler::Kernels::GatherPlan;
 using Karvel::Tamlib::Resampler::Kernels::selectGather;
 using Karvel::Tamlib::Resampler::Kernels::selectGatherPlan;
+using Karvel::Tamlib::Resampler::Kernels::selectGridRun;
 using Karvel::Tamlib::Resampler::Kernels::selectKernel;
 using Karvel::Tamlib::Resampler::Kernels::selectPlannedGather;
 using Karvel::Tamlib::Resampler::Kernels::selectStampRun;
@@ -275,6 +278,37 @@ TEST(KernelEqualityTest, EveryKernelsStampsAreTheFormulasBits) {
                         << "first " << first << " count " << count << " stamp " << i;
                 }
                 ASSERT_EQ(stamps[count], -1.0) << "written past the run";
+            }
+        }
+    }
+}
+
+// The master grid through every kernel's runs is still dt added one time after another: from
+// zero, across binade ends, at a large time and with a step halfway between two of its ulps.
+TEST(KernelEqualityTest, EveryKernelsGridIsTheSumOfOneStepAfterAnother) {
+    const double starts[] = {0.0, 1e-3, 123.456, std::ldexp(1.0, 40) - 3e-3};
+    for (const std::string& name : supportedKernelNames()) {
+        SCOPED_TRACE(name);
+        KernelOverride override(name);
+        const auto run = selectGridRun();
+        for (const double start : starts) {
+            const double ulp = start > 0.0 ? std::nextafter(start, 2.0 * start + 1.0) - start : 0.0;
+            for (const double dt : {1.0 / 1000.0, 1.0 / 1024.0, 1.0 / 3.0, 2.5 * ulp}) {
+                if (!(dt > 0.0)) {
+                    continue;
+                }
+                double time = start;
+                double expected = start;
+                for (const uint64_t count : {uint64_t{13}, uint64_t{41}, uint64_t{30000}}) {
+                    std::vector<double> grid(count + 1, -1.0);
+                    sumGrid(grid.data(), count, time, dt, run);
+                    for (uint64_t k = 0; k < count; ++k) {
+                        expected = expected + dt;
+                        ASSERT_EQ(bitsOf({grid[k]}), bitsOf({expected}))
+                            << "start " << start << " dt " << dt << " time " << k;
+                    }
+                    ASSERT_EQ(grid[count], -1.0) << "written past the pass";
+                }
             }
         }
     }

@@ -18,6 +18,7 @@ struct Candidate {
     GatherPlanFunction plan = nullptr;
     PlannedGatherFunction plannedGather = nullptr;
     StampRunFunction stampRun = baselineStampRun;
+    GridRunFunction gridRun = baselineGridRun;
 };
 
 bool always() {
@@ -42,9 +43,9 @@ const Candidate kCandidates[] = {
 #if defined(TAMLIB_X86_KERNELS)
     {"sse2", sse2Kernel, always, gatherElements, nullptr},
     {"avx2", avx2Kernel, cpuHasAvx2, avx2Gather, avx2Walk, avx2PlanGather, avx2PlannedGather,
-     avx2StampRun},
+     avx2StampRun, avx2GridRun},
     {"avx512", avx512Kernel, cpuHasAvx512, avx512Gather, avx512Walk, avx512PlanGather,
-     avx512PlannedGather, avx512StampRun},
+     avx512PlannedGather, avx512StampRun, avx512GridRun},
 #endif
 };
 
@@ -97,6 +98,10 @@ PlannedGatherFunction selectPlannedGather() {
 
 StampRunFunction selectStampRun() {
     return selectCandidate().stampRun;
+}
+
+GridRunFunction selectGridRun() {
+    return selectCandidate().gridRun;
 }
 
 void gatherElements(const double* source, uint64_t /*sourceSize*/, const uint64_t* slots,

@@ -171,6 +171,10 @@ void avx2StampRun(double* stamps, uint64_t first, uint64_t count, double dt, dou
     stampRun(stamps, first, count, dt, t0);
 }
 
+void avx2GridRun(double* out, int32_t length, double base, double step) {
+    gridRun(out, length, base, step);
+}
+
 const PolyphaseKernel& avx2Kernel() {
     return kernel;
 }

@@ -176,6 +176,10 @@ void avx512StampRun(double* stamps, uint64_t first, uint64_t count, double dt, d
     stampRun(stamps, first, count, dt, t0);
 }
 
+void avx512GridRun(double* out, int32_t length, double base, double step) {
+    gridRun(out, length, base, step);
+}
+
 const PolyphaseKernel& avx512Kernel() {
     return kernel;
 }

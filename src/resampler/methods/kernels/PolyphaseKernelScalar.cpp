@@ -117,6 +117,10 @@ void baselineStampRun(double* stamps, uint64_t first, uint64_t count, double dt,
     stampRun(stamps, first, count, dt, t0);
 }
 
+void baselineGridRun(double* out, int32_t length, double base, double step) {
+    gridRun(out, length, base, step);
+}
+
 const PolyphaseKernel& referenceKernel() {
     // No batch functions: the group is computed one output and one channel at a time, straight
     // from the channels' input rings.

@@ -17,6 +17,16 @@ void avx512StampRun(double* stamps, uint64_t first, uint64_t count, double dt, d
 // The stamp run of the instruction set selectKernel() picks.
 StampRunFunction selectStampRun();
 
+// out[j] = base + (j + 1) * step for j < length: a run of master times within one binade, where
+// every product and sum is exact (see sumGrid), so every width gives the same bits.
+using GridRunFunction = void (*)(double* out, int32_t length, double base, double step);
+
+void baselineGridRun(double* out, int32_t length, double base, double step);
+void avx2GridRun(double* out, int32_t length, double base, double step);
+void avx512GridRun(double* out, int32_t length, double base, double step);
+
+GridRunFunction selectGridRun();
+
 namespace {
 
 // Compiled once per instruction set, each copy vectorized for its own width. Below 2^53 the
@@ -39,6 +49,12 @@ inline void stampRun(double* stamps, uint64_t first, uint64_t count, double dt, 
     }
     for (; i < count; ++i) {
         stamps[i] = static_cast<double>(first + i) * dt + (dt + t0);
+    }
+}
+
+inline void gridRun(double* out, int32_t length, double base, double step) {
+    for (int32_t j = 0; j < length; ++j) {
+        out[j] = base + static_cast<double>(j + 1) * step;
     }
 }
 
