@@ -98,12 +98,12 @@ std::unique_ptr<double[], Ring::Free> Ring::allocate(uint64_t size) {
         throw std::bad_alloc();
     }
     const size_t bytes = size * sizeof(double);
-    Free free;
+    Free release;
     void* slots = nullptr;
     bool zeroed = false;
     if (bytes >= kLazyBytes) {
 #if defined(__linux__)
-        slots = mapHuge(bytes, free.mappedBytes);
+        slots = mapHuge(bytes, release.mappedBytes);
         zeroed = true;
 #elif !defined(_WIN32)
         slots = std::calloc(size, sizeof(double));
@@ -119,7 +119,7 @@ std::unique_ptr<double[], Ring::Free> Ring::allocate(uint64_t size) {
     if (slots == nullptr) {
         throw std::bad_alloc();
     }
-    return std::unique_ptr<double[], Free>(static_cast<double*>(slots), free);
+    return std::unique_ptr<double[], Free>(static_cast<double*>(slots), release);
 }
 
 void Ring::touch() {
