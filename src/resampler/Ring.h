@@ -131,12 +131,15 @@ public:
 
 private:
     struct Free {
-        Free() noexcept : mappedBytes(0) {}
+        Free() noexcept : mappedBytes(0), shiftBytes(0) {}
         // The length of the ring's own mapping, or 0 for a block from the heap.
         size_t mappedBytes;
+        // How far the slots start past the start of the block or mapping.
+        size_t shiftBytes;
         void operator()(double* slots) const;
     };
-    // Zeroed slots: small rings cache-line aligned, large ones as fresh pages (see Ring.cpp).
+    // Zeroed slots: small rings cache-line aligned, large ones as fresh pages, rings of a few
+    // pages on starting at a different cache line of their page each (see Ring.cpp).
     static std::unique_ptr<double[], Free> allocate(uint64_t size);
 
     std::unique_ptr<double[], Free> storage;

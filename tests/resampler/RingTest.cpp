@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <set>
 #include <vector>
 
 namespace {
@@ -49,6 +50,25 @@ TEST(RingTest, EverySizeStartsAtZeroAndKeepsItsValuesWhenHandedOver) {
             EXPECT_EQ(small[size - 1], static_cast<double>(size - 1) + 0.5);
             EXPECT_TRUE(allZero(moved));
         }
+    }
+}
+
+// Rings made one after another, as a group's channels get theirs, start on cache lines, and
+// from two pages on each at another line of its page: with all at one offset, a group's reads
+// at the same slots of every ring would meet in the same sets of the first-level cache.
+TEST(RingTest, RingsOfAFewPagesStartAtDifferentLinesOfTheirPages) {
+    for (const uint64_t size : {uint64_t{1024}, uint64_t{10000}, uint64_t{300000}}) {
+        SCOPED_TRACE(size);
+        std::vector<Ring> rings;
+        std::set<uintptr_t> offsets;
+        for (int c = 0; c < 16; ++c) {
+            rings.emplace_back(size);
+            const auto start = reinterpret_cast<uintptr_t>(rings.back().data());
+            EXPECT_EQ(start % 64, 0u);
+            offsets.insert(start % 4096);
+            rings.back()[size - 1] = 1.0;
+        }
+        EXPECT_EQ(offsets.size(), 16u);
     }
 }
 
