@@ -7,7 +7,9 @@ one thread; when tamlib_soxr_peer was built) for the alias-free method; numpy fo
 (shared-index searchsorted) and linear (shared-weight interpolation on a (channels, N) array).
 Every figure is CPU time of one thread in input samples x channels per second, over several
 rounds that run the library and every peer in turn; the table gives the best and the median
-round of each, and judges the targets on the medians.
+round of each, and judges the targets on the medians. Each ratio also comes paired: the median
+over the rounds of that round's own ratio, which a slow spell of the machine that lasts a round
+moves far less than it moves either median.
 
 Beside every alias-free stream it prints the floor of the same round: the host's copies through
 addData and getResampledData2 (copies/...) plus the kernel alone on an interleaved in-cache
@@ -203,10 +205,17 @@ def main():
         kernels = {}
         peaks = []
         theirs = {}
-        for _ in range(args.runs):
+        # The same figures by round, for the ratios paired round by round.
+        by_round = {}
+
+        def record(store, side, key, value):
+            store.setdefault(key, []).append(value)
+            by_round.setdefault((side, key), {})[round_index] = value
+
+        for round_index in range(args.runs):
             figures = library_figures(args.build, layout["block"])
             for name, figure in figures.items():
-                library.setdefault(name, []).append(figure)
+                record(library, "library", name, figure)
             alone = kernel_figures(args.build, kernel)
             for name, _, _, _, _ in ALIAS_FREE:
                 case = name.split("/", 1)[1]
@@ -214,8 +223,7 @@ def main():
                 if case in alone:
                     kernels.setdefault(case, []).append(alone[case])
                 if copies and case in alone:
-                    floors.setdefault(name, []).append(
-                        1.0 / (1.0 / copies + 1.0 / alone[case][0]))
+                    record(floors, "floor", name, 1.0 / (1.0 / copies + 1.0 / alone[case][0]))
             if "peak" in alone:
                 peaks.append(alone["peak"][1])
             for name, peer, work in peers:
@@ -223,14 +231,14 @@ def main():
                 # its memory mapped and warm, as in a loop of its own.
                 work()
                 seconds = min(cpu_seconds(work) for _ in range(3))
-                theirs.setdefault((name, peer), []).append(channels_of[name] * samples / seconds)
+                record(theirs, "peer", (name, peer), channels_of[name] * samples / seconds)
             for name, input_rate, output_rate, channels, _ in ALIAS_FREE:
                 if channels == 1:
                     continue
                 soxr = soxr_figure(args.build, data_dir, layout, channels, input_rate,
                                    output_rate, 1)
                 if soxr is not None:
-                    theirs.setdefault((name, "libsoxr HQ"), []).append(soxr)
+                    record(theirs, "peer", (name, "libsoxr HQ"), soxr)
 
         rows = []
         for name, _, _, _, target in ALIAS_FREE:
@@ -243,10 +251,17 @@ def main():
     def pair(figures):
         return f"{max(figures) / 1e6:.1f} / {statistics.median(figures) / 1e6:.1f}"
 
+    def paired(ours, other):
+        # The median of the ratios of the rounds that have both figures.
+        a = by_round[("library", ours)]
+        b = by_round[other]
+        return statistics.median(a[r] / b[r] for r in a if r in b)
+
     print(f"CPU: {cpu_name()}; kernel: {kernel}; one thread, CPU time, {args.runs} rounds; "
           f"{samples} samples per channel in blocks of {layout['block']}. Cells: best / median "
-          f"round; targets judged on the medians.\n")
-    print("| case | library M/s | floor M/s | of floor | peer | peer M/s | ratio | target |")
+          f"round, ratios also paired round by round; targets judged on the medians.\n")
+    print("| case | library M/s | floor M/s | of floor (paired) | peer | peer M/s "
+          "| ratio (paired) | target |")
     print("|---|---:|---:|---:|---|---:|---:|---|")
     failed = 0
     for name, peer, target in rows:
@@ -262,14 +277,16 @@ def main():
         floor_cells = "| |"
         if name in floors:
             of_floor = statistics.median(ours) / statistics.median(floors[name])
-            floor_cells = f"{pair(floors[name])} | {100 * of_floor:.0f} % |"
+            floor_cells = (f"{pair(floors[name])} | {100 * of_floor:.0f} % "
+                           f"({100 * paired(name, ('floor', name)):.0f} %) |")
             if name in FLOOR_TARGETS and peer == "scipy upfirdn":
                 met = of_floor >= FLOOR_TARGETS[name]
                 failed += 0 if met else 1
                 verdicts.append(f"≥ {100 * FLOOR_TARGETS[name]:.0f} % of floor "
                                 f"{'met' if met else 'MISSED'}")
         print(f"| {name} | {pair(ours)} | {floor_cells} {peer} | {pair(other)} "
-              f"| {ratio_best:.2f}× / {ratio_median:.2f}× | {', '.join(verdicts)} |")
+              f"| {ratio_best:.2f}× / {ratio_median:.2f}× ({paired(name, ('peer', (name, peer))):.2f}×) "
+              f"| {', '.join(verdicts)} |")
     # Without peers: the other streams, and the host copies alone (addData in, read-back out,
     # no resampling), which bound every stream with the same blocks.
     others = ["hold/2500to1000/16ch", "linear/2500to1000/16ch",
