@@ -22,6 +22,8 @@ struct Avx2 {
     static Vec mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
     static Vec add(Vec a, Vec b) { return _mm256_add_pd(a, b); }
     static constexpr uint64_t tile = 4;
+    // Twelve sums leave no room in sixteen registers for a second row of two vectors.
+    static constexpr int twinOutputs = 0;
     [[gnu::always_inline]] static void transposeTile(const double* const* in, double* const* out) {
         const __m256d a = _mm256_loadu_pd(in[0]);
         const __m256d b = _mm256_loadu_pd(in[1]);

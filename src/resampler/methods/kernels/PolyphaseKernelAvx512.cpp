@@ -21,6 +21,9 @@ struct Avx512 {
     static Vec add(Vec a, Vec b) { return _mm512_add_pd(a, b); }
 
     static constexpr uint64_t tile = 8;
+    // Tiles of eight outputs where P divides 4 take outputs k and k + 4 from one coefficient:
+    // sixteen sums, two rows of two vectors and a coefficient still fit 32 registers.
+    static constexpr int twinOutputs = 4;
     [[gnu::always_inline]] static void transposeTile(const double* const* in, double* const* out) {
         // Half the work is in the loads: each vector takes four doubles of one row into its
         // low half and four of another into its high half by broadcast loads, which use the

@@ -17,6 +17,8 @@ struct Sse2 {
     static Vec add(Vec a, Vec b) { return _mm_add_pd(a, b); }
 
     static constexpr uint64_t tile = 2;
+    // Twelve sums leave no room in sixteen registers for a second row of two vectors.
+    static constexpr int twinOutputs = 0;
     [[gnu::always_inline]] static void transposeTile(const double* const* in, double* const* out) {
         const __m128d a = _mm_loadu_pd(in[0]);
         const __m128d b = _mm_loadu_pd(in[1]);

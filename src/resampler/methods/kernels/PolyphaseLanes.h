@@ -58,32 +58,42 @@ template <class V, int K, int VB>
 
 // Row `row` of the history into the sums of outputs Begin .. End - 1, whose coefficients for
 // that row are coefficients[Begin .. End - 1]. The row's vectors are loaded once for all of them.
-template <class V, int K, int VB, int Begin, int End>
+// With M < K, output b + a * M (a = 1 .. K / M - 1) takes the branch of output b, its window
+// starting `twin` doubles later per a: each coefficient is loaded once for K / M rows, since the
+// loads, not the arithmetic, bound the row loop of the full tile.
+template <class V, int K, int VB, int M, int Begin, int End>
 [[gnu::always_inline]] inline void addRow(typename V::Vec (&sum)[K][VB], const double* coefficients,
-                                          const double* row) {
-    typename V::Vec x[VB];
-    unrolled<0, VB>([&](auto v) { x[v] = V::load(row + v * V::width); });
-    unrolled<Begin, End>([&](auto k) {
-        const typename V::Vec c = V::broadcast(coefficients + k);
-        unrolled<0, VB>([&](auto v) { sum[k][v] = V::add(sum[k][v], V::mul(c, x[v])); });
+                                          const double* row, uint64_t twin) {
+    constexpr int kTwins = K / M;
+    typename V::Vec x[kTwins][VB];
+    unrolled<0, kTwins>([&](auto a) {
+        unrolled<0, VB>([&](auto v) { x[a][v] = V::load(row + a * twin + v * V::width); });
+    });
+    unrolled<Begin, End>([&](auto b) {
+        const typename V::Vec c = V::broadcast(coefficients + b);
+        unrolled<0, kTwins>([&](auto a) {
+            unrolled<0, VB>(
+                [&](auto v) { sum[b + a * M][v] = V::add(sum[b + a * M][v], V::mul(c, x[a][v])); });
+        });
     });
 }
 
-// The rows before lead[K - 1], where only the first outputs' windows have begun, or with
+// The rows before lead[M - 1], where only the first outputs' windows have begun, or with
 // Trailing the rows past the first output's window, where only the last ones go on.
-template <class V, int K, int VB, bool Trailing, int S = 1>
+template <class V, int K, int VB, int M, bool Trailing, int S = 1>
 [[gnu::always_inline]] inline void addEdgeRows(typename V::Vec (&sum)[K][VB], const double* table,
                                                const double* history, uint64_t stride,
-                                               const uint64_t (&lead)[K], uint64_t offset) {
-    if constexpr (S < K) {
+                                               const uint64_t (&lead)[K], uint64_t offset,
+                                               uint64_t twin) {
+    if constexpr (S < M) {
         for (uint64_t i = offset + lead[S - 1]; i < offset + lead[S]; ++i) {
             if constexpr (Trailing) {
-                addRow<V, K, VB, S, K>(sum, table + i * K, history + i * stride);
+                addRow<V, K, VB, M, S, M>(sum, table + i * K, history + i * stride, twin);
             } else {
-                addRow<V, K, VB, 0, S>(sum, table + i * K, history + i * stride);
+                addRow<V, K, VB, M, 0, S>(sum, table + i * K, history + i * stride, twin);
             }
         }
-        addEdgeRows<V, K, VB, Trailing, S + 1>(sum, table, history, stride, lead, offset);
+        addEdgeRows<V, K, VB, M, Trailing, S + 1>(sum, table, history, stride, lead, offset, twin);
     }
 }
 
@@ -91,23 +101,24 @@ template <class V, int K, int VB, bool Trailing, int S = 1>
 // for every output whose window holds it, where the tap order would load it once per output.
 // Output k meets its rows lead[k] .. lead[k] + T - 1 in that order, so every sum still runs over
 // its taps in order, from 0.0, with nothing else added.
-template <class V, int K, int VB>
+template <class V, int K, int VB, int M>
 [[gnu::always_inline]] inline void sumRows(typename V::Vec (&sum)[K][VB], const double* table,
                                            const double* history, uint64_t taps, uint64_t stride,
-                                           const uint64_t (&lead)[K]) {
-    addEdgeRows<V, K, VB, false>(sum, table, history, stride, lead, 0);
-    for (uint64_t i = lead[K - 1]; i < taps; ++i) {
-        addRow<V, K, VB, 0, K>(sum, table + i * K, history + i * stride);
+                                           const uint64_t (&lead)[K], uint64_t twin) {
+    addEdgeRows<V, K, VB, M, false>(sum, table, history, stride, lead, 0, twin);
+    for (uint64_t i = lead[M - 1]; i < taps; ++i) {
+        addRow<V, K, VB, M, 0, M>(sum, table + i * K, history + i * stride, twin);
     }
-    addEdgeRows<V, K, VB, true>(sum, table, history, stride, lead, taps);
+    addEdgeRows<V, K, VB, M, true>(sum, table, history, stride, lead, taps, twin);
 }
 
 // K outputs by VB vectors of channels from `column` on: K * VB independent accumulators, each
 // one channel lane of one output, summed from 0.0 over the taps in order. Tiles of TableK
 // outputs take the batch's tile table, by rows, where there is one and the last window starts
-// within the first one.
-template <class V, int K, int VB, int TableK>
+// within the first one; with M < K, outputs M apart share their branch (P divides M).
+template <class V, int K, int VB, int TableK, int M>
 void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
+    static_assert(M > 0 && K % M == 0, "twin outputs divide the tile");
     const uint64_t taps = batch.taps;
     const uint64_t stride = batch.stride;
     typename V::Vec sum[K][VB];
@@ -121,7 +132,11 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
             const double* table = batch.tileBranches +
                                   static_cast<uint64_t>(batch.phases[first]) * batch.tileRows * K;
             const double* history = batch.history + batch.rows[first] * stride + column;
-            sumRows<V, K, VB>(sum, table, history, taps, stride, lead);
+            uint64_t twin = 0;
+            if constexpr (M < K) {
+                twin = lead[M] * stride;
+            }
+            sumRows<V, K, VB, M>(sum, table, history, taps, stride, lead, twin);
             summed = true;
         }
     }
@@ -178,19 +193,19 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
 // Every tile of outputs for the columns from `column` on, `columns` of them, VB vectors wide:
 // the columns of one tile in turn, so that they share its coefficients and history rows while
 // those are in the first-level cache.
-template <class V, int K, int VB, int TableK>
+template <class V, int K, int VB, int TableK, int M>
 void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t columns) {
     const uint64_t step = VB * V::width;
     const uint64_t last = column + columns * step;
     uint64_t first = 0;
     for (; first + K <= batch.count; first += K) {
         for (uint64_t c = column; c < last; c += step) {
-            channelTile<V, K, VB, TableK>(batch, first, c);
+            channelTile<V, K, VB, TableK, M>(batch, first, c);
         }
     }
     for (; first < batch.count; ++first) {
         for (uint64_t c = column; c < last; c += step) {
-            channelTile<V, 1, VB, TableK>(batch, first, c);
+            channelTile<V, 1, VB, TableK, 1>(batch, first, c);
         }
     }
 }
@@ -200,16 +215,31 @@ void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t colum
 // A tile table, where the batch has one, is laid out for KPair outputs. The more outputs a tile
 // has, the fewer times its rows are loaded, as long as its 2 * KPair sums, the row's two vectors
 // and a coefficient fit the registers: six with sixteen registers, eight with thirty-two.
-template <class V, int KPair, int KSingle>
-void channelLanes(const PolyphaseBatch& batch) {
+template <class V, int KPair, int KSingle, int M>
+void channelLanesOf(const PolyphaseBatch& batch) {
     const uint64_t vectors = batch.stride / V::width;
     const uint64_t pairs = vectors / 2;
     if (pairs > 0) {
-        channelColumns<V, KPair, 2, KPair>(batch, 0, pairs);
+        channelColumns<V, KPair, 2, KPair, M>(batch, 0, pairs);
     }
     if (vectors % 2 != 0) {
-        channelColumns<V, KSingle, 1, KPair>(batch, pairs * 2 * V::width, 1);
+        channelColumns<V, KSingle, 1, KPair, KSingle == KPair ? M : KSingle>(
+            batch, pairs * 2 * V::width, 1);
     }
+}
+
+template <class V, int KPair, int KSingle>
+void channelLanes(const PolyphaseBatch& batch) {
+    // Outputs M apart share their branch where P divides M. Only a kernel whose registers hold
+    // the K / M rows beside the sums names an M (V::twinOutputs, 0 for none).
+    constexpr int M = V::twinOutputs;
+    if constexpr (M > 0 && M < KPair && KPair % M == 0) {
+        if (M % batch.up == 0) {
+            channelLanesOf<V, KPair, KSingle, M>(batch);
+            return;
+        }
+    }
+    channelLanesOf<V, KPair, KSingle, KPair>(batch);
 }
 
 // One channel: outputs k and k + P share their branch, and the window of k + P starts Q samples

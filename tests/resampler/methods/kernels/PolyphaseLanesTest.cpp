@@ -17,10 +17,13 @@ namespace {
 
 using namespace Karvel::Tamlib::Resampler::Kernels;
 
+// Twins: outputs that many apart take one coefficient where P divides it (0 for never).
+template <int Twins>
 struct OneLane {
     using Vec = double;
     static constexpr uint64_t width = 1;
     static constexpr uint64_t tile = 1;
+    static constexpr int twinOutputs = Twins;
     static Vec zero() { return 0.0; }
     static Vec broadcast(const double* p) { return *p; }
     static Vec load(const double* p) { return *p; }
@@ -46,7 +49,7 @@ struct Shape {
 // One batch as the method lays it out, computed by the tiles of KPair outputs (with and without
 // the tile table, into results and into rings) and compared with each output summed one tap
 // after another from 0.0. Non-finite samples show any product taken outside a window.
-template <int KPair, int KSingle>
+template <int Twins, int KPair, int KSingle>
 void expectTilesMatchTheTapSums(const Shape& shape) {
     const uint64_t count = 61;  // whole tiles and a tail of single outputs
     std::vector<uint32_t> phases(count);
@@ -95,7 +98,7 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         batch.tileBranches = run == 1 ? nullptr : table.data();
         batch.outputs = run == 2 ? ringStarts.data() : nullptr;
         batch.channels = run == 2 ? shape.channels : 0;
-        channelLanes<OneLane, KPair, KSingle>(batch);
+        channelLanes<OneLane<Twins>, KPair, KSingle>(batch);
         for (uint64_t n = 0; n < count; ++n) {
             const double* coefficient = branches.data() + phases[n] * shape.taps;
             for (uint64_t c = 0; c < shape.channels; ++c) {
@@ -111,17 +114,22 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
 }
 
 // The rate pairs of the benchmarks, a filter shorter than a tile's spread of windows (which
-// leaves the table for the taps), and channel counts with and without an odd last vector.
-const Shape kShapes[] = {{2, 5, 59, 5}, {125, 128, 24, 4}, {1, 10, 234, 3},
-                         {2, 1, 24, 6}, {1, 10, 8, 5},     {3, 7, 5, 2}};
+// leaves the table for the taps), channel counts with and without an odd last vector, and P of
+// 1, 2 and 4, which take twin outputs, beside P that do not.
+const Shape kShapes[] = {{2, 5, 59, 5}, {125, 128, 24, 4}, {1, 10, 234, 3}, {2, 1, 24, 6},
+                         {1, 10, 8, 5}, {3, 7, 5, 2},      {4, 5, 24, 3}};
 
 TEST(PolyphaseLanesTest, TilesOfFourSixAndEightMatchTheTapSums) {
     for (const Shape& shape : kShapes) {
         SCOPED_TRACE(std::to_string(shape.up) + "/" + std::to_string(shape.down) + " taps " +
                      std::to_string(shape.taps));
-        expectTilesMatchTheTapSums<4, 8>(shape);
-        expectTilesMatchTheTapSums<6, 8>(shape);
-        expectTilesMatchTheTapSums<8, 8>(shape);
+        expectTilesMatchTheTapSums<0, 4, 8>(shape);
+        expectTilesMatchTheTapSums<0, 6, 8>(shape);
+        expectTilesMatchTheTapSums<0, 8, 8>(shape);
+        // As AVX-512 takes them, and pairs of twins in smaller tiles.
+        expectTilesMatchTheTapSums<4, 8, 8>(shape);
+        expectTilesMatchTheTapSums<2, 4, 8>(shape);
+        expectTilesMatchTheTapSums<2, 6, 8>(shape);
     }
 }
 
