@@ -80,7 +80,7 @@ template <class V, int K, int VB, int M, int Begin, int End>
 
 // The rows before lead[M - 1], where only the first outputs' windows have begun, or with
 // Trailing the rows past the first output's window, where only the last ones go on.
-template <class V, int K, int VB, int M, bool Trailing, int S = 1>
+template <class V, int K, int VB, int M, int W, bool Trailing, int S = 1>
 [[gnu::always_inline]] inline void addEdgeRows(typename V::Vec (&sum)[K][VB], const double* table,
                                                const double* history, uint64_t stride,
                                                const uint64_t (&lead)[K], uint64_t offset,
@@ -88,28 +88,29 @@ template <class V, int K, int VB, int M, bool Trailing, int S = 1>
     if constexpr (S < M) {
         for (uint64_t i = offset + lead[S - 1]; i < offset + lead[S]; ++i) {
             if constexpr (Trailing) {
-                addRow<V, K, VB, M, S, M>(sum, table + i * K, history + i * stride, twin);
+                addRow<V, K, VB, M, S, M>(sum, table + i * W, history + i * stride, twin);
             } else {
-                addRow<V, K, VB, M, 0, S>(sum, table + i * K, history + i * stride, twin);
+                addRow<V, K, VB, M, 0, S>(sum, table + i * W, history + i * stride, twin);
             }
         }
-        addEdgeRows<V, K, VB, M, Trailing, S + 1>(sum, table, history, stride, lead, offset, twin);
+        addEdgeRows<V, K, VB, M, W, Trailing, S + 1>(sum, table, history, stride, lead, offset,
+                                                     twin);
     }
 }
 
 // The K outputs of a tile by rows of the history rather than by taps: each row is loaded once
 // for every output whose window holds it, where the tap order would load it once per output.
 // Output k meets its rows lead[k] .. lead[k] + T - 1 in that order, so every sum still runs over
-// its taps in order, from 0.0, with nothing else added.
-template <class V, int K, int VB, int M>
+// its taps in order, from 0.0, with nothing else added. The table's rows hold W coefficients.
+template <class V, int K, int VB, int M, int W>
 [[gnu::always_inline]] inline void sumRows(typename V::Vec (&sum)[K][VB], const double* table,
                                            const double* history, uint64_t taps, uint64_t stride,
                                            const uint64_t (&lead)[K], uint64_t twin) {
-    addEdgeRows<V, K, VB, M, false>(sum, table, history, stride, lead, 0, twin);
+    addEdgeRows<V, K, VB, M, W, false>(sum, table, history, stride, lead, 0, twin);
     for (uint64_t i = lead[M - 1]; i < taps; ++i) {
-        addRow<V, K, VB, M, 0, M>(sum, table + i * K, history + i * stride, twin);
+        addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
     }
-    addEdgeRows<V, K, VB, M, true>(sum, table, history, stride, lead, taps, twin);
+    addEdgeRows<V, K, VB, M, W, true>(sum, table, history, stride, lead, taps, twin);
 }
 
 // K outputs by VB vectors of channels from `column` on: K * VB independent accumulators, each
@@ -124,19 +125,21 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
     typename V::Vec sum[K][VB];
     clearSums<V, K, VB>(sum);
     bool summed = false;
-    if constexpr (K == TableK) {
+    // Twins read only the first M columns of the table, so their tiles may be wider than it.
+    if constexpr (K == TableK || (M < K && M <= TableK)) {
         // The batch's outputs follow the phase pattern, so their rows give the table's leads.
         uint64_t lead[K];
         unrolled<0, K>([&](auto k) { lead[k] = batch.rows[first + k] - batch.rows[first]; });
-        if (batch.tileBranches != nullptr && lead[K - 1] <= taps) {
-            const double* table = batch.tileBranches +
-                                  static_cast<uint64_t>(batch.phases[first]) * batch.tileRows * K;
+        // Every window of the M outputs that the rows are walked for must start within the first.
+        if (batch.tileBranches != nullptr && lead[M - 1] <= taps) {
+            const double* table = batch.tileBranches + static_cast<uint64_t>(batch.phases[first]) *
+                                                           batch.tileRows * TableK;
             const double* history = batch.history + batch.rows[first] * stride + column;
             uint64_t twin = 0;
             if constexpr (M < K) {
                 twin = lead[M] * stride;
             }
-            sumRows<V, K, VB, M>(sum, table, history, taps, stride, lead, twin);
+            sumRows<V, K, VB, M, TableK>(sum, table, history, taps, stride, lead, twin);
             summed = true;
         }
     }
@@ -203,6 +206,14 @@ void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t colum
             channelTile<V, K, VB, TableK, M>(batch, first, c);
         }
     }
+    // The wide single-vector tiles of twins leave a tail that a tile of the table's width takes.
+    if constexpr (K > TableK && M < TableK) {
+        for (; first + TableK <= batch.count; first += TableK) {
+            for (uint64_t c = column; c < last; c += step) {
+                channelTile<V, TableK, VB, TableK, M>(batch, first, c);
+            }
+        }
+    }
     for (; first < batch.count; ++first) {
         for (uint64_t c = column; c < last; c += step) {
             channelTile<V, 1, VB, TableK, 1>(batch, first, c);
@@ -223,8 +234,8 @@ void channelLanesOf(const PolyphaseBatch& batch) {
         channelColumns<V, KPair, 2, KPair, M>(batch, 0, pairs);
     }
     if (vectors % 2 != 0) {
-        channelColumns<V, KSingle, 1, KPair, KSingle == KPair ? M : KSingle>(
-            batch, pairs * 2 * V::width, 1);
+        constexpr int kSingleTwins = M < KPair ? M : KSingle;
+        channelColumns<V, KSingle, 1, KPair, kSingleTwins>(batch, pairs * 2 * V::width, 1);
     }
 }
 
@@ -235,7 +246,8 @@ void channelLanes(const PolyphaseBatch& batch) {
     constexpr int M = V::twinOutputs;
     if constexpr (M > 0 && M < KPair && KPair % M == 0) {
         if (M % batch.up == 0) {
-            channelLanesOf<V, KPair, KSingle, M>(batch);
+            // A single vector then takes twice the outputs, as many sums as a pair of vectors.
+            channelLanesOf<V, KPair, 2 * KPair, M>(batch);
             return;
         }
     }

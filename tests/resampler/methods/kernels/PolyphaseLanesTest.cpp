@@ -115,9 +115,10 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
 
 // The rate pairs of the benchmarks, a filter shorter than a tile's spread of windows (which
 // leaves the table for the taps), channel counts with and without an odd last vector, and P of
-// 1, 2 and 4, which take twin outputs, beside P that do not.
+// 1, 2 and 4, which take twin outputs, beside P that do not (with 1/10 and 40 taps a tile's
+// twins start past the end of its first window).
 const Shape kShapes[] = {{2, 5, 59, 5}, {125, 128, 24, 4}, {1, 10, 234, 3}, {2, 1, 24, 6},
-                         {1, 10, 8, 5}, {3, 7, 5, 2},      {4, 5, 24, 3}};
+                         {1, 10, 8, 5}, {3, 7, 5, 2},      {4, 5, 24, 3},   {1, 10, 40, 3}};
 
 TEST(PolyphaseLanesTest, TilesOfFourSixAndEightMatchTheTapSums) {
     for (const Shape& shape : kShapes) {
