@@ -200,8 +200,8 @@ TEST(KernelEqualityTest, StreamsMatchTheScalarReferenceBitForBit) {
 }
 
 // The override selects each kernel the build supports, scalar first; the hold method's copy by
-// slot, on each: runs that step by 0 to 3 samples, gaps wider than a vector's window, and slots
-// up to the last of the source.
+// slot, on each: runs that step by 0 to 3 samples, gaps wider than a vector's window, blocks that
+// span up to a byte's offsets and past, and slots up to the last of the source.
 TEST(KernelEqualityTest, OverrideSelectsEachKernelAndItsGatherCopiesEverySlot) {
     std::mt19937 random(11);
     std::uniform_int_distribution<int> step(0, 3);
@@ -249,6 +249,15 @@ TEST(KernelEqualityTest, OverrideSelectsEachKernelAndItsGatherCopiesEverySlot) {
         }
         for (size_t k = 0; k < slots.size(); ++k) {
             ASSERT_EQ(target[k], source[slots[k]]) << "planned output " << k;
+        }
+        // Blocks of four that span 255 and 256 inputs, and one that wraps to the source's start.
+        const std::vector<uint64_t> wide = {10,  100, 200, 265, 10,  100, 200, 266,
+                                            500, 505, 1,   2,   300, 301, 302, 303};
+        std::vector<double> wideTarget(wide.size(), -1.0);
+        plan(wide.data(), wide.size(), sourceSize, gatherPlan);
+        planned(source.data(), wide.data(), wide.size(), gatherPlan, wideTarget.data());
+        for (size_t k = 0; k < wide.size(); ++k) {
+            ASSERT_EQ(wideTarget[k], source[wide[k]]) << "wide output " << k;
         }
     }
     // A name this build does not know leaves the processor's choice, the widest kernel.

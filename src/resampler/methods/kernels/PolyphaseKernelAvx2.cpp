@@ -99,18 +99,17 @@ constexpr PolyphaseKernel kernel{"avx2",
 }  // namespace
 
 // The first slot and the byte offsets of every block of four, once for every channel that
-// shares the slots; the permutation and blend mask follow from the offsets at each read.
-void avx2PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize, GatherPlan& plan) {
-    const __m256i seven = _mm256_set1_epi64x(7);
+// shares the slots: a block whose slots lie within 255 inputs of its first gets a window.
+void avx2PlanGather(const uint64_t* slots, uint64_t count, uint64_t /*sourceSize*/,
+                    GatherPlan& plan) {
     for (uint64_t k = 0; k + 4 <= count; k += 4) {
         const uint64_t base = slots[k];
         const __m256i offsets =
             _mm256_sub_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(slots + k)),
                              _mm256_set1_epi64x(static_cast<long long>(base)));
-        const __m256i outside =
-            _mm256_or_si256(_mm256_cmpgt_epi64(offsets, seven),
-                            _mm256_cmpgt_epi64(_mm256_setzero_si256(), offsets));
-        if (sourceSize < 8 || base > sourceSize - 8 || !_mm256_testz_si256(outside, outside)) {
+        // A slot below the first (the source wrapped) is a huge offset here too.
+        const __m256i above = _mm256_srli_epi64(offsets, 8);
+        if (!_mm256_testz_si256(above, above)) {
             plan.window[k / 4] = GatherPlan::kElementWise;
             continue;
         }
@@ -121,43 +120,64 @@ void avx2PlanGather(const uint64_t* slots, uint64_t count, uint64_t sourceSize, 
     }
 }
 
-void avx2PlannedGather(const double* source, const uint64_t* slots, uint64_t count,
+namespace {
+
+// Four doubles from their own addresses: two scalar loads into each half and one insert. The
+// lane-crossing permutes of a gather within eight inputs cost this processor family more than
+// the extra loads.
+inline __m256d loadFour(const double* window, uint32_t offsets) {
+    const __m128d low =
+        _mm_loadh_pd(_mm_load_sd(window + (offsets & 0xff)), window + ((offsets >> 8) & 0xff));
+    const __m128d high =
+        _mm_loadh_pd(_mm_load_sd(window + ((offsets >> 16) & 0xff)), window + (offsets >> 24));
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), high, 1);
+}
+
+// The block of four at k, by its window or one element at a time.
+inline void gatherFour(const double* source, const uint64_t* slots, uint64_t k,
                        const GatherPlan& plan, double* target) {
-    const __m256i one = _mm256_set1_epi64x(1);
-    uint64_t k = 0;
-    for (; k + 4 <= count; k += 4) {
-        const uint64_t base = plan.window[k / 4];
-        if (base != GatherPlan::kElementWise) {
-            uint32_t packed;
-            std::memcpy(&packed, plan.offsets + k, sizeof(packed));
-            const __m256i offsets =
-                _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(packed)));
-            // The permute reads the low three bits of each index: 2 * offset picks the low half
-            // of the offset's double within its four, 2 * offset + 1 the high half. Bit 2 of the
-            // offset, moved to the sign, takes the upper four.
-            const __m256i pair = _mm256_add_epi64(offsets, offsets);
-            const __m256i index =
-                _mm256_or_si256(pair, _mm256_slli_epi64(_mm256_add_epi64(pair, one), 32));
-            const __m256d fromLow = _mm256_castps_pd(
-                _mm256_permutevar8x32_ps(_mm256_castpd_ps(_mm256_loadu_pd(source + base)), index));
-            const __m256d fromHigh = _mm256_castps_pd(_mm256_permutevar8x32_ps(
-                _mm256_castpd_ps(_mm256_loadu_pd(source + base + 4)), index));
-            const __m256d inHigh = _mm256_castsi256_pd(_mm256_slli_epi64(offsets, 61));
-            _mm256_storeu_pd(target + k, _mm256_blendv_pd(fromLow, fromHigh, inHigh));
-            continue;
-        }
+    const uint64_t base = plan.window[k / 4];
+    if (base == GatherPlan::kElementWise) {
         for (uint64_t i = k; i < k + 4; ++i) {
             target[i] = source[slots[i]];
         }
+        return;
+    }
+    uint32_t offsets;
+    std::memcpy(&offsets, plan.offsets + k, sizeof(offsets));
+    _mm256_storeu_pd(target + k, loadFour(source + base, offsets));
+}
+
+}  // namespace
+
+void avx2PlannedGather(const double* source, const uint64_t* slots, uint64_t count,
+                       const GatherPlan& plan, double* target) {
+    uint64_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const uint64_t first = plan.window[k / 4];
+        const uint64_t second = plan.window[k / 4 + 1];
+        if (first == GatherPlan::kElementWise || second == GatherPlan::kElementWise) {
+            gatherFour(source, slots, k, plan, target);
+            gatherFour(source, slots, k + 4, plan, target);
+            continue;
+        }
+        uint64_t offsets;
+        std::memcpy(&offsets, plan.offsets + k, sizeof(offsets));
+        _mm256_storeu_pd(target + k, loadFour(source + first, static_cast<uint32_t>(offsets)));
+        _mm256_storeu_pd(target + k + 4,
+                         loadFour(source + second, static_cast<uint32_t>(offsets >> 32)));
+    }
+    if (k + 4 <= count) {
+        gatherFour(source, slots, k, plan, target);
+        k += 4;
     }
     for (; k < count; ++k) {
         target[k] = source[slots[k]];
     }
 }
 
-// Four outputs at a time whose slots lie within 8 samples of the first: two loads, a permute of
-// each (by the 32-bit halves of every double, which moves the bits unchanged) and a blend,
-// instead of four scalar loads. The others go one by one.
+// Blocks of four outputs whose slots lie within 256 inputs of the first: four loads by byte
+// offsets and one vector store. The others go one by one.
 void avx2Gather(const double* source, uint64_t sourceSize, const uint64_t* slots, uint64_t count,
                 double* target) {
     gatherByPlans(avx2PlanGather, avx2PlannedGather, source, sourceSize, slots, count, target);

@@ -26,10 +26,10 @@ void avx512Gather(const double* source, uint64_t sourceSize, const uint64_t* slo
 
 // The slot arithmetic of a gather done once for all the channels of a group, which share their
 // slots: per block of outputs (four for AVX2, eight for AVX-512) the first slot of the inputs
-// the block reads (twice as many), or kElementWise where it reads one input at a time, and each
-// output's offset from that slot in a byte, so that reading the plan costs an eighth of reading
-// the slots and stays in the first-level cache. AVX-512 also plans blocks that read 32 inputs,
-// with the window's top bit set.
+// the block reads, or kElementWise where it reads one input at a time, and each output's offset
+// from that slot in a byte, so that reading the plan costs an eighth of reading the slots and
+// stays in the first-level cache. AVX-512 plans blocks that read twice as many inputs as they
+// have outputs, or 32 with the window's top bit set; AVX2 any within 256 inputs of the first.
 struct GatherPlan {
     static constexpr uint64_t kCapacity = 512;
     static constexpr uint64_t kElementWise = ~static_cast<uint64_t>(0);
