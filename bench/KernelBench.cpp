@@ -130,6 +130,9 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
         count = perSegment;
     }
     const uint64_t lanesPerChannel = segments ? lanes : 1;
+    // As the method chooses it, from the group's stride (not the segments').
+    const uint64_t tileWidth =
+        Karvel::Tamlib::Resampler::Kernels::tileTableOutputs(*kernel, byChannel ? 1 : stride);
     std::vector<uint32_t> phases(count);
     std::vector<uint64_t> rows(count);
     uint64_t position = 0;
@@ -153,9 +156,9 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     }
     // The tile table as the method builds it for groups of several channels.
     std::vector<double> tiles(Karvel::Tamlib::Resampler::Kernels::tileBranchesSize(
-        setup.up, setup.down, setup.taps, kernel->tileOutputs));
-    Karvel::Tamlib::Resampler::Kernels::buildTileBranches(
-        branches.data(), setup.up, setup.down, setup.taps, kernel->tileOutputs, tiles.data());
+        setup.up, setup.down, setup.taps, tileWidth));
+    Karvel::Tamlib::Resampler::Kernels::buildTileBranches(branches.data(), setup.up, setup.down,
+                                                          setup.taps, tileWidth, tiles.data());
     std::vector<double> results(count * stride);
     std::vector<double> residues(historyRows + (width + 1) * setup.down);
     std::vector<uint64_t> offsets(setup.down + setup.taps);
@@ -165,7 +168,8 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     batch.taps = setup.taps;
     batch.tileBranches = stride > 1 && useTiles ? tiles.data() : nullptr;
     batch.tileRows = setup.taps + Karvel::Tamlib::Resampler::Kernels::tileLeadRows(
-                                      setup.up, setup.down, kernel->tileOutputs);
+                                      setup.up, setup.down, tileWidth);
+    batch.tileWidth = tileWidth;
     batch.up = setup.up;
     batch.down = setup.down;
     batch.history = history;

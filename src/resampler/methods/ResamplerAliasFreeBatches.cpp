@@ -38,7 +38,7 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
     // The tile table multiplies the branches by the tile's outputs; beyond a few hundred
     // kilobytes it would crowd the history out of the cache, and the tiles take the branches.
     constexpr uint64_t kMaxTileTable = 1 << 16;
-    const uint64_t tile = kernel->tileOutputs;
+    const uint64_t tile = Kernels::tileTableOutputs(*kernel, historyStride(group));
     const bool lanesOfChannels = historyStride(group) > 1 || kernel->segmentLanes > 0;
     if (filter.tiles.empty() && lanesOfChannels && tile > 0 &&
         Kernels::tileBranchesSize(up, filter.down, taps, tile) <= kMaxTileTable) {
@@ -171,7 +171,8 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
     batch.branches = filter.widened.data();
     batch.taps = taps;
     batch.tileBranches = filter.tiles.empty() ? nullptr : filter.tiles.data();
-    batch.tileRows = taps + Kernels::tileLeadRows(up, down, kernel->tileOutputs);
+    batch.tileWidth = Kernels::tileTableOutputs(*kernel, historyStride(group));
+    batch.tileRows = taps + Kernels::tileLeadRows(up, down, batch.tileWidth);
     batch.up = static_cast<uint32_t>(up);
     batch.down = static_cast<uint32_t>(down);
     const uint64_t rows = batchRows[laid - 1] + taps;

@@ -12,10 +12,11 @@ struct PolyphaseBatch {
     // coefficient that meets the j-th oldest sample of the window.
     const double* branches = nullptr;
     uint64_t taps = 0;
-    // Optional: the same coefficients regrouped for tiles of the kernel's tileOutputs consecutive
-    // outputs (see buildTileBranches), so that a tile reads all its coefficients through one
-    // pointer. Null where the table would be too large.
+    // Optional: the same coefficients regrouped for tiles of tileWidth consecutive outputs (see
+    // buildTileBranches and tileTableOutputs), so that a tile reads all its coefficients through
+    // one pointer. Null where the table would be too large.
     const double* tileBranches = nullptr;
+    uint64_t tileWidth = 0;
     // Rows per branch of that table: T + tileLeadRows.
     uint64_t tileRows = 0;
     uint32_t up = 1;
@@ -54,8 +55,12 @@ struct PolyphaseKernel {
     // Doubles per vector: the history stride of a group served by channelLanes is padded to a
     // multiple of it. 0 for the reference kernel, which has no batch functions.
     uint64_t laneWidth;
-    // Outputs per tile of channelLanes, the width of the table of buildTileBranches.
+    // Outputs per tile of channelLanes for pairs of vectors, the width of the table of
+    // buildTileBranches.
     uint64_t tileOutputs;
+    // Outputs per tile for quads of vectors, whose table is this wide where no pair of vectors
+    // shares it (see tileTableOutputs); 0 where the kernel has no quads.
+    uint64_t quadTileOutputs;
     // Lanes of the segments of one channel that channelLanes takes at full speed: one vector
     // where its single-vector tiles read the tile table, two otherwise. 0 for none.
     uint64_t segmentLanes;
@@ -84,6 +89,10 @@ uint64_t groupStride(const PolyphaseKernel& kernel, uint64_t channels);
 // fill more than half of the kernel's full tiles, else 1 (the single-channel kernel, which
 // regroups the rows by residue and runs at a fraction of the tiles' rate).
 uint64_t shortBatchStride(const PolyphaseKernel& kernel, uint64_t channels);
+
+// The width of a group's tile table for history rows of `stride` doubles: the quads' where they
+// take every vector but perhaps one (whose single-vector tiles take no table), else the pairs'.
+uint64_t tileTableOutputs(const PolyphaseKernel& kernel, uint64_t stride);
 
 // Outputs per segment when one channel's batch of `count` outputs goes in the kernel's segment
 // lanes: a whole number of P outputs each, so that every lane takes the same branches in the

@@ -97,6 +97,7 @@ struct Avx512Window {
 constexpr PolyphaseKernel kernel{"avx512",
                                  Avx512::width,
                                  8,
+                                 0,
                                  Avx512::width,
                                  avx512ChannelLanes,
                                  avx512SingleChannel,

@@ -80,6 +80,14 @@ uint64_t shortBatchStride(const PolyphaseKernel& kernel, uint64_t channels) {
     return roundUp(channels, kernel.laneWidth);
 }
 
+uint64_t tileTableOutputs(const PolyphaseKernel& kernel, uint64_t stride) {
+    if (kernel.quadTileOutputs == 0 || kernel.laneWidth == 0) {
+        return kernel.tileOutputs;
+    }
+    const uint64_t vectors = stride / kernel.laneWidth;
+    return vectors >= 4 && vectors % 4 < 2 ? kernel.quadTileOutputs : kernel.tileOutputs;
+}
+
 uint64_t segmentOutputs(const PolyphaseKernel& kernel, uint64_t up, uint64_t count) {
     const uint64_t lanes = kernel.segmentLanes;
     if (lanes == 0) {
@@ -124,7 +132,7 @@ void baselineGridRun(double* out, int32_t length, double base, double step) {
 const PolyphaseKernel& referenceKernel() {
     // No batch functions: the group is computed one output and one channel at a time, straight
     // from the channels' input rings.
-    static const PolyphaseKernel kernel{"scalar", 0, 0, 0, nullptr, nullptr, nullptr};
+    static const PolyphaseKernel kernel{"scalar", 0, 0, 0, 0, nullptr, nullptr, nullptr};
     return kernel;
 }
 

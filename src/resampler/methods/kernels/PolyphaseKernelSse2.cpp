@@ -38,6 +38,7 @@ void sse2SingleChannel(const PolyphaseBatch& batch) {
 constexpr PolyphaseKernel kernel{"sse2",
                                  Sse2::width,
                                  6,
+                                 0,
                                  2 * Sse2::width,
                                  sse2ChannelLanes,
                                  sse2SingleChannel,

@@ -126,12 +126,12 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
     clearSums<V, K, VB>(sum);
     bool summed = false;
     // Twins read only the first M columns of the table, so their tiles may be wider than it.
-    if constexpr (K == TableK || (M < K && M <= TableK)) {
+    if constexpr (K <= TableK || (M < K && M <= TableK)) {
         // The batch's outputs follow the phase pattern, so their rows give the table's leads.
         uint64_t lead[K];
         unrolled<0, K>([&](auto k) { lead[k] = batch.rows[first + k] - batch.rows[first]; });
         // Every window of the M outputs that the rows are walked for must start within the first.
-        if (batch.tileBranches != nullptr && lead[M - 1] <= taps) {
+        if (batch.tileBranches != nullptr && batch.tileWidth == TableK && lead[M - 1] <= taps) {
             const double* table = batch.tileBranches + static_cast<uint64_t>(batch.phases[first]) *
                                                            batch.tileRows * TableK;
             const double* history = batch.history + batch.rows[first] * stride + column;
@@ -236,6 +236,34 @@ void channelLanesOf(const PolyphaseBatch& batch) {
     if (vectors % 2 != 0) {
         constexpr int kSingleTwins = M < KPair ? M : KSingle;
         channelColumns<V, KSingle, 1, KPair, kSingleTwins>(batch, pairs * 2 * V::width, 1);
+    }
+}
+
+// Quads of vectors with KQuad outputs at a time: four row vectors and KQuad coefficients per row,
+// where pairs of vectors take two row vectors and KPair coefficients for as many sums. A tile of
+// fewer outputs has fewer edge rows, where only some of its windows run, which weighs most for
+// short windows. Their table is KQuad wide where the group's table is (tileTableOutputs), else
+// they read the first KQuad columns of the pairs' table. The vectors past the last quad go as in
+// channelLanesOf.
+template <class V, int KQuad, int KPair, int KSingle>
+void channelLanesByQuads(const PolyphaseBatch& batch) {
+    const uint64_t vectors = batch.stride / V::width;
+    const uint64_t quads = vectors / 4;
+    if (quads > 0) {
+        if (batch.tileWidth == KQuad) {
+            channelColumns<V, KQuad, 4, KQuad, KQuad>(batch, 0, quads);
+        } else {
+            channelColumns<V, KQuad, 4, KPair, KQuad>(batch, 0, quads);
+        }
+    }
+    uint64_t column = quads * 4 * V::width;
+    const uint64_t rest = vectors % 4;
+    if (rest >= 2) {
+        channelColumns<V, KPair, 2, KPair, KPair>(batch, column, 1);
+        column += 2 * V::width;
+    }
+    if (rest % 2 != 0) {
+        channelColumns<V, KSingle, 1, KPair, KSingle>(batch, column, 1);
     }
 }
 

@@ -46,10 +46,11 @@ struct Shape {
     uint64_t channels;
 };
 
-// One batch as the method lays it out, computed by the tiles of KPair outputs (with and without
-// the tile table, into results and into rings) and compared with each output summed one tap
-// after another from 0.0. Non-finite samples show any product taken outside a window.
-template <int Twins, int KPair, int KSingle>
+// One batch as the method lays it out, computed by the tiles of KPair outputs, and with KQuad > 0
+// by quads of KQuad outputs first (with and without the tile table, into results and into
+// rings), and compared with each output summed one tap after another from 0.0. The table is as
+// wide as tileTableOutputs makes it. Non-finite samples show any product taken outside a window.
+template <int Twins, int KPair, int KSingle, int KQuad = 0>
 void expectTilesMatchTheTapSums(const Shape& shape) {
     const uint64_t count = 61;  // whole tiles and a tail of single outputs
     std::vector<uint32_t> phases(count);
@@ -72,13 +73,16 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
     }
     history[(historyRows / 2) * stride] = std::numeric_limits<double>::quiet_NaN();
     history[(historyRows / 3) * stride + stride - 1] = std::numeric_limits<double>::infinity();
-    std::vector<double> table(tileBranchesSize(shape.up, shape.down, shape.taps, KPair));
-    buildTileBranches(branches.data(), shape.up, shape.down, shape.taps, KPair, table.data());
+    const uint64_t width =
+        KQuad > 0 && stride >= 4 && stride % 4 < 2 ? static_cast<uint64_t>(KQuad) : KPair;
+    std::vector<double> table(tileBranchesSize(shape.up, shape.down, shape.taps, width));
+    buildTileBranches(branches.data(), shape.up, shape.down, shape.taps, width, table.data());
 
     PolyphaseBatch batch;
     batch.branches = branches.data();
     batch.taps = shape.taps;
-    batch.tileRows = shape.taps + tileLeadRows(shape.up, shape.down, KPair);
+    batch.tileWidth = width;
+    batch.tileRows = shape.taps + tileLeadRows(shape.up, shape.down, width);
     batch.up = shape.up;
     batch.down = shape.down;
     batch.history = history.data();
@@ -98,7 +102,11 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         batch.tileBranches = run == 1 ? nullptr : table.data();
         batch.outputs = run == 2 ? ringStarts.data() : nullptr;
         batch.channels = run == 2 ? shape.channels : 0;
-        channelLanes<OneLane<Twins>, KPair, KSingle>(batch);
+        if constexpr (KQuad > 0) {
+            channelLanesByQuads<OneLane<Twins>, KQuad, KPair, KSingle>(batch);
+        } else {
+            channelLanes<OneLane<Twins>, KPair, KSingle>(batch);
+        }
         for (uint64_t n = 0; n < count; ++n) {
             const double* coefficient = branches.data() + phases[n] * shape.taps;
             for (uint64_t c = 0; c < shape.channels; ++c) {
@@ -117,10 +125,13 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
 // leaves the table for the taps), channel counts with and without an odd last vector, and P of
 // 1, 2 and 4, which take twin outputs, beside P that do not (with 1/10 and 40 taps a tile's
 // twins start past the end of its first window).
-const Shape kShapes[] = {{2, 5, 59, 5}, {125, 128, 24, 4}, {1, 10, 234, 3}, {2, 1, 24, 6},
-                         {1, 10, 8, 5}, {3, 7, 5, 2},      {4, 5, 24, 3},   {1, 10, 40, 3}};
+// With one-double vectors, 4 and 5 channels make a quad (and an odd vector), 6 and 7 a quad and
+// a pair (and an odd vector), which read the pairs' table.
+const Shape kShapes[] = {{2, 5, 59, 5}, {125, 128, 24, 4}, {1, 10, 234, 3},
+                         {2, 1, 24, 6}, {1, 10, 8, 5},     {3, 7, 5, 2},
+                         {4, 5, 24, 3}, {1, 10, 40, 3},    {125, 128, 24, 7}};
 
-TEST(PolyphaseLanesTest, TilesOfFourSixAndEightMatchTheTapSums) {
+TEST(PolyphaseLanesTest, TilesOfEveryShapeMatchTheTapSums) {
     for (const Shape& shape : kShapes) {
         SCOPED_TRACE(std::to_string(shape.up) + "/" + std::to_string(shape.down) + " taps " +
                      std::to_string(shape.taps));
@@ -131,6 +142,8 @@ TEST(PolyphaseLanesTest, TilesOfFourSixAndEightMatchTheTapSums) {
         expectTilesMatchTheTapSums<4, 8, 8>(shape);
         expectTilesMatchTheTapSums<2, 4, 8>(shape);
         expectTilesMatchTheTapSums<2, 6, 8>(shape);
+        // As AVX2 takes them: quads of three outputs before the pairs of six.
+        expectTilesMatchTheTapSums<0, 6, 8, 3>(shape);
     }
 }
 
