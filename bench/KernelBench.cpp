@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "resampler/Ring.h"
 #include "resampler/methods/kernels/KernelDispatch.h"
 #include "resampler/methods/kernels/PolyphaseKernel.h"
 
@@ -178,12 +179,14 @@ void runKernel(benchmark::State& state, Case setup, const PolyphaseKernel* kerne
     batch.rows = rows.data();
     batch.count = count;
     batch.results = results.data();
-    // The method writes a group's outputs straight into each channel's output ring.
+    // The method writes a group's outputs straight into each channel's output ring, placed as
+    // the method places its rings (where several rings meet the same cache sets matters).
     const uint64_t outputLanes = segments ? lanes : setup.channels;
-    std::vector<std::vector<double>> rings(outputLanes, std::vector<double>(count));
+    std::vector<Karvel::Tamlib::Resampler::Ring> rings;
     std::vector<double*> ringStarts;
-    for (auto& ring : rings) {
-        ringStarts.push_back(ring.data());
+    for (uint64_t c = 0; c < outputLanes; ++c) {
+        rings.emplace_back(count);
+        ringStarts.push_back(rings.back().data());
     }
     if (stride > 1 && intoRings) {
         batch.outputs = ringStarts.data();
