@@ -226,16 +226,18 @@ void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t colum
 // A tile table, where the batch has one, is laid out for KPair outputs. The more outputs a tile
 // has, the fewer times its rows are loaded, as long as its 2 * KPair sums, the row's two vectors
 // and a coefficient fit the registers: six with sixteen registers, eight with thirty-two.
+// The vectors before `firstVector` are left to the caller.
 template <class V, int KPair, int KSingle, int M>
-void channelLanesOf(const PolyphaseBatch& batch) {
-    const uint64_t vectors = batch.stride / V::width;
+void channelLanesOf(const PolyphaseBatch& batch, uint64_t firstVector = 0) {
+    const uint64_t vectors = batch.stride / V::width - firstVector;
     const uint64_t pairs = vectors / 2;
+    const uint64_t column = firstVector * V::width;
     if (pairs > 0) {
-        channelColumns<V, KPair, 2, KPair, M>(batch, 0, pairs);
+        channelColumns<V, KPair, 2, KPair, M>(batch, column, pairs);
     }
     if (vectors % 2 != 0) {
         constexpr int kSingleTwins = M < KPair ? M : KSingle;
-        channelColumns<V, KSingle, 1, KPair, kSingleTwins>(batch, pairs * 2 * V::width, 1);
+        channelColumns<V, KSingle, 1, KPair, kSingleTwins>(batch, column + pairs * 2 * V::width, 1);
     }
 }
 
@@ -256,15 +258,7 @@ void channelLanesByQuads(const PolyphaseBatch& batch) {
             channelColumns<V, KQuad, 4, KPair, KQuad>(batch, 0, quads);
         }
     }
-    uint64_t column = quads * 4 * V::width;
-    const uint64_t rest = vectors % 4;
-    if (rest >= 2) {
-        channelColumns<V, KPair, 2, KPair, KPair>(batch, column, 1);
-        column += 2 * V::width;
-    }
-    if (rest % 2 != 0) {
-        channelColumns<V, KSingle, 1, KPair, KSingle>(batch, column, 1);
-    }
+    channelLanesOf<V, KPair, KSingle, KPair>(batch, quads * 4);
 }
 
 template <class V, int KPair, int KSingle>
