@@ -82,8 +82,6 @@ private:
     double* alignedHistory();
     const double* channelWindow(const ResamplerChannelGroup& group, const ResamplerChannel& channel,
                                 uint64_t slot, uint64_t rows);
-    double* interleaveHistory(const ResamplerChannelGroup& group, uint64_t firstSample,
-                              uint64_t rows, uint64_t stride);
     void writeChannelValues(const ResamplerChannelGroup& group, ResamplerChannel& channel,
                             uint64_t count);
     void writeBatchTimes(ResamplerChannelGroup& group, uint64_t count);
@@ -98,6 +96,7 @@ private:
     std::vector<double> residueRows;
     std::vector<uint64_t> residueOffsets;
     std::vector<const double*> channelCursors;
+    std::vector<const double*> channelRings;
     std::vector<double*> channelOutputs;
 };
 

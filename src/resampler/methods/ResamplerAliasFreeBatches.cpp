@@ -88,6 +88,7 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
     const uint64_t cursors = std::max<uint64_t>(group.getChannels().size(), kernel->segmentLanes);
     if (channelCursors.size() < cursors) {
         channelCursors.resize(cursors);
+        channelRings.resize(cursors);
         channelOutputs.resize(cursors);
     }
     if (batchPhases.size() < outputs) {
@@ -201,7 +202,21 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
         }
         batch.outputs = channelOutputs.data();
         batch.channels = group.getChannels().size();
-        batch.history = interleaveHistory(group, firstSample, rows, stride);
+        // The kernel interleaves the window rows from the input rings as its tiles need them.
+        const uint64_t channels = group.getChannels().size();
+        for (uint64_t c = 0; c < channels; ++c) {
+            channelRings[c] = group.getChannels()[c]->inputValues().data();
+        }
+        Kernels::LaneFeed feed;
+        feed.rings = channelRings.data();
+        feed.channels = channels;
+        feed.slot = slot;
+        feed.size = size;
+        feed.rows = rows;
+        feed.cursors = channelCursors.data();
+        feed.target = alignedHistory();
+        batch.history = feed.target;
+        batch.feed = &feed;
         kernel->channelLanes(batch);
     }
     writeBatchTimes(group, count);
@@ -269,24 +284,6 @@ const double* ResamplerAliasFree::channelWindow(const ResamplerChannelGroup& gro
     // rows never exceeds the stored samples, which the ring holds, so it wraps at most once.
     double* history = alignedHistory();
     channel.inputValues().copyOut(slot, history, rows);
-    return history;
-}
-
-double* ResamplerAliasFree::interleaveHistory(const ResamplerChannelGroup& group,
-                                              uint64_t firstSample, uint64_t rows,
-                                              uint64_t stride) {
-    double* history = alignedHistory();
-    const Ring& times = group.inputTimeRing();
-    const uint64_t channels = group.getChannels().size();
-    // The value rings are as large as the time ring, so its runs are theirs.
-    times.forEachRun(
-        firstSample % times.size(), rows, [&](uint64_t slot, uint64_t done, uint64_t run) {
-            for (uint64_t c = 0; c < channels; ++c) {
-                channelCursors[c] = group.getChannels()[c]->inputValues().data() + slot;
-            }
-            kernel->interleave(channelCursors.data(), channels, run, history + done * stride,
-                               stride);
-        });
     return history;
 }
 

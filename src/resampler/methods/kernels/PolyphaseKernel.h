@@ -7,6 +7,25 @@ namespace Karvel::Tamlib::Resampler::Kernels {
 // One run of consecutive outputs of a filtered group, laid out for the kernels: the group's
 // input history as rows of one sample of every channel, and per output the branch and the row
 // of the oldest sample of its window.
+// The rows of a channel-lane batch still in the channels' input rings: the kernel interleaves
+// them into `target` (the batch's history) as its tiles come to need them, eight rows of one
+// column at a time inside the tiles' row loops, where the loads and stores of the copy run
+// beside the multiplies and adds, and in whole runs where a tile would otherwise wait.
+struct LaneFeed {
+    // Row r of channel c is rings[c][(slot + r) mod size]; columns past `channels` are zeros.
+    const double* const* rings = nullptr;
+    uint64_t channels = 0;
+    uint64_t slot = 0;
+    uint64_t size = 0;
+    // Rows of the batch, and room for one pointer per channel.
+    uint64_t rows = 0;
+    const double** cursors = nullptr;
+    double* target = nullptr;
+    // Rows [0, ready) are in place; of the next eight rows, the channels before `column`.
+    uint64_t ready = 0;
+    uint64_t column = 0;
+};
+
 struct PolyphaseBatch {
     // P branches of T taps each, widened to double and reversed: tap j of branch p is the
     // coefficient that meets the j-th oldest sample of the window.
@@ -40,6 +59,8 @@ struct PolyphaseBatch {
     uint64_t residuesSize = 0;
     uint64_t* offsets = nullptr;
     uint64_t offsetsSize = 0;
+    // Channel lanes only: where set, `history` is feed->target, filled by the kernel as it goes.
+    LaneFeed* feed = nullptr;
 };
 
 using BatchFunction = void (*)(const PolyphaseBatch&);

@@ -24,6 +24,9 @@ struct Avx2 {
     static constexpr uint64_t tile = 4;
     // Twelve sums leave no room in sixteen registers for a second row of two vectors.
     static constexpr int twinOutputs = 0;
+    // The rows are interleaved before the tiles: a row loop of half the products per row has no
+    // room for copies beside them.
+    static constexpr bool feedsRowLoops = false;
     [[gnu::always_inline]] static void transposeTile(const double* const* in, double* const* out) {
         const __m256d a = _mm256_loadu_pd(in[0]);
         const __m256d b = _mm256_loadu_pd(in[1]);

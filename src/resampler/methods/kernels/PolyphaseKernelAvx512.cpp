@@ -24,6 +24,9 @@ struct Avx512 {
     // Tiles of eight outputs where P divides 4 take outputs k and k + 4 from one coefficient:
     // sixteen sums, two rows of two vectors and a coefficient still fit 32 registers.
     static constexpr int twinOutputs = 4;
+    // The row loops copy the rows of the tiles to come: one load and store per double beside
+    // each row's sixteen multiplies and adds.
+    static constexpr bool feedsRowLoops = true;
     [[gnu::always_inline]] static void transposeTile(const double* const* in, double* const* out) {
         // Half the work is in the loads: each vector takes four doubles of one row into its
         // low half and four of another into its high half by broadcast loads, which use the

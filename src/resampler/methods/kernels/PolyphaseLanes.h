@@ -10,10 +10,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
 #include "resampler/methods/kernels/PolyphaseKernel.h"
+
+// A lambda's call operator forced inline, as the functions around it are.
+#define TAMLIB_INLINE_LAMBDA __attribute__((always_inline))
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 namespace {
@@ -66,16 +70,113 @@ template <class V, int K, int VB, int M, int Begin, int End>
                                           const double* row, uint64_t twin) {
     constexpr int kTwins = K / M;
     typename V::Vec x[kTwins][VB];
-    unrolled<0, kTwins>([&](auto a) {
-        unrolled<0, VB>([&](auto v) { x[a][v] = V::load(row + a * twin + v * V::width); });
+    // The lambdas are forced inline too: where one is not (in the larger tiles that also copy
+    // rows), the sums it takes by reference leave the registers.
+    unrolled<0, kTwins>([&](auto a) TAMLIB_INLINE_LAMBDA {
+        unrolled<0, VB>(
+            [&](auto v) TAMLIB_INLINE_LAMBDA { x[a][v] = V::load(row + a * twin + v * V::width); });
     });
-    unrolled<Begin, End>([&](auto b) {
+    unrolled<Begin, End>([&](auto b) TAMLIB_INLINE_LAMBDA {
         const typename V::Vec c = V::broadcast(coefficients + b);
-        unrolled<0, kTwins>([&](auto a) {
-            unrolled<0, VB>(
-                [&](auto v) { sum[b + a * M][v] = V::add(sum[b + a * M][v], V::mul(c, x[a][v])); });
+        unrolled<0, kTwins>([&](auto a) TAMLIB_INLINE_LAMBDA {
+            unrolled<0, VB>([&](auto v) TAMLIB_INLINE_LAMBDA {
+                sum[b + a * M][v] = V::add(sum[b + a * M][v], V::mul(c, x[a][v]));
+            });
         });
     });
+}
+
+template <class V>
+void interleaveLanes(const double* const* sources, uint64_t channels, uint64_t rows,
+                     double* history, uint64_t stride);
+
+// A LaneFeed moves eight rows of one column per step of a row loop.
+constexpr uint64_t kFeedRows = 8;
+
+// The copy steps of one row loop: eight rows of one channel each, from the rings straight into
+// the target through integer registers, so that the loop's vector registers stay with its sums.
+// `left` steps remain before the rings wrap or the batch's rows end.
+struct FeedSteps {
+    const double* const* rings;
+    uint64_t channels;
+    uint64_t at;
+    uint64_t column;
+    double* target;
+    uint64_t left;
+
+    FeedSteps(const LaneFeed& feed, uint64_t stride) {
+        rings = feed.rings;
+        channels = feed.channels;
+        column = feed.column;
+        at = feed.slot + feed.ready;
+        at -= at >= feed.size ? feed.size : 0;
+        target = feed.target + feed.ready * stride + column;
+        const uint64_t groups = std::min(feed.rows - feed.ready, feed.size - at) / kFeedRows;
+        left = groups > 0 ? groups * channels - column : 0;
+    }
+
+    [[gnu::always_inline]] void step(uint64_t stride) {
+        const double* source = rings[column] + at;
+        double* to = target;
+        for (uint64_t i = 0; i < kFeedRows; ++i) {
+            uint64_t bits;
+            std::memcpy(&bits, source + i, sizeof bits);
+            std::memcpy(to, &bits, sizeof bits);
+            to += stride;
+        }
+        // Without a branch, which would cost the loop its registers.
+        --left;
+        ++column;
+        const bool wraps = column == channels;
+        column = wraps ? 0 : column;
+        at += wraps ? kFeedRows : 0;
+        target += wraps ? kFeedRows * stride - channels + 1 : 1;
+    }
+
+    // Back into the feed after `steps` steps.
+    void settle(LaneFeed& feed, uint64_t steps) const {
+        const uint64_t done = feed.column + steps;
+        feed.ready += done / channels * kFeedRows;
+        feed.column = done % channels;
+    }
+};
+
+// Every row before `need` in place: the rest of a started group of eight rows channel by
+// channel, then whole runs by the kernel's transposes, in runs that end where the rings wrap.
+template <class V>
+void feedUntil(LaneFeed& feed, uint64_t need, uint64_t stride) {
+    need = std::min(need, feed.rows);
+    if (feed.ready >= need) {
+        return;
+    }
+    if (feed.column != 0) {
+        // A started group of eight rows never passes the rings' end or the last row.
+        FeedSteps steps(feed, stride);
+        const uint64_t rest = feed.channels - feed.column;
+        for (uint64_t i = 0; i < rest; ++i) {
+            steps.step(stride);
+        }
+        steps.settle(feed, rest);
+    }
+    const uint64_t end = std::min(feed.rows, (need + kFeedRows - 1) / kFeedRows * kFeedRows);
+    while (feed.ready < end) {
+        uint64_t at = feed.slot + feed.ready;
+        at -= at >= feed.size ? feed.size : 0;
+        const uint64_t run = std::min(end - feed.ready, feed.size - at);
+        for (uint64_t c = 0; c < feed.channels; ++c) {
+            feed.cursors[c] = feed.rings[c] + at;
+        }
+        interleaveLanes<V>(feed.cursors, feed.channels, run, feed.target + feed.ready * stride,
+                           stride);
+        feed.ready += run;
+    }
+}
+
+// Whether the row loops of a fed batch copy its rows: where the kernel has room for it and no
+// padding columns need their zeros. Otherwise every row goes in before the tiles.
+template <class V>
+bool rowLoopsFeed(const PolyphaseBatch& batch) {
+    return V::feedsRowLoops && batch.feed != nullptr && batch.feed->channels == batch.stride;
 }
 
 // The rows before lead[M - 1], where only the first outputs' windows have begun, or with
@@ -102,13 +203,31 @@ template <class V, int K, int VB, int M, int W, bool Trailing, int S = 1>
 // for every output whose window holds it, where the tap order would load it once per output.
 // Output k meets its rows lead[k] .. lead[k] + T - 1 in that order, so every sum still runs over
 // its taps in order, from 0.0, with nothing else added. The table's rows hold W coefficients.
+// With a feed, each step of the main row loop also moves eight rows of one column of the rows
+// still to come.
 template <class V, int K, int VB, int M, int W>
 [[gnu::always_inline]] inline void sumRows(typename V::Vec (&sum)[K][VB], const double* table,
                                            const double* history, uint64_t taps, uint64_t stride,
-                                           const uint64_t (&lead)[K], uint64_t twin) {
+                                           const uint64_t (&lead)[K], uint64_t twin,
+                                           LaneFeed* feed) {
     addEdgeRows<V, K, VB, M, W, false>(sum, table, history, stride, lead, 0, twin);
-    for (uint64_t i = lead[M - 1]; i < taps; ++i) {
-        addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
+    if (feed != nullptr) {
+        FeedSteps steps(*feed, stride);
+        const uint64_t begin = lead[M - 1];
+        const uint64_t stepped = begin + std::min(taps - begin, steps.left);
+        uint64_t i = begin;
+        for (; i < stepped; ++i) {
+            addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
+            steps.step(stride);
+        }
+        for (; i < taps; ++i) {
+            addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
+        }
+        steps.settle(*feed, stepped - begin);
+    } else {
+        for (uint64_t i = lead[M - 1]; i < taps; ++i) {
+            addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
+        }
     }
     addEdgeRows<V, K, VB, M, W, true>(sum, table, history, stride, lead, taps, twin);
 }
@@ -139,7 +258,8 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
             if constexpr (M < K) {
                 twin = lead[M] * stride;
             }
-            sumRows<V, K, VB, M, TableK>(sum, table, history, taps, stride, lead, twin);
+            LaneFeed* feed = rowLoopsFeed<V>(batch) ? batch.feed : nullptr;
+            sumRows<V, K, VB, M, TableK>(sum, table, history, taps, stride, lead, twin, feed);
             summed = true;
         }
     }
@@ -201,10 +321,19 @@ void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t colum
     const uint64_t step = VB * V::width;
     const uint64_t last = column + columns * step;
     uint64_t first = 0;
+    if (batch.feed != nullptr && !rowLoopsFeed<V>(batch)) {
+        feedUntil<V>(*batch.feed, batch.feed->rows, batch.stride);
+    }
     for (; first + K <= batch.count; first += K) {
+        if (batch.feed != nullptr) {
+            feedUntil<V>(*batch.feed, batch.rows[first + K - 1] + batch.taps, batch.stride);
+        }
         for (uint64_t c = column; c < last; c += step) {
             channelTile<V, K, VB, TableK, M>(batch, first, c);
         }
+    }
+    if (batch.feed != nullptr) {
+        feedUntil<V>(*batch.feed, batch.feed->rows, batch.stride);
     }
     // The wide single-vector tiles of twins leave a tail that a tile of the table's width takes.
     if constexpr (K > TableK && M < TableK) {

@@ -18,12 +18,13 @@ namespace {
 using namespace Karvel::Tamlib::Resampler::Kernels;
 
 // Twins: outputs that many apart take one coefficient where P divides it (0 for never).
-template <int Twins>
+template <int Twins, bool Feeds = false>
 struct OneLane {
     using Vec = double;
     static constexpr uint64_t width = 1;
     static constexpr uint64_t tile = 1;
     static constexpr int twinOutputs = Twins;
+    static constexpr bool feedsRowLoops = Feeds;
     static Vec zero() { return 0.0; }
     static Vec broadcast(const double* p) { return *p; }
     static Vec load(const double* p) { return *p; }
@@ -45,6 +46,15 @@ struct Shape {
     uint64_t taps;
     uint64_t channels;
 };
+
+template <class V, int KPair, int KSingle, int KQuad>
+void runLanes(const PolyphaseBatch& batch) {
+    if constexpr (KQuad > 0) {
+        channelLanesByQuads<V, KQuad, KPair, KSingle>(batch);
+    } else {
+        channelLanes<V, KPair, KSingle>(batch);
+    }
+}
 
 // One batch as the method lays it out, computed by the tiles of KPair outputs, and with KQuad > 0
 // by quads of KQuad outputs first (with and without the tile table, into results and into
@@ -97,16 +107,8 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
     for (auto& ring : rings) {
         ringStarts.push_back(ring.data());
     }
-    for (int run = 0; run < 3; ++run) {
-        SCOPED_TRACE(run == 0 ? "table" : run == 1 ? "no table" : "into rings");
-        batch.tileBranches = run == 1 ? nullptr : table.data();
-        batch.outputs = run == 2 ? ringStarts.data() : nullptr;
-        batch.channels = run == 2 ? shape.channels : 0;
-        if constexpr (KQuad > 0) {
-            channelLanesByQuads<OneLane<Twins>, KQuad, KPair, KSingle>(batch);
-        } else {
-            channelLanes<OneLane<Twins>, KPair, KSingle>(batch);
-        }
+    // Every output against its taps summed in order, from the rings or from the results.
+    auto expectTapSums = [&](bool fromRings) {
         for (uint64_t n = 0; n < count; ++n) {
             const double* coefficient = branches.data() + phases[n] * shape.taps;
             for (uint64_t c = 0; c < shape.channels; ++c) {
@@ -114,9 +116,59 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
                 for (uint64_t j = 0; j < shape.taps; ++j) {
                     sum += coefficient[j] * history[(rows[n] + j) * stride + c];
                 }
-                const double got = run == 2 ? rings[c][n] : results[n * stride + c];
+                const double got = fromRings ? rings[c][n] : results[n * stride + c];
                 ASSERT_EQ(bitsOf(got), bitsOf(sum)) << "output " << n << " channel " << c;
             }
+        }
+    };
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run == 0 ? "table" : run == 1 ? "no table" : "into rings");
+        batch.tileBranches = run == 1 ? nullptr : table.data();
+        batch.outputs = run == 2 ? ringStarts.data() : nullptr;
+        batch.channels = run == 2 ? shape.channels : 0;
+        runLanes<OneLane<Twins>, KPair, KSingle, KQuad>(batch);
+        expectTapSums(run == 2);
+    }
+    // Fed from input rings that wrap within the batch, not at a multiple of eight rows: by the
+    // row loops as the tiles go, or all before the tiles.
+    const uint64_t size = historyRows + 5;
+    const uint64_t slot = size - historyRows / 2 - 3;
+    std::vector<std::vector<double>> inputs(shape.channels, std::vector<double>(size));
+    std::vector<const double*> inputStarts;
+    for (uint64_t c = 0; c < shape.channels; ++c) {
+        for (uint64_t r = 0; r < historyRows; ++r) {
+            inputs[c][(slot + r) % size] = history[r * stride + c];
+        }
+        inputStarts.push_back(inputs[c].data());
+    }
+    std::vector<const double*> cursors(shape.channels);
+    std::vector<double> target(history.size());
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "fed by the row loops" : "fed before the tiles");
+        // A row the feed left out would enter the sums as this.
+        std::fill(target.begin(), target.end(), 1e300);
+        LaneFeed feed;
+        feed.rings = inputStarts.data();
+        feed.channels = shape.channels;
+        feed.slot = slot;
+        feed.size = size;
+        feed.rows = historyRows;
+        feed.cursors = cursors.data();
+        feed.target = target.data();
+        batch.history = target.data();
+        batch.feed = &feed;
+        batch.tileBranches = table.data();
+        batch.outputs = ringStarts.data();
+        batch.channels = shape.channels;
+        if (run == 0) {
+            runLanes<OneLane<Twins, true>, KPair, KSingle, KQuad>(batch);
+        } else {
+            runLanes<OneLane<Twins, false>, KPair, KSingle, KQuad>(batch);
+        }
+        expectTapSums(true);
+        EXPECT_EQ(feed.ready, historyRows);
+        for (uint64_t i = 0; i < history.size(); ++i) {
+            ASSERT_EQ(bitsOf(target[i]), bitsOf(history[i])) << "row " << i / stride;
         }
     }
 }
