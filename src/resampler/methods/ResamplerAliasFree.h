@@ -97,6 +97,8 @@ private:
     std::vector<uint64_t> residueOffsets;
     std::vector<const double*> channelCursors;
     std::vector<const double*> channelRings;
+    std::vector<const double*> channelBases;
+    std::vector<uint64_t> laneShifts;
     std::vector<double*> channelOutputs;
 };
 

@@ -89,6 +89,8 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
     if (channelCursors.size() < cursors) {
         channelCursors.resize(cursors);
         channelRings.resize(cursors);
+        channelBases.resize(cursors);
+        laneShifts.resize(cursors);
         channelOutputs.resize(cursors);
     }
     if (batchPhases.size() < outputs) {
@@ -214,6 +216,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
         feed.size = size;
         feed.rows = rows;
         feed.cursors = channelCursors.data();
+        feed.bases = channelBases.data();
         feed.target = alignedHistory();
         batch.history = feed.target;
         batch.feed = &feed;
@@ -235,20 +238,23 @@ void ResamplerAliasFree::produceSegments(ResamplerChannelGroup& group, Resampler
     // branches. Each sum is still its own output's taps in order.
     const uint64_t lanes = kernel->segmentLanes;
     const uint64_t shift = perSegment / batch.up * batch.down;
-    const uint64_t rows = batchRows[perSegment - 1] + batch.taps;
-    // In runs of rows in which no segment passes the ring's end.
+    // The kernel interleaves the segments' rows from the channel's ring as its tiles need them.
     const Ring& ring = channel.inputValues();
-    double* history = alignedHistory();
-    for (uint64_t done = 0; done < rows;) {
-        uint64_t run = rows - done;
-        for (uint64_t i = 0; i < lanes; ++i) {
-            const uint64_t at = (slot + i * shift + done) % ring.size();
-            channelCursors[i] = ring.data() + at;
-            run = std::min(run, ring.size() - at);
-        }
-        kernel->interleave(channelCursors.data(), lanes, run, history + done * lanes, lanes);
-        done += run;
+    for (uint64_t i = 0; i < lanes; ++i) {
+        channelRings[i] = ring.data();
+        laneShifts[i] = i * shift;
     }
+    Kernels::LaneFeed feed;
+    feed.rings = channelRings.data();
+    feed.shifts = laneShifts.data();
+    feed.channels = lanes;
+    feed.slot = slot;
+    feed.size = ring.size();
+    feed.rows = batchRows[perSegment - 1] + batch.taps;
+    feed.cursors = channelCursors.data();
+    feed.bases = channelBases.data();
+    feed.target = alignedHistory();
+    batch.feed = &feed;
     // Straight into the output ring where the batch fits before its end.
     const uint64_t outputStart = group.getOutputWriteIndex();
     const bool inRing = outputStart + lanes * perSegment <= group.getOutputBufferSize();
@@ -256,12 +262,13 @@ void ResamplerAliasFree::produceSegments(ResamplerChannelGroup& group, Resampler
     for (uint64_t i = 0; i < lanes; ++i) {
         channelOutputs[i] = outputs + i * perSegment;
     }
-    batch.history = history;
+    batch.history = feed.target;
     batch.stride = lanes;
     batch.count = perSegment;
     batch.outputs = channelOutputs.data();
     batch.channels = lanes;
     kernel->channelLanes(batch);
+    batch.feed = nullptr;
     if (!inRing) {
         writeChannelValues(group, channel, lanes * perSegment);
     }

@@ -4,28 +4,40 @@
 
 namespace Karvel::Tamlib::Resampler::Kernels {
 
-// One run of consecutive outputs of a filtered group, laid out for the kernels: the group's
-// input history as rows of one sample of every channel, and per output the branch and the row
-// of the oldest sample of its window.
-// The rows of a channel-lane batch still in the channels' input rings: the kernel interleaves
-// them into `target` (the batch's history) as its tiles come to need them, eight rows of one
-// column at a time inside the tiles' row loops, where the loads and stores of the copy run
-// beside the multiplies and adds, and in whole runs where a tile would otherwise wait.
+// The rowLoopFeedBytes of a kernel whose row loops never copy rows.
+constexpr uint64_t kNoRowLoopFeed = ~uint64_t{0};
+
+// The rows of a channel-lane batch still in the input rings: the kernel interleaves them into
+// `target` (the batch's history) as its tiles come to need them, eight rows of one lane at a
+// time inside the tiles' row loops where its vector type says so (rowLoopFeedBytes), so that the
+// loads and stores of the copy run beside the multiplies and adds, and otherwise in whole runs
+// before the tiles.
 struct LaneFeed {
-    // Row r of channel c is rings[c][(slot + r) mod size]; columns past `channels` are zeros.
+    // Row r of lane c is rings[c][(slot + shifts[c] + r) mod size], shifts[c] 0 where `shifts` is
+    // null (one channel per lane; several lanes of one channel's ring take shifts). The lanes
+    // past `channels` are zeros.
     const double* const* rings = nullptr;
+    const uint64_t* shifts = nullptr;
     uint64_t channels = 0;
     uint64_t slot = 0;
     uint64_t size = 0;
-    // Rows of the batch, and room for one pointer per channel.
+    // Rows of the batch, and room for two pointers per lane.
     uint64_t rows = 0;
     const double** cursors = nullptr;
+    const double** bases = nullptr;
     double* target = nullptr;
-    // Rows [0, ready) are in place; of the next eight rows, the channels before `column`.
+    // Rows [0, ready) are in place; of the next eight rows, the lanes before `column`.
     uint64_t ready = 0;
     uint64_t column = 0;
+    // Row `placed` + d of lane c is bases[c][d] for the rows before `unwrapped`, where the first
+    // lane's ring wraps.
+    uint64_t placed = 0;
+    uint64_t unwrapped = 0;
 };
 
+// One run of consecutive outputs of a filtered group, laid out for the kernels: the group's
+// input history as rows of one sample of every channel, and per output the branch and the row
+// of the oldest sample of its window.
 struct PolyphaseBatch {
     // P branches of T taps each, widened to double and reversed: tap j of branch p is the
     // coefficient that meets the j-th oldest sample of the window.

@@ -21,7 +21,7 @@ struct Sse2 {
     static constexpr int twinOutputs = 0;
     // The rows are interleaved before the tiles: a row loop of half the products per row has no
     // room for copies beside them.
-    static constexpr bool feedsRowLoops = false;
+    static constexpr uint64_t rowLoopFeedBytes = kNoRowLoopFeed;
     [[gnu::always_inline]] static void transposeTile(const double* const* in, double* const* out) {
         const __m128d a = _mm_loadu_pd(in[0]);
         const __m128d b = _mm_loadu_pd(in[1]);

@@ -93,32 +93,55 @@ void interleaveLanes(const double* const* sources, uint64_t channels, uint64_t r
 // A LaneFeed moves eight rows of one column per step of a row loop.
 constexpr uint64_t kFeedRows = 8;
 
-// The copy steps of one row loop: eight rows of one channel each, from the rings straight into
-// the target through integer registers, so that the loop's vector registers stay with its sums.
-// `left` steps remain before the rings wrap or the batch's rows end.
+// The slot of row `row` of lane c: below three ring sizes before the wrap, since the slot, the
+// lane's shift and the row are each below one.
+inline uint64_t laneSlot(const LaneFeed& feed, uint64_t c, uint64_t row) {
+    uint64_t at = feed.slot + row + (feed.shifts != nullptr ? feed.shifts[c] : 0);
+    at -= at >= feed.size ? feed.size : 0;
+    at -= at >= feed.size ? feed.size : 0;
+    return at;
+}
+
+// Points the bases at row `ready` of every lane, up to the first lane's wrap.
+inline void placeLanes(LaneFeed& feed) {
+    feed.placed = feed.ready;
+    feed.unwrapped = feed.rows;
+    for (uint64_t c = 0; c < feed.channels; ++c) {
+        const uint64_t at = laneSlot(feed, c, feed.ready);
+        feed.bases[c] = feed.rings[c] + at;
+        feed.unwrapped = std::min(feed.unwrapped, feed.ready + feed.size - at);
+    }
+}
+
+// The copy steps of one row loop: eight rows of one lane each, from the rings straight into the
+// target through integer registers, so that the loop's vector registers stay with its sums.
+// `left` steps remain before a ring wraps or the batch's rows end.
 struct FeedSteps {
-    const double* const* rings;
+    const double* const* bases;
     uint64_t channels;
-    uint64_t at;
+    uint64_t row;
     uint64_t column;
     double* target;
     uint64_t left;
 
-    FeedSteps(const LaneFeed& feed, uint64_t stride) {
-        rings = feed.rings;
+    FeedSteps(LaneFeed& feed, uint64_t stride) {
+        if (feed.ready + kFeedRows > feed.unwrapped) {
+            placeLanes(feed);
+        }
+        bases = feed.bases;
         channels = feed.channels;
         column = feed.column;
-        at = feed.slot + feed.ready;
-        at -= at >= feed.size ? feed.size : 0;
+        row = feed.ready - feed.placed;
         target = feed.target + feed.ready * stride + column;
-        const uint64_t groups = std::min(feed.rows - feed.ready, feed.size - at) / kFeedRows;
+        const uint64_t groups =
+            feed.unwrapped > feed.ready ? (feed.unwrapped - feed.ready) / kFeedRows : 0;
         left = groups > 0 ? groups * channels - column : 0;
     }
 
     [[gnu::always_inline]] void step(uint64_t stride) {
-        const double* source = rings[column] + at;
-        // The same channel's line two groups of rows on, which its step reaches 2 * channels
-        // steps later: +1 % to +2.5 % on the 16-channel streams.
+        const double* source = bases[column] + row;
+        // The same lane's line two groups of rows on, which its step reaches 2 * channels steps
+        // later: +1 % to +2.5 % on the 16-channel streams.
         __builtin_prefetch(source + 2 * kFeedRows);
         double* to = target;
         for (uint64_t i = 0; i < kFeedRows; ++i) {
@@ -132,7 +155,7 @@ struct FeedSteps {
         ++column;
         const bool wraps = column == channels;
         column = wraps ? 0 : column;
-        at += wraps ? kFeedRows : 0;
+        row += wraps ? kFeedRows : 0;
         target += wraps ? kFeedRows * stride - channels + 1 : 1;
     }
 
@@ -144,8 +167,8 @@ struct FeedSteps {
     }
 };
 
-// Every row before `need` in place: the rest of a started group of eight rows channel by
-// channel, then whole runs by the kernel's transposes, in runs that end where the rings wrap.
+// Every row before `need` in place: the rest of a started group of eight rows lane by lane, then
+// whole runs by the kernel's transposes, in runs that end where a ring wraps.
 template <class V>
 void feedUntil(LaneFeed& feed, uint64_t need, uint64_t stride) {
     need = std::min(need, feed.rows);
@@ -153,7 +176,7 @@ void feedUntil(LaneFeed& feed, uint64_t need, uint64_t stride) {
         return;
     }
     if (feed.column != 0) {
-        // A started group of eight rows never passes the rings' end or the last row.
+        // A started group of eight rows never passes a ring's end or the last row.
         FeedSteps steps(feed, stride);
         const uint64_t rest = feed.channels - feed.column;
         for (uint64_t i = 0; i < rest; ++i) {
@@ -163,11 +186,11 @@ void feedUntil(LaneFeed& feed, uint64_t need, uint64_t stride) {
     }
     const uint64_t end = std::min(feed.rows, (need + kFeedRows - 1) / kFeedRows * kFeedRows);
     while (feed.ready < end) {
-        uint64_t at = feed.slot + feed.ready;
-        at -= at >= feed.size ? feed.size : 0;
-        const uint64_t run = std::min(end - feed.ready, feed.size - at);
+        uint64_t run = end - feed.ready;
         for (uint64_t c = 0; c < feed.channels; ++c) {
+            const uint64_t at = laneSlot(feed, c, feed.ready);
             feed.cursors[c] = feed.rings[c] + at;
+            run = std::min(run, feed.size - at);
         }
         interleaveLanes<V>(feed.cursors, feed.channels, run, feed.target + feed.ready * stride,
                            stride);
@@ -175,11 +198,13 @@ void feedUntil(LaneFeed& feed, uint64_t need, uint64_t stride) {
     }
 }
 
-// Whether the row loops of a fed batch copy its rows: where the kernel has room for it and no
-// padding columns need their zeros. Otherwise every row goes in before the tiles.
+// Whether the row loops of a fed batch copy its rows: where no padding columns need their zeros
+// and the batch's rows take more than the vector type's rowLoopFeedBytes. Otherwise every row
+// goes in before the tiles.
 template <class V>
 bool rowLoopsFeed(const PolyphaseBatch& batch) {
-    return V::feedsRowLoops && batch.feed != nullptr && batch.feed->channels == batch.stride;
+    return batch.feed != nullptr && batch.feed->channels == batch.stride &&
+           batch.feed->rows * batch.stride * sizeof(double) > V::rowLoopFeedBytes;
 }
 
 // The rows before lead[M - 1], where only the first outputs' windows have begun, or with

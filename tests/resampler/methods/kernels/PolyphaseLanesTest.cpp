@@ -24,7 +24,7 @@ struct OneLane {
     static constexpr uint64_t width = 1;
     static constexpr uint64_t tile = 1;
     static constexpr int twinOutputs = Twins;
-    static constexpr bool feedsRowLoops = Feeds;
+    static constexpr uint64_t rowLoopFeedBytes = Feeds ? 0 : kNoRowLoopFeed;
     static Vec zero() { return 0.0; }
     static Vec broadcast(const double* p) { return *p; }
     static Vec load(const double* p) { return *p; }
@@ -129,41 +129,55 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         runLanes<OneLane<Twins>, KPair, KSingle, KQuad>(batch);
         expectTapSums(run == 2);
     }
-    // Fed from input rings that wrap within the batch, not at a multiple of eight rows: by the
-    // row loops as the tiles go, or all before the tiles.
+    // Fed from input rings that wrap within the batch, not at a multiple of eight rows: a ring
+    // per lane, by the row loops as the tiles go or all before the tiles, and every lane from one
+    // ring at shifts of its own, as the segments of one channel, where the lanes wrap apart.
     const uint64_t size = historyRows + 5;
     const uint64_t slot = size - historyRows / 2 - 3;
     std::vector<std::vector<double>> inputs(shape.channels, std::vector<double>(size));
+    const uint64_t apart = historyRows + 3;
+    std::vector<double> shared(shape.channels * apart + 5);
+    const uint64_t sharedSlot = shared.size() - apart - historyRows / 2 - 1;
+    std::vector<uint64_t> shifts;
     std::vector<const double*> inputStarts;
+    std::vector<const double*> sharedStarts;
     for (uint64_t c = 0; c < shape.channels; ++c) {
+        shifts.push_back(c * apart);
         for (uint64_t r = 0; r < historyRows; ++r) {
             inputs[c][(slot + r) % size] = history[r * stride + c];
+            shared[(sharedSlot + c * apart + r) % shared.size()] = history[r * stride + c];
         }
         inputStarts.push_back(inputs[c].data());
+        sharedStarts.push_back(shared.data());
     }
     std::vector<const double*> cursors(shape.channels);
+    std::vector<const double*> bases(shape.channels);
     std::vector<double> target(history.size());
-    for (int run = 0; run < 2; ++run) {
-        SCOPED_TRACE(run == 0 ? "fed by the row loops" : "fed before the tiles");
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run == 0   ? "fed by the row loops"
+                     : run == 1 ? "fed before the tiles"
+                                : "fed from one ring at shifts");
         // A row the feed left out would enter the sums as this.
         std::fill(target.begin(), target.end(), 1e300);
         LaneFeed feed;
-        feed.rings = inputStarts.data();
+        feed.rings = run == 2 ? sharedStarts.data() : inputStarts.data();
+        feed.shifts = run == 2 ? shifts.data() : nullptr;
         feed.channels = shape.channels;
-        feed.slot = slot;
-        feed.size = size;
+        feed.slot = run == 2 ? sharedSlot : slot;
+        feed.size = run == 2 ? shared.size() : size;
         feed.rows = historyRows;
         feed.cursors = cursors.data();
+        feed.bases = bases.data();
         feed.target = target.data();
         batch.history = target.data();
         batch.feed = &feed;
         batch.tileBranches = table.data();
         batch.outputs = ringStarts.data();
         batch.channels = shape.channels;
-        if (run == 0) {
-            runLanes<OneLane<Twins, true>, KPair, KSingle, KQuad>(batch);
-        } else {
+        if (run == 1) {
             runLanes<OneLane<Twins, false>, KPair, KSingle, KQuad>(batch);
+        } else {
+            runLanes<OneLane<Twins, true>, KPair, KSingle, KQuad>(batch);
         }
         expectTapSums(true);
         EXPECT_EQ(feed.ready, historyRows);
