@@ -76,9 +76,6 @@ struct PolyphaseBatch {
 };
 
 using BatchFunction = void (*)(const PolyphaseBatch&);
-// `rows` samples of `channels` arrays into rows of `stride` doubles, the padding columns zeroed.
-using InterleaveFunction = void (*)(const double* const* sources, uint64_t channels, uint64_t rows,
-                                    double* history, uint64_t stride);
 
 // The functions of one instruction set. Every output of every channel is summed from 0.0 in
 // double, oldest sample first, one addition after another: work is spread over lanes and
@@ -101,7 +98,6 @@ struct PolyphaseKernel {
     BatchFunction channelLanes;
     // Stride 1: several outputs of the one channel at once.
     BatchFunction singleChannel;
-    InterleaveFunction interleave;
 };
 
 const PolyphaseKernel& referenceKernel();

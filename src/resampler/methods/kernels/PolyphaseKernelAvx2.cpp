@@ -92,14 +92,8 @@ struct Avx2Window {
     }
 };
 
-constexpr PolyphaseKernel kernel{"avx2",
-                                 Avx2::width,
-                                 6,
-                                 3,
-                                 2 * Avx2::width,
-                                 avx2ChannelLanes,
-                                 avx2SingleChannel,
-                                 interleaveLanes<Avx2>};
+constexpr PolyphaseKernel kernel{"avx2",           Avx2::width,      6, 3, 2 * Avx2::width,
+                                 avx2ChannelLanes, avx2SingleChannel};
 
 }  // namespace
 

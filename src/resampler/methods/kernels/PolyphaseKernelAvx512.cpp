@@ -100,14 +100,8 @@ struct Avx512Window {
     }
 };
 
-constexpr PolyphaseKernel kernel{"avx512",
-                                 Avx512::width,
-                                 8,
-                                 0,
-                                 Avx512::width,
-                                 avx512ChannelLanes,
-                                 avx512SingleChannel,
-                                 interleaveLanes<Avx512>};
+constexpr PolyphaseKernel kernel{"avx512",           Avx512::width,      8, 0, Avx512::width,
+                                 avx512ChannelLanes, avx512SingleChannel};
 
 }  // namespace
 

@@ -132,7 +132,7 @@ void baselineGridRun(double* out, int32_t length, double base, double step) {
 const PolyphaseKernel& referenceKernel() {
     // No batch functions: the group is computed one output and one channel at a time, straight
     // from the channels' input rings.
-    static const PolyphaseKernel kernel{"scalar", 0, 0, 0, 0, nullptr, nullptr, nullptr};
+    static const PolyphaseKernel kernel{"scalar", 0, 0, 0, 0, nullptr, nullptr};
     return kernel;
 }
 

@@ -38,14 +38,8 @@ void sse2SingleChannel(const PolyphaseBatch& batch) {
     singleChannel<Sse2>(batch);
 }
 
-constexpr PolyphaseKernel kernel{"sse2",
-                                 Sse2::width,
-                                 6,
-                                 0,
-                                 2 * Sse2::width,
-                                 sse2ChannelLanes,
-                                 sse2SingleChannel,
-                                 interleaveLanes<Sse2>};
+constexpr PolyphaseKernel kernel{"sse2",           Sse2::width,      6, 0, 2 * Sse2::width,
+                                 sse2ChannelLanes, sse2SingleChannel};
 
 }  // namespace
 

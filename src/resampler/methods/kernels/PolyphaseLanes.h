@@ -86,9 +86,49 @@ template <class V, int K, int VB, int M, int Begin, int End>
     });
 }
 
+// `rows` samples of `channels` arrays into rows of `stride` doubles, the padding columns zeroed:
+// square tiles of V::tile doubles are transposed in registers, the edges go one by one.
 template <class V>
 void interleaveLanes(const double* const* sources, uint64_t channels, uint64_t rows,
-                     double* history, uint64_t stride);
+                     double* history, uint64_t stride) {
+    constexpr uint64_t tile = V::tile;
+    const uint64_t tiledChannels = channels - channels % tile;
+    const uint64_t tiledRows = rows - rows % tile;
+    for (uint64_t r = 0; r < tiledRows; r += tile) {
+        for (uint64_t c = 0; c < tiledChannels; c += tile) {
+            const double* in[tile];
+            double* out[tile];
+            for (uint64_t i = 0; i < tile; ++i) {
+                in[i] = sources[c + i] + r;
+                out[i] = history + (r + i) * stride + c;
+            }
+            V::transposeTile(in, out);
+        }
+    }
+    // The edges: the channels past the last whole tile of every tiled row (with the padding
+    // columns), then every column of the rows past the last whole tile. A row loop that does
+    // nothing costs as much as a tile's transposes, so it runs only where there are edges.
+    if (tiledChannels < stride) {
+        for (uint64_t r = 0; r < tiledRows; ++r) {
+            double* row = history + r * stride;
+            for (uint64_t c = tiledChannels; c < channels; ++c) {
+                row[c] = sources[c][r];
+            }
+            for (uint64_t c = channels; c < stride; ++c) {
+                row[c] = 0.0;
+            }
+        }
+    }
+    for (uint64_t r = tiledRows; r < rows; ++r) {
+        double* row = history + r * stride;
+        for (uint64_t c = 0; c < channels; ++c) {
+            row[c] = sources[c][r];
+        }
+        for (uint64_t c = channels; c < stride; ++c) {
+            row[c] = 0.0;
+        }
+    }
+}
 
 // A LaneFeed moves eight rows of one column per step of a row loop.
 constexpr uint64_t kFeedRows = 8;
@@ -560,49 +600,6 @@ void singleChannel(const PolyphaseBatch& batch) {
         const uint64_t first = blocks * span + lead;
         if (first < batch.count) {
             outputLaneTile<V, 1>(batch, blocks, lead, (batch.count - first + up - 1) / up);
-        }
-    }
-}
-
-// Square tiles of V::tile doubles are transposed in registers; the edges go one by one.
-template <class V>
-void interleaveLanes(const double* const* sources, uint64_t channels, uint64_t rows,
-                     double* history, uint64_t stride) {
-    constexpr uint64_t tile = V::tile;
-    const uint64_t tiledChannels = channels - channels % tile;
-    const uint64_t tiledRows = rows - rows % tile;
-    for (uint64_t r = 0; r < tiledRows; r += tile) {
-        for (uint64_t c = 0; c < tiledChannels; c += tile) {
-            const double* in[tile];
-            double* out[tile];
-            for (uint64_t i = 0; i < tile; ++i) {
-                in[i] = sources[c + i] + r;
-                out[i] = history + (r + i) * stride + c;
-            }
-            V::transposeTile(in, out);
-        }
-    }
-    // The edges: the channels past the last whole tile of every tiled row (with the padding
-    // columns), then every column of the rows past the last whole tile. A row loop that does
-    // nothing costs as much as a tile's transposes, so it runs only where there are edges.
-    if (tiledChannels < stride) {
-        for (uint64_t r = 0; r < tiledRows; ++r) {
-            double* row = history + r * stride;
-            for (uint64_t c = tiledChannels; c < channels; ++c) {
-                row[c] = sources[c][r];
-            }
-            for (uint64_t c = channels; c < stride; ++c) {
-                row[c] = 0.0;
-            }
-        }
-    }
-    for (uint64_t r = tiledRows; r < rows; ++r) {
-        double* row = history + r * stride;
-        for (uint64_t c = 0; c < channels; ++c) {
-            row[c] = sources[c][r];
-        }
-        for (uint64_t c = channels; c < stride; ++c) {
-            row[c] = 0.0;
         }
     }
 }
