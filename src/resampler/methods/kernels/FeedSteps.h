@@ -82,14 +82,15 @@ inline void placeLanes(LaneFeed& feed) {
 
 // The copy steps of one row loop: eight rows of one lane each, from the rings straight into the
 // target through integer registers, so that the loop's vector registers stay with its sums.
-// `left` steps remain before a ring wraps or the batch's rows end.
+// `available` steps can be taken before a ring wraps or the batch's rows end; the callers bound
+// their loops by it.
 struct FeedSteps {
     const double* const* bases;
     uint64_t channels;
     uint64_t row;
     uint64_t column;
     double* target;
-    uint64_t left;
+    uint64_t available;
 
     FeedSteps(LaneFeed& feed, uint64_t stride) {
         if (feed.ready + kFeedRows > feed.unwrapped) {
@@ -102,7 +103,7 @@ struct FeedSteps {
         target = feed.target + feed.ready * stride + column;
         const uint64_t groups =
             feed.unwrapped > feed.ready ? (feed.unwrapped - feed.ready) / kFeedRows : 0;
-        left = groups > 0 ? groups * channels - column : 0;
+        available = groups > 0 ? groups * channels - column : 0;
     }
 
     [[gnu::always_inline]] void step(uint64_t stride) {
@@ -118,7 +119,6 @@ struct FeedSteps {
             to += stride;
         }
         // Without a branch, which would cost the loop its registers.
-        --left;
         ++column;
         const bool wraps = column == channels;
         column = wraps ? 0 : column;

@@ -121,7 +121,7 @@ template <class V, int K, int VB, int M, int W>
     if (feed != nullptr) {
         FeedSteps steps(*feed, stride);
         const uint64_t begin = lead[M - 1];
-        const uint64_t stepped = begin + std::min(taps - begin, steps.left);
+        const uint64_t stepped = begin + std::min(taps - begin, steps.available);
         uint64_t i = begin;
         for (; i < stepped; ++i) {
             addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
