@@ -106,6 +106,30 @@ template <class V, int K, int VB, int M, int W, bool Trailing, int S = 1>
     }
 }
 
+// The main rows [begin, taps) of a tile, where every output's window runs, and with a feed the
+// copy steps beside as many of them as it has. Stride is a uint64_t or, for fed rows exactly
+// the tile's vectors wide, a constant, which folds every row and copy offset into the
+// addressing: the copy steps then spend no additions on them. (The loops without a feed lost
+// 2 % to 4 % with AVX2 and SSE2 from the same constant.)
+template <class V, int K, int VB, int M, int W, class Stride>
+[[gnu::always_inline]] inline void sumMainRows(typename V::Vec (&sum)[K][VB], const double* table,
+                                               const double* history, uint64_t begin, uint64_t taps,
+                                               Stride stride, uint64_t twin, LaneFeed* feed) {
+    uint64_t i = begin;
+    if (feed != nullptr) {
+        FeedSteps steps(*feed, stride);
+        const uint64_t stepped = begin + std::min(taps - begin, steps.available);
+        for (; i < stepped; ++i) {
+            addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
+            steps.step(stride);
+        }
+        steps.settle(*feed, stepped - begin);
+    }
+    for (; i < taps; ++i) {
+        addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
+    }
+}
+
 // The K outputs of a tile by rows of the history rather than by taps: each row is loaded once
 // for every output whose window holds it, where the tap order would load it once per output.
 // Output k meets its rows lead[k] .. lead[k] + T - 1 in that order, so every sum still runs over
@@ -118,23 +142,12 @@ template <class V, int K, int VB, int M, int W>
                                            const uint64_t (&lead)[K], uint64_t twin,
                                            LaneFeed* feed) {
     addEdgeRows<V, K, VB, M, W, false>(sum, table, history, stride, lead, 0, twin);
-    if (feed != nullptr) {
-        FeedSteps steps(*feed, stride);
-        const uint64_t begin = lead[M - 1];
-        const uint64_t stepped = begin + std::min(taps - begin, steps.available);
-        uint64_t i = begin;
-        for (; i < stepped; ++i) {
-            addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
-            steps.step(stride);
-        }
-        for (; i < taps; ++i) {
-            addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
-        }
-        steps.settle(*feed, stepped - begin);
+    using TileStride = std::integral_constant<uint64_t, VB * V::width>;
+    if (feed != nullptr && stride == TileStride::value) {
+        sumMainRows<V, K, VB, M, W>(sum, table, history, lead[M - 1], taps, TileStride(), twin,
+                                    feed);
     } else {
-        for (uint64_t i = lead[M - 1]; i < taps; ++i) {
-            addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
-        }
+        sumMainRows<V, K, VB, M, W>(sum, table, history, lead[M - 1], taps, stride, twin, feed);
     }
     addEdgeRows<V, K, VB, M, W, true>(sum, table, history, stride, lead, taps, twin);
 }
