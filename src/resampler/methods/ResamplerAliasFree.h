@@ -80,6 +80,9 @@ private:
     void produceSegments(ResamplerChannelGroup& group, ResamplerChannel& channel,
                          Kernels::PolyphaseBatch& batch, uint64_t slot, uint64_t perSegment);
     double* alignedHistory();
+    // A feed of `lanes` lanes from channelRings into the history rows.
+    Kernels::LaneFeed laneFeed(uint64_t lanes, const uint64_t* shifts, uint64_t slot, uint64_t size,
+                               uint64_t rows);
     const double* channelWindow(const ResamplerChannelGroup& group, const ResamplerChannel& channel,
                                 uint64_t slot, uint64_t rows);
     void writeChannelValues(const ResamplerChannelGroup& group, ResamplerChannel& channel,

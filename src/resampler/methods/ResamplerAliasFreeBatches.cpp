@@ -209,15 +209,7 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
         for (uint64_t c = 0; c < channels; ++c) {
             channelRings[c] = group.getChannels()[c]->inputValues().data();
         }
-        Kernels::LaneFeed feed;
-        feed.rings = channelRings.data();
-        feed.channels = channels;
-        feed.slot = slot;
-        feed.size = size;
-        feed.rows = rows;
-        feed.cursors = channelCursors.data();
-        feed.bases = channelBases.data();
-        feed.target = alignedHistory();
+        Kernels::LaneFeed feed = laneFeed(channels, nullptr, slot, size, rows);
         batch.history = feed.target;
         batch.feed = &feed;
         kernel->channelLanes(batch);
@@ -244,16 +236,8 @@ void ResamplerAliasFree::produceSegments(ResamplerChannelGroup& group, Resampler
         channelRings[i] = ring.data();
         laneShifts[i] = i * shift;
     }
-    Kernels::LaneFeed feed;
-    feed.rings = channelRings.data();
-    feed.shifts = laneShifts.data();
-    feed.channels = lanes;
-    feed.slot = slot;
-    feed.size = ring.size();
-    feed.rows = batchRows[perSegment - 1] + batch.taps;
-    feed.cursors = channelCursors.data();
-    feed.bases = channelBases.data();
-    feed.target = alignedHistory();
+    Kernels::LaneFeed feed = laneFeed(lanes, laneShifts.data(), slot, ring.size(),
+                                      batchRows[perSegment - 1] + batch.taps);
     batch.feed = &feed;
     // Straight into the output ring where the batch fits before its end.
     const uint64_t outputStart = group.getOutputWriteIndex();
@@ -272,6 +256,22 @@ void ResamplerAliasFree::produceSegments(ResamplerChannelGroup& group, Resampler
     if (!inRing) {
         writeChannelValues(group, channel, lanes * perSegment);
     }
+}
+
+Kernels::LaneFeed ResamplerAliasFree::laneFeed(uint64_t lanes, const uint64_t* shifts,
+                                               uint64_t slot, uint64_t size, uint64_t rows) {
+    // The lanes' rings are in channelRings; the feed's pointers and target are this method's.
+    Kernels::LaneFeed feed;
+    feed.rings = channelRings.data();
+    feed.shifts = shifts;
+    feed.channels = lanes;
+    feed.slot = slot;
+    feed.size = size;
+    feed.rows = rows;
+    feed.cursors = channelCursors.data();
+    feed.bases = channelBases.data();
+    feed.target = alignedHistory();
+    return feed;
 }
 
 double* ResamplerAliasFree::alignedHistory() {

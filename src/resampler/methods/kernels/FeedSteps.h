@@ -81,7 +81,8 @@ inline void placeLanes(LaneFeed& feed) {
 }
 
 // The copy steps of one row loop: eight rows of one lane each, from the rings straight into the
-// target through integer registers, so that the loop's vector registers stay with its sums.
+// target through one 16-byte register, so that the loop's other vector registers stay with its
+// sums.
 // `available` steps can be taken before a ring wraps or the batch's rows end; the callers bound
 // their loops by it.
 struct FeedSteps {

@@ -24,9 +24,9 @@ struct Avx512 {
     // Tiles of eight outputs where P divides 4 take outputs k and k + 4 from one coefficient:
     // sixteen sums, two rows of two vectors and a coefficient still fit 32 registers.
     static constexpr int twinOutputs = 4;
-    // The row loops copy the rows of the tiles to come, one load and store per double beside
-    // each row's sixteen multiplies and adds, where the batch's rows are more than the
-    // first-level cache holds: rows that it holds go faster in one pass (one channel's segments
+    // The row loops copy the rows of the tiles to come, a load per two doubles and a store per
+    // double beside each row's sixteen multiplies and adds, where the batch's rows are more than
+    // the first-level cache holds: rows that it holds go faster in one pass (one channel's segments
     // of a 1,000-sample block, 12 KiB, lost 7 % fed by the row loops, and gained as much from
     // 10,000-sample blocks).
     static constexpr uint64_t rowLoopFeedBytes = 32 * 1024;
