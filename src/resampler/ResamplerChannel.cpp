@@ -61,6 +61,10 @@ void ResamplerChannel::appendValues(const double* values, uint64_t count) {
                         ? std::numeric_limits<uint64_t>::max()
                         : samplesStored + samples;
     inputRing.append(values, count);
+    const auto start = reinterpret_cast<uintptr_t>(values);
+    continuedBlock = isArray == 0 && arraySize == 1 && count > 0 && start == lastBlockEnd;
+    lastBlockEnd = start + count * sizeof(double);
+    lastBlockSamples = count;
 }
 
 uint64_t ResamplerChannel::inputSampleCapacity() const {

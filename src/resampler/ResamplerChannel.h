@@ -47,6 +47,11 @@ public:
     // Appends values at the write cursor, wrapping; counts samples as the channel kind says.
     void appendValues(const double* values, uint64_t count);
     void setInputWriteSlot(uint64_t slot) { inputRing.setWriteSlot(slot); }
+    // Where the host will most likely hand over the next block: where the last one ended, when
+    // that one began where the block before it ended (a host streaming one array in blocks),
+    // else 0. Only a guess to prefetch by, never read.
+    uintptr_t nextBlockAddress() const { return continuedBlock ? lastBlockEnd : 0; }
+    uint64_t lastBlockLength() const { return lastBlockSamples; }
     // Samples added since the last pass; every channel of a group must have added as many.
     uint64_t getSamplesAdded() const { return samplesAdded; }
     void clearSamplesAdded() { samplesAdded = 0; }
@@ -100,6 +105,10 @@ private:
     uint64_t samplesStored = 0;
     double blockEndTimeInMiliseconds = std::numeric_limits<double>::infinity();
     bool inert = false;
+    // The host's last block of values, for nextBlockAddress.
+    uintptr_t lastBlockEnd = 0;
+    uint64_t lastBlockSamples = 0;
+    bool continuedBlock = false;
 };
 
 }  // namespace Karvel::Tamlib::Resampler

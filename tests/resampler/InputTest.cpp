@@ -43,6 +43,32 @@ TEST(InputTest, ValueRingKeepsTheNewestValuesAndCountsSamples) {
     EXPECT_EQ(StateProbe::channel(array).values[7], 8.0);
 }
 
+// A host that hands over one array block after block is expected to go on where it stopped;
+// any other block, and any array channel, leaves nothing to expect.
+TEST(InputTest, NextBlockIsExpectedWhereAContinuedBlockEnded) {
+    ResamplerFixture fixture(TAMLIB_METHOD_HOLD);
+    void* channel = fixture.asyncChannel();
+    const std::vector<double> recording = ramp(300, 0.0, 1.0);
+    const std::vector<double> elsewhere(100, 2.0);
+    auto nextBlock = [&]() { return StateProbe::channel(channel).nextBlock; };
+    auto at = [&](size_t sample) { return reinterpret_cast<uintptr_t>(recording.data() + sample); };
+    addData(fixture.resampler(), channel, recording.data(), 100);
+    EXPECT_EQ(nextBlock(), 0u);
+    addData(fixture.resampler(), channel, recording.data() + 100, 100);
+    EXPECT_EQ(nextBlock(), at(200));
+    addData(fixture.resampler(), channel, elsewhere.data(), 100);
+    EXPECT_EQ(nextBlock(), 0u);
+    addData(fixture.resampler(), channel, recording.data() + 200, 50);
+    EXPECT_EQ(nextBlock(), 0u);
+    addData(fixture.resampler(), channel, recording.data() + 250, 50);
+    EXPECT_EQ(nextBlock(), at(300));
+
+    void* array = fixture.arrayChannel(4);
+    addData(fixture.resampler(), array, recording.data(), 4);
+    addData(fixture.resampler(), array, recording.data() + 4, 4);
+    EXPECT_EQ(StateProbe::channel(array).nextBlock, 0u);
+}
+
 // The first channel of a group to give stamps becomes its time master; the others must repeat
 // each block, except its first stamp, within 2.2e-16.
 TEST(InputTest, TimeMasterStoresAndOthersMustRepeatTheBlock) {

@@ -51,6 +51,7 @@ public:
         uint64_t samplesAdded;  // since the last pass
         uint64_t writeSlot;
         std::vector<double> values;  // the whole input ring
+        uintptr_t nextBlock;         // where the host's next block is expected, or 0
     };
 
     static Settings settings(void* handle) {
@@ -91,7 +92,8 @@ public:
     }
     static ChannelView channel(void* channel) {
         const Channel& c = *static_cast<Channel*>(channel);
-        return {c.samplesAdded, c.inputRing.writeSlot(), ringSlots(c.inputRing)};
+        return {c.samplesAdded, c.inputRing.writeSlot(), ringSlots(c.inputRing),
+                c.nextBlockAddress()};
     }
 
     // Alias-free resamplers: the filter of a channel's group (none when it is copied through),

@@ -80,9 +80,13 @@ private:
     void produceSegments(ResamplerChannelGroup& group, ResamplerChannel& channel,
                          Kernels::PolyphaseBatch& batch, uint64_t slot, uint64_t perSegment);
     double* alignedHistory();
-    // A feed of `lanes` lanes from channelRings into the history rows.
+    // A feed of `lanes` lanes from channelRings into the history rows; with `ahead`, one that
+    // prefetches the lanes' next blocks as aimAhead set them.
     Kernels::LaneFeed laneFeed(uint64_t lanes, const uint64_t* shifts, uint64_t slot, uint64_t size,
-                               uint64_t rows);
+                               uint64_t rows, bool ahead);
+    // Lane i's next block is that of `channel`; false where the host's last block did not
+    // continue the one before, so that there is no next block to expect.
+    bool aimAhead(uint64_t lane, const ResamplerChannel& channel);
     const double* channelWindow(const ResamplerChannelGroup& group, const ResamplerChannel& channel,
                                 uint64_t slot, uint64_t rows);
     void writeChannelValues(const ResamplerChannelGroup& group, ResamplerChannel& channel,
@@ -101,6 +105,9 @@ private:
     std::vector<const double*> channelCursors;
     std::vector<const double*> channelRings;
     std::vector<const double*> channelBases;
+    std::vector<uintptr_t> aheadOrigins;
+    std::vector<uint64_t> aheadWrites;
+    std::vector<uintptr_t> aheadBases;
     std::vector<uint64_t> laneShifts;
     std::vector<double*> channelOutputs;
 };

@@ -10,6 +10,15 @@
 
 namespace Karvel::Tamlib::Resampler {
 
+namespace {
+
+// The host's next blocks are prefetched only while they take no more than this beside the rings
+// and the batch's rows in the second-level cache: blocks of 10,000 samples of 16 channels
+// (1.3 MB) evicted those from a 2 MiB cache and cost the stream more than they saved.
+constexpr uint64_t kAheadBytes = 256 * 1024;
+
+}  // namespace
+
 uint64_t ResamplerAliasFree::historyStride(const ResamplerChannelGroup& group) const {
     return Kernels::groupStride(*kernel, group.getChannels().size());
 }
@@ -90,6 +99,9 @@ void ResamplerAliasFree::prepareBatches(const ResamplerChannelGroup& group,
         channelCursors.resize(cursors);
         channelRings.resize(cursors);
         channelBases.resize(cursors);
+        aheadOrigins.resize(cursors);
+        aheadWrites.resize(cursors);
+        aheadBases.resize(cursors);
         laneShifts.resize(cursors);
         channelOutputs.resize(cursors);
     }
@@ -206,10 +218,16 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
         batch.channels = group.getChannels().size();
         // The kernel interleaves the window rows from the input rings as its tiles need them.
         const uint64_t channels = group.getChannels().size();
+        bool ahead = true;
+        uint64_t aheadBytes = 0;
         for (uint64_t c = 0; c < channels; ++c) {
-            channelRings[c] = group.getChannels()[c]->inputValues().data();
+            const ResamplerChannel& channel = *group.getChannels()[c];
+            channelRings[c] = channel.inputValues().data();
+            ahead = aimAhead(c, channel) && ahead;
+            aheadBytes += channel.lastBlockLength() * sizeof(double);
         }
-        Kernels::LaneFeed feed = laneFeed(channels, nullptr, slot, size, rows);
+        Kernels::LaneFeed feed =
+            laneFeed(channels, nullptr, slot, size, rows, ahead && aheadBytes <= kAheadBytes);
         batch.history = feed.target;
         batch.feed = &feed;
         kernel->channelLanes(batch);
@@ -232,12 +250,14 @@ void ResamplerAliasFree::produceSegments(ResamplerChannelGroup& group, Resampler
     const uint64_t shift = perSegment / batch.up * batch.down;
     // The kernel interleaves the segments' rows from the channel's ring as its tiles need them.
     const Ring& ring = channel.inputValues();
+    bool ahead = channel.lastBlockLength() * sizeof(double) <= kAheadBytes;
     for (uint64_t i = 0; i < lanes; ++i) {
         channelRings[i] = ring.data();
         laneShifts[i] = i * shift;
+        ahead = aimAhead(i, channel) && ahead;
     }
     Kernels::LaneFeed feed = laneFeed(lanes, laneShifts.data(), slot, ring.size(),
-                                      batchRows[perSegment - 1] + batch.taps);
+                                      batchRows[perSegment - 1] + batch.taps, ahead);
     batch.feed = &feed;
     // Straight into the output ring where the batch fits before its end.
     const uint64_t outputStart = group.getOutputWriteIndex();
@@ -259,7 +279,8 @@ void ResamplerAliasFree::produceSegments(ResamplerChannelGroup& group, Resampler
 }
 
 Kernels::LaneFeed ResamplerAliasFree::laneFeed(uint64_t lanes, const uint64_t* shifts,
-                                               uint64_t slot, uint64_t size, uint64_t rows) {
+                                               uint64_t slot, uint64_t size, uint64_t rows,
+                                               bool ahead) {
     // The lanes' rings are in channelRings; the feed's pointers and target are this method's.
     Kernels::LaneFeed feed;
     feed.rings = channelRings.data();
@@ -271,7 +292,20 @@ Kernels::LaneFeed ResamplerAliasFree::laneFeed(uint64_t lanes, const uint64_t* s
     feed.cursors = channelCursors.data();
     feed.bases = channelBases.data();
     feed.target = alignedHistory();
+    if (ahead) {
+        feed.aheadOrigins = aheadOrigins.data();
+        feed.aheadWrites = aheadWrites.data();
+        feed.aheads = aheadBases.data();
+    }
     return feed;
+}
+
+bool ResamplerAliasFree::aimAhead(uint64_t lane, const ResamplerChannel& channel) {
+    const uintptr_t next = channel.nextBlockAddress();
+    const uint64_t writeSlot = channel.inputValues().writeSlot();
+    aheadOrigins[lane] = Kernels::aheadOrigin(next, channel.lastBlockLength(), writeSlot);
+    aheadWrites[lane] = writeSlot;
+    return next != 0;
 }
 
 double* ResamplerAliasFree::alignedHistory() {

@@ -76,6 +76,10 @@ inline void placeLanes(LaneFeed& feed) {
     for (uint64_t c = 0; c < feed.channels; ++c) {
         const uint64_t at = laneSlot(feed, c, feed.ready);
         feed.bases[c] = feed.rings[c] + at;
+        if (feed.aheadOrigins != nullptr) {
+            const uint64_t older = at >= feed.aheadWrites[c] ? feed.size : 0;
+            feed.aheads[c] = feed.aheadOrigins[c] + sizeof(double) * (at - older);
+        }
         feed.unwrapped = std::min(feed.unwrapped, feed.ready + feed.size - at);
     }
 }
@@ -87,6 +91,7 @@ inline void placeLanes(LaneFeed& feed) {
 // their loops by it.
 struct FeedSteps {
     const double* const* bases;
+    const uintptr_t* aheads;
     uint64_t channels;
     uint64_t row;
     uint64_t column;
@@ -98,6 +103,7 @@ struct FeedSteps {
             placeLanes(feed);
         }
         bases = feed.bases;
+        aheads = feed.aheads;
         channels = feed.channels;
         column = feed.column;
         row = feed.ready - feed.placed;
@@ -108,12 +114,21 @@ struct FeedSteps {
     }
 
     // Stride: a uint64_t, or a constant that folds the stores' offsets into their addressing.
-    template <class Stride>
+    // Ahead: the feed has aheads, and the step prefetches the line of the host's next block that
+    // this step's rows map to instead of the ring's.
+    template <bool Ahead, class Stride>
     [[gnu::always_inline]] void step(Stride stride) {
         const double* source = bases[column] + row;
-        // The same lane's line two groups of rows on, which its step reaches 2 * channels steps
-        // later: +1 % to +2.5 % on the 16-channel streams.
-        __builtin_prefetch(source + 2 * kFeedRows);
+        if constexpr (Ahead) {
+            // Into the second-level cache: the next addData is a whole pass away. One prefetch
+            // per step: each costs the row loop as much as a load.
+            __builtin_prefetch(reinterpret_cast<const void*>(aheads[column] + sizeof(double) * row),
+                               0, 2);
+        } else {
+            // The same lane's line two groups of rows on, which its step reaches 2 * channels
+            // steps later: +1 % to +2.5 % on the 16-channel streams.
+            __builtin_prefetch(source + 2 * kFeedRows);
+        }
         // Two rows per load, whose halves are stored apart: each load or store of a step costs
         // the row loop about a third of a cycle, whatever its width or target. The empty asm
         // keeps g++ from splitting the load back into two.
@@ -152,7 +167,7 @@ void feedUntil(LaneFeed& feed, uint64_t need, uint64_t stride) {
         FeedSteps steps(feed, stride);
         const uint64_t rest = feed.channels - feed.column;
         for (uint64_t i = 0; i < rest; ++i) {
-            steps.step(stride);
+            steps.step<false>(stride);
         }
         steps.settle(feed, rest);
     }

@@ -33,7 +33,23 @@ struct LaneFeed {
     // lane's ring wraps.
     uint64_t placed = 0;
     uint64_t unwrapped = 0;
+    // Optional, per lane: where its channel's next block will come from. A host streaming one
+    // array in blocks hands each block over where the last one ended, from memory; the copy
+    // steps prefetch it into the second-level cache while the tiles run, so that the next
+    // addData copies from there. Slot s of lane c's ring maps to aheadOrigins[c] + 8 s, less
+    // 8 size from slot aheadWrites[c] on (see aheadOrigin); aheads holds the bases' addresses.
+    const uintptr_t* aheadOrigins = nullptr;
+    const uint64_t* aheadWrites = nullptr;
+    uintptr_t* aheads = nullptr;
 };
+
+// The address that slot 0 of a ring maps to one block on, for a channel whose last block of
+// `length` samples is followed in the host's array by the next one at `next`, and whose ring
+// writes on at `writeSlot`: the first sample of the last block, `length` slots before the write
+// slot, maps to `next`. Addresses wrap as integers; they are only ever prefetched.
+inline uintptr_t aheadOrigin(uintptr_t next, uint64_t length, uint64_t writeSlot) {
+    return next + sizeof(double) * (length - writeSlot);
+}
 
 // One run of consecutive outputs of a filtered group, laid out for the kernels: the group's
 // input history as rows of one sample of every channel, and per output the branch and the row

@@ -106,6 +106,23 @@ template <class V, int K, int VB, int M, int W, bool Trailing, int S = 1>
     }
 }
 
+// The main rows from `begin` with the copy steps beside them, as many as the feed has; returns
+// the row they reached. Ahead: the steps prefetch the host's next blocks (LaneFeed::aheads).
+template <class V, int K, int VB, int M, int W, bool Ahead, class Stride>
+[[gnu::always_inline]] inline uint64_t sumFedRows(typename V::Vec (&sum)[K][VB],
+                                                  const double* table, const double* history,
+                                                  uint64_t begin, uint64_t taps, Stride stride,
+                                                  uint64_t twin, LaneFeed& feed) {
+    FeedSteps steps(feed, stride);
+    const uint64_t stepped = begin + std::min(taps - begin, steps.available);
+    for (uint64_t i = begin; i < stepped; ++i) {
+        addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
+        steps.step<Ahead>(stride);
+    }
+    steps.settle(feed, stepped - begin);
+    return stepped;
+}
+
 // The main rows [begin, taps) of a tile, where every output's window runs, and with a feed the
 // copy steps beside as many of them as it has. Stride is a uint64_t or, for fed rows exactly
 // the tile's vectors wide, a constant, which folds every row and copy offset into the
@@ -117,13 +134,11 @@ template <class V, int K, int VB, int M, int W, class Stride>
                                                Stride stride, uint64_t twin, LaneFeed* feed) {
     uint64_t i = begin;
     if (feed != nullptr) {
-        FeedSteps steps(*feed, stride);
-        const uint64_t stepped = begin + std::min(taps - begin, steps.available);
-        for (; i < stepped; ++i) {
-            addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
-            steps.step(stride);
-        }
-        steps.settle(*feed, stepped - begin);
+        i = feed->aheadOrigins != nullptr
+                ? sumFedRows<V, K, VB, M, W, true>(sum, table, history, begin, taps, stride, twin,
+                                                   *feed)
+                : sumFedRows<V, K, VB, M, W, false>(sum, table, history, begin, taps, stride, twin,
+                                                    *feed);
     }
     for (; i < taps; ++i) {
         addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);

@@ -153,10 +153,20 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
     std::vector<const double*> cursors(shape.channels);
     std::vector<const double*> bases(shape.channels);
     std::vector<double> target(history.size());
-    for (int run = 0; run < 3; ++run) {
+    // With prefetches of the host's next blocks: the last `block` rows of the batch came as the
+    // host's last block, which the ring's write slot follows, and the next one is `nextBlock`.
+    const uint64_t block = historyRows / 2;
+    const uint64_t writeSlot = (slot + historyRows) % size;
+    const std::vector<double> nextBlock(block);
+    const auto next = reinterpret_cast<uintptr_t>(nextBlock.data());
+    const std::vector<uintptr_t> origins(shape.channels, aheadOrigin(next, block, writeSlot));
+    const std::vector<uint64_t> writes(shape.channels, writeSlot);
+    std::vector<uintptr_t> aheads(shape.channels);
+    for (int run = 0; run < 4; ++run) {
         SCOPED_TRACE(run == 0   ? "fed by the row loops"
                      : run == 1 ? "fed before the tiles"
-                                : "fed from one ring at shifts");
+                     : run == 2 ? "fed from one ring at shifts"
+                                : "fed by the row loops, prefetching the next blocks");
         // A row the feed left out would enter the sums as this.
         std::fill(target.begin(), target.end(), 1e300);
         LaneFeed feed;
@@ -169,6 +179,11 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         feed.cursors = cursors.data();
         feed.bases = bases.data();
         feed.target = target.data();
+        if (run == 3) {
+            feed.aheadOrigins = origins.data();
+            feed.aheadWrites = writes.data();
+            feed.aheads = aheads.data();
+        }
         batch.history = target.data();
         batch.feed = &feed;
         batch.tileBranches = table.data();
@@ -183,6 +198,20 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         EXPECT_EQ(feed.ready, historyRows);
         for (uint64_t i = 0; i < history.size(); ++i) {
             ASSERT_EQ(bitsOf(target[i]), bitsOf(history[i])) << "row " << i / stride;
+        }
+        if (run == 3) {
+            // Row r of the batch is sample r - (historyRows - block) of the last block, so one
+            // block on its line is that sample of the next one: rows on either side of the
+            // ring's end, where the lanes are placed afresh.
+            for (const uint64_t row :
+                 {uint64_t{0}, size - slot - 1, size - slot, historyRows - 1}) {
+                feed.ready = row;
+                placeLanes(feed);
+                const uintptr_t expected = next + sizeof(double) * (row - (historyRows - block));
+                for (uint64_t c = 0; c < shape.channels; ++c) {
+                    EXPECT_EQ(aheads[c], expected) << "lane " << c << " row " << row;
+                }
+            }
         }
     }
 }
