@@ -218,16 +218,13 @@ uint64_t ResamplerAliasFree::produceBatch(ResamplerChannelGroup& group, Polyphas
         batch.channels = group.getChannels().size();
         // The kernel interleaves the window rows from the input rings as its tiles need them.
         const uint64_t channels = group.getChannels().size();
-        bool ahead = true;
-        uint64_t aheadBytes = 0;
+        bool ahead = nextBlocksFit(group);
         for (uint64_t c = 0; c < channels; ++c) {
             const ResamplerChannel& channel = *group.getChannels()[c];
             channelRings[c] = channel.inputValues().data();
             ahead = aimAhead(c, channel) && ahead;
-            aheadBytes += channel.lastBlockLength() * sizeof(double);
         }
-        Kernels::LaneFeed feed =
-            laneFeed(channels, nullptr, slot, size, rows, ahead && aheadBytes <= kAheadBytes);
+        Kernels::LaneFeed feed = laneFeed(channels, nullptr, slot, size, rows, ahead);
         batch.history = feed.target;
         batch.feed = &feed;
         kernel->channelLanes(batch);
@@ -250,7 +247,8 @@ void ResamplerAliasFree::produceSegments(ResamplerChannelGroup& group, Resampler
     const uint64_t shift = perSegment / batch.up * batch.down;
     // The kernel interleaves the segments' rows from the channel's ring as its tiles need them.
     const Ring& ring = channel.inputValues();
-    bool ahead = channel.lastBlockLength() * sizeof(double) <= kAheadBytes;
+    // The group's other channels go the same way in this pass: their next blocks count too.
+    bool ahead = nextBlocksFit(group);
     for (uint64_t i = 0; i < lanes; ++i) {
         channelRings[i] = ring.data();
         laneShifts[i] = i * shift;
@@ -298,6 +296,14 @@ Kernels::LaneFeed ResamplerAliasFree::laneFeed(uint64_t lanes, const uint64_t* s
         feed.aheads = aheadBases.data();
     }
     return feed;
+}
+
+bool ResamplerAliasFree::nextBlocksFit(const ResamplerChannelGroup& group) {
+    uint64_t bytes = 0;
+    for (const auto& channel : group.getChannels()) {
+        bytes += channel->lastBlockLength() * sizeof(double);
+    }
+    return bytes <= kAheadBytes;
 }
 
 bool ResamplerAliasFree::aimAhead(uint64_t lane, const ResamplerChannel& channel) {
