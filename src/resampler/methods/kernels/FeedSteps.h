@@ -185,6 +185,26 @@ void feedUntil(LaneFeed& feed, uint64_t need, uint64_t stride) {
     }
 }
 
+// The lines of the host's next blocks that the rows of every lane map to.
+inline uint64_t aheadLinesOf(const LaneFeed& feed) {
+    return (feed.rows + kFeedRows - 1) / kFeedRows * feed.channels;
+}
+
+// For a batch whose rows went in before the tiles: prefetches the next `lines` lines of the
+// host's next blocks, between tiles, as the copy steps would have beside their rows.
+inline void prefetchAhead(LaneFeed& feed, uint64_t lines) {
+    for (uint64_t i = 0; i < lines && feed.aheadRow < feed.rows; ++i) {
+        const uint64_t c = feed.aheadColumn;
+        const uint64_t at = laneSlot(feed, c, feed.aheadRow);
+        const uint64_t older = at >= feed.aheadWrites[c] ? feed.size : 0;
+        const uintptr_t line = feed.aheadOrigins[c] + sizeof(double) * (at - older);
+        __builtin_prefetch(reinterpret_cast<const void*>(line), 0, 2);
+        const bool wraps = ++feed.aheadColumn == feed.channels;
+        feed.aheadColumn = wraps ? 0 : feed.aheadColumn;
+        feed.aheadRow += wraps ? kFeedRows : 0;
+    }
+}
+
 // Whether the row loops of a fed batch copy its rows: where no padding columns need their zeros
 // and the batch's rows take more than the vector type's rowLoopFeedBytes. Otherwise every row
 // goes in before the tiles.

@@ -41,6 +41,10 @@ struct LaneFeed {
     const uintptr_t* aheadOrigins = nullptr;
     const uint64_t* aheadWrites = nullptr;
     uintptr_t* aheads = nullptr;
+    // Where the rows went in before the tiles: the next line to prefetch, in the order the copy
+    // steps would take them (eight rows of every lane in turn).
+    uint64_t aheadRow = 0;
+    uint64_t aheadColumn = 0;
 };
 
 // The address that slot 0 of a ring maps to one block on, for a channel whose last block of

@@ -256,12 +256,22 @@ void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t colum
     const uint64_t step = VB * V::width;
     const uint64_t last = column + columns * step;
     uint64_t first = 0;
+    // Rows in before the tiles: the host's next blocks are prefetched a few lines per tile,
+    // for channel lanes (a channel's segments overlap, and lost by it).
+    uint64_t aheadPerTile = 0;
     if (batch.feed != nullptr && !rowLoopsFeed<V>(batch)) {
         feedUntil<V>(*batch.feed, batch.feed->rows, batch.stride);
+        if (batch.feed->aheadOrigins != nullptr && batch.feed->shifts == nullptr) {
+            const uint64_t tiles = std::max<uint64_t>(batch.count / K, 1);
+            aheadPerTile = (aheadLinesOf(*batch.feed) + tiles - 1) / tiles;
+        }
     }
     for (; first + K <= batch.count; first += K) {
         if (batch.feed != nullptr) {
             feedUntil<V>(*batch.feed, batch.rows[first + K - 1] + batch.taps, batch.stride);
+            if (aheadPerTile > 0) {
+                prefetchAhead(*batch.feed, aheadPerTile);
+            }
         }
         for (uint64_t c = column; c < last; c += step) {
             channelTile<V, K, VB, TableK, M>(batch, first, c);

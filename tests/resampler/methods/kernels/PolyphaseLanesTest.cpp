@@ -162,11 +162,12 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
     const std::vector<uintptr_t> origins(shape.channels, aheadOrigin(next, block, writeSlot));
     const std::vector<uint64_t> writes(shape.channels, writeSlot);
     std::vector<uintptr_t> aheads(shape.channels);
-    for (int run = 0; run < 4; ++run) {
+    for (int run = 0; run < 5; ++run) {
         SCOPED_TRACE(run == 0   ? "fed by the row loops"
                      : run == 1 ? "fed before the tiles"
                      : run == 2 ? "fed from one ring at shifts"
-                                : "fed by the row loops, prefetching the next blocks");
+                     : run == 3 ? "fed by the row loops, prefetching the next blocks"
+                                : "fed before the tiles, prefetching the next blocks");
         // A row the feed left out would enter the sums as this.
         std::fill(target.begin(), target.end(), 1e300);
         LaneFeed feed;
@@ -179,7 +180,7 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         feed.cursors = cursors.data();
         feed.bases = bases.data();
         feed.target = target.data();
-        if (run == 3) {
+        if (run >= 3) {
             feed.aheadOrigins = origins.data();
             feed.aheadWrites = writes.data();
             feed.aheads = aheads.data();
@@ -189,7 +190,7 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         batch.tileBranches = table.data();
         batch.outputs = ringStarts.data();
         batch.channels = shape.channels;
-        if (run == 1) {
+        if (run == 1 || run == 4) {
             runLanes<OneLane<Twins, false>, KPair, KSingle, KQuad>(batch);
         } else {
             runLanes<OneLane<Twins, true>, KPair, KSingle, KQuad>(batch);
@@ -198,6 +199,10 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         EXPECT_EQ(feed.ready, historyRows);
         for (uint64_t i = 0; i < history.size(); ++i) {
             ASSERT_EQ(bitsOf(target[i]), bitsOf(history[i])) << "row " << i / stride;
+        }
+        if (run == 4) {
+            // Between the tiles, every row's line of every lane.
+            EXPECT_GE(feed.aheadRow, historyRows);
         }
         if (run == 3) {
             // Row r of the batch is sample r - (historyRows - block) of the last block, so one
