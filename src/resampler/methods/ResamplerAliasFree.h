@@ -97,6 +97,7 @@ private:
     void advancePositionBy(ResamplerChannelGroup& group, PolyphaseFilter& filter, uint64_t outputs);
 
     const Kernels::PolyphaseKernel* kernel = &Kernels::selectKernel();
+    Kernels::RowSteps rowSteps = Kernels::selectRowSteps();
     // Scratch of the batches, shared by all groups; it only grows, up to the largest group.
     std::vector<double> historyRows;
     std::vector<double> batchResults;

@@ -290,6 +290,7 @@ Kernels::LaneFeed ResamplerAliasFree::laneFeed(uint64_t lanes, const uint64_t* s
     feed.cursors = channelCursors.data();
     feed.bases = channelBases.data();
     feed.target = alignedHistory();
+    feed.rowSteps = rowSteps;
     if (ahead) {
         feed.aheadOrigins = aheadOrigins.data();
         feed.aheadWrites = aheadWrites.data();

@@ -190,28 +190,56 @@ inline uint64_t aheadLinesOf(const LaneFeed& feed) {
     return (feed.rows + kFeedRows - 1) / kFeedRows * feed.channels;
 }
 
-// For a batch whose rows went in before the tiles: prefetches the next `lines` lines of the
-// host's next blocks, between tiles, as the copy steps would have beside their rows.
-inline void prefetchAhead(LaneFeed& feed, uint64_t lines) {
-    for (uint64_t i = 0; i < lines && feed.aheadRow < feed.rows; ++i) {
-        const uint64_t c = feed.aheadColumn;
-        const uint64_t at = laneSlot(feed, c, feed.aheadRow);
-        const uint64_t older = at >= feed.aheadWrites[c] ? feed.size : 0;
-        const uintptr_t line = feed.aheadOrigins[c] + sizeof(double) * (at - older);
-        __builtin_prefetch(reinterpret_cast<const void*>(line), 0, 2);
-        const bool wraps = ++feed.aheadColumn == feed.channels;
-        feed.aheadColumn = wraps ? 0 : feed.aheadColumn;
-        feed.aheadRow += wraps ? kFeedRows : 0;
+// For a batch whose rows went in before the tiles: prefetches the next line of the host's next
+// blocks, in the order the copy steps would have taken them; the caller checks that one is left.
+[[gnu::always_inline]] inline void prefetchNextLine(LaneFeed& feed) {
+    const uint64_t c = feed.aheadColumn;
+    const uint64_t at = laneSlot(feed, c, feed.aheadRow);
+    const uint64_t older = at >= feed.aheadWrites[c] ? feed.size : 0;
+    const uintptr_t line = feed.aheadOrigins[c] + sizeof(double) * (at - older);
+    __builtin_prefetch(reinterpret_cast<const void*>(line), 0, 2);
+    const bool wraps = ++feed.aheadColumn == feed.channels;
+    feed.aheadColumn = wraps ? 0 : feed.aheadColumn;
+    feed.aheadRow += wraps ? kFeedRows : 0;
+}
+
+// The lines prefetchNextLine has taken.
+inline uint64_t aheadLinesDone(const LaneFeed& feed) {
+    return feed.aheadRow / kFeedRows * feed.channels + feed.aheadColumn;
+}
+
+inline uint64_t aheadLinesLeft(const LaneFeed& feed) {
+    const uint64_t done = aheadLinesDone(feed);
+    const uint64_t lines = aheadLinesOf(feed);
+    return lines > done ? lines - done : 0;
+}
+
+// Between tiles: the lines up to the first `lines` of them.
+inline void prefetchUntil(LaneFeed& feed, uint64_t lines) {
+    lines = std::min(lines, aheadLinesOf(feed));
+    for (uint64_t done = aheadLinesDone(feed); done < lines; ++done) {
+        prefetchNextLine(feed);
     }
 }
 
-// Whether the row loops of a fed batch copy its rows: where no padding columns need their zeros
-// and the batch's rows take more than the vector type's rowLoopFeedBytes. Otherwise every row
-// goes in before the tiles.
+// Whether the row loops of a fed batch copy its rows: where its steps copy, no padding columns
+// need their zeros and the batch's rows take more than the vector type's rowLoopFeedBytes.
+// Otherwise every row goes in before the tiles.
 template <class V>
 bool rowLoopsFeed(const PolyphaseBatch& batch) {
-    return batch.feed != nullptr && batch.feed->channels == batch.stride &&
+    return batch.feed != nullptr && batch.feed->rowSteps == RowSteps::Copy &&
+           batch.feed->channels == batch.stride &&
            batch.feed->rows * batch.stride * sizeof(double) > V::rowLoopFeedBytes;
+}
+
+// Whether the row loops of a batch whose rows went in before the tiles prefetch the host's next
+// blocks, one line per step (bursts between the tiles lost there). Channel lanes only, as
+// between the tiles.
+template <class V>
+bool rowLoopsPrefetch(const PolyphaseBatch& batch) {
+    return V::rowLoopFeedBytes != kNoRowLoopFeed && batch.feed != nullptr &&
+           batch.feed->rowSteps == RowSteps::Prefetch && batch.feed->aheadOrigins != nullptr &&
+           batch.feed->shifts == nullptr;
 }
 
 }  // namespace

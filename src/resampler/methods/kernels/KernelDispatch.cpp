@@ -80,6 +80,23 @@ const PolyphaseKernel& selectKernel() {
     return selectCandidate().kernel();
 }
 
+RowSteps selectRowSteps() {
+    const char* requested = std::getenv("TAMLIB_ROW_STEPS");
+    if (requested != nullptr && std::strcmp(requested, "copy") == 0) {
+        return RowSteps::Copy;
+    }
+    if (requested != nullptr && std::strcmp(requested, "prefetch") == 0) {
+        return RowSteps::Prefetch;
+    }
+#if defined(TAMLIB_X86_KERNELS)
+    __builtin_cpu_init();
+    if (__builtin_cpu_is("amd") != 0) {
+        return RowSteps::Prefetch;
+    }
+#endif
+    return RowSteps::Copy;
+}
+
 GatherFunction selectGather() {
     return selectCandidate().gather;
 }

@@ -7,6 +7,11 @@ namespace Karvel::Tamlib::Resampler::Kernels {
 // The rowLoopFeedBytes of a kernel whose row loops never copy rows.
 constexpr uint64_t kNoRowLoopFeed = ~uint64_t{0};
 
+// What the steps of the row loops do where the vector type has them: copy the rows still to
+// come, or, on processors where one pass before the tiles copies the rows faster, leave the
+// rows to that pass and only prefetch the host's next blocks (where the feed has them).
+enum class RowSteps : uint8_t { Copy, Prefetch };
+
 // The rows of a channel-lane batch still in the input rings: the kernel interleaves them into
 // `target` (the batch's history) as its tiles come to need them, eight rows of one lane at a
 // time inside the tiles' row loops where its vector type says so (rowLoopFeedBytes), so that the
@@ -45,6 +50,7 @@ struct LaneFeed {
     // steps would take them (eight rows of every lane in turn).
     uint64_t aheadRow = 0;
     uint64_t aheadColumn = 0;
+    RowSteps rowSteps = RowSteps::Copy;
 };
 
 // The address that slot 0 of a ring maps to one block on, for a channel whose last block of

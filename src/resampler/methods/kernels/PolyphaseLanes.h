@@ -123,17 +123,36 @@ template <class V, int K, int VB, int M, int W, bool Ahead, class Stride>
     return stepped;
 }
 
+// The main rows from `begin`, with a prefetch of the feed's next line beside each row while
+// lines are left; returns the row they reached.
+template <class V, int K, int VB, int M, int W, class Stride>
+[[gnu::always_inline]] inline uint64_t sumPrefetchingRows(typename V::Vec (&sum)[K][VB],
+                                                          const double* table,
+                                                          const double* history, uint64_t begin,
+                                                          uint64_t taps, Stride stride,
+                                                          uint64_t twin, LaneFeed& feed) {
+    const uint64_t stepped = begin + std::min(taps - begin, aheadLinesLeft(feed));
+    for (uint64_t i = begin; i < stepped; ++i) {
+        addRow<V, K, VB, M, 0, M>(sum, table + i * W, history + i * stride, twin);
+        prefetchNextLine(feed);
+    }
+    return stepped;
+}
+
 // The main rows [begin, taps) of a tile, where every output's window runs, and with a feed the
-// copy steps beside as many of them as it has. Stride is a uint64_t or, for fed rows exactly
-// the tile's vectors wide, a constant, which folds every row and copy offset into the
-// addressing: the copy steps then spend no additions on them. (The loops without a feed lost
-// 2 % to 4 % with AVX2 and SSE2 from the same constant.)
+// copy steps (or with RowSteps::Prefetch the prefetches) beside as many of them as it has.
+// Stride is a uint64_t or, for fed rows exactly the tile's vectors wide, a constant, which folds
+// every row and copy offset into the addressing: the copy steps then spend no additions on them.
+// (The loops without a feed lost 2 % to 4 % with AVX2 and SSE2 from the same constant.)
 template <class V, int K, int VB, int M, int W, class Stride>
 [[gnu::always_inline]] inline void sumMainRows(typename V::Vec (&sum)[K][VB], const double* table,
                                                const double* history, uint64_t begin, uint64_t taps,
                                                Stride stride, uint64_t twin, LaneFeed* feed) {
     uint64_t i = begin;
-    if (feed != nullptr) {
+    if (feed != nullptr && feed->rowSteps == RowSteps::Prefetch) {
+        i = sumPrefetchingRows<V, K, VB, M, W>(sum, table, history, begin, taps, stride, twin,
+                                               *feed);
+    } else if (feed != nullptr) {
         i = feed->aheadOrigins != nullptr
                 ? sumFedRows<V, K, VB, M, W, true>(sum, table, history, begin, taps, stride, twin,
                                                    *feed)
@@ -193,7 +212,8 @@ void channelTile(const PolyphaseBatch& batch, uint64_t first, uint64_t column) {
             if constexpr (M < K) {
                 twin = lead[M] * stride;
             }
-            LaneFeed* feed = rowLoopsFeed<V>(batch) ? batch.feed : nullptr;
+            LaneFeed* feed =
+                rowLoopsFeed<V>(batch) || rowLoopsPrefetch<V>(batch) ? batch.feed : nullptr;
             sumRows<V, K, VB, M, TableK>(sum, table, history, taps, stride, lead, twin, feed);
             summed = true;
         }
@@ -256,21 +276,25 @@ void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t colum
     const uint64_t step = VB * V::width;
     const uint64_t last = column + columns * step;
     uint64_t first = 0;
-    // Rows in before the tiles: the host's next blocks are prefetched a few lines per tile,
-    // for channel lanes (a channel's segments overlap, and lost by it).
+    // Rows in before the tiles: the host's next blocks are prefetched an even share of lines
+    // per tile, for channel lanes (a channel's segments overlap, and lost by it). Where the row
+    // loops prefetch (rowLoopsPrefetch), a line per step, the share only tops up after tiles
+    // with too few rows for theirs.
     uint64_t aheadPerTile = 0;
+    uint64_t aheadLead = 1;
     if (batch.feed != nullptr && !rowLoopsFeed<V>(batch)) {
         feedUntil<V>(*batch.feed, batch.feed->rows, batch.stride);
         if (batch.feed->aheadOrigins != nullptr && batch.feed->shifts == nullptr) {
             const uint64_t tiles = std::max<uint64_t>(batch.count / K, 1);
             aheadPerTile = (aheadLinesOf(*batch.feed) + tiles - 1) / tiles;
+            aheadLead = rowLoopsPrefetch<V>(batch) ? 0 : 1;
         }
     }
-    for (; first + K <= batch.count; first += K) {
+    for (uint64_t tile = 0; first + K <= batch.count; first += K, ++tile) {
         if (batch.feed != nullptr) {
             feedUntil<V>(*batch.feed, batch.rows[first + K - 1] + batch.taps, batch.stride);
             if (aheadPerTile > 0) {
-                prefetchAhead(*batch.feed, aheadPerTile);
+                prefetchUntil(*batch.feed, (tile + aheadLead) * aheadPerTile);
             }
         }
         for (uint64_t c = column; c < last; c += step) {
@@ -279,6 +303,9 @@ void channelColumns(const PolyphaseBatch& batch, uint64_t column, uint64_t colum
     }
     if (batch.feed != nullptr) {
         feedUntil<V>(*batch.feed, batch.feed->rows, batch.stride);
+        if (aheadPerTile > 0) {
+            prefetchUntil(*batch.feed, aheadLinesOf(*batch.feed));
+        }
     }
     // The wide single-vector tiles of twins leave a tail that a tile of the table's width takes.
     if constexpr (K > TableK && M < TableK) {

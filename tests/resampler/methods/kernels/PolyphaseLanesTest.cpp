@@ -162,12 +162,13 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
     const std::vector<uintptr_t> origins(shape.channels, aheadOrigin(next, block, writeSlot));
     const std::vector<uint64_t> writes(shape.channels, writeSlot);
     std::vector<uintptr_t> aheads(shape.channels);
-    for (int run = 0; run < 5; ++run) {
+    for (int run = 0; run < 6; ++run) {
         SCOPED_TRACE(run == 0   ? "fed by the row loops"
                      : run == 1 ? "fed before the tiles"
                      : run == 2 ? "fed from one ring at shifts"
                      : run == 3 ? "fed by the row loops, prefetching the next blocks"
-                                : "fed before the tiles, prefetching the next blocks");
+                     : run == 4 ? "fed before the tiles, prefetching the next blocks"
+                                : "fed before the tiles, the row loops prefetching");
         // A row the feed left out would enter the sums as this.
         std::fill(target.begin(), target.end(), 1e300);
         LaneFeed feed;
@@ -180,6 +181,8 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         feed.cursors = cursors.data();
         feed.bases = bases.data();
         feed.target = target.data();
+        // Row loops that could copy, told to prefetch only.
+        feed.rowSteps = run == 5 ? RowSteps::Prefetch : RowSteps::Copy;
         if (run >= 3) {
             feed.aheadOrigins = origins.data();
             feed.aheadWrites = writes.data();
@@ -200,8 +203,8 @@ void expectTilesMatchTheTapSums(const Shape& shape) {
         for (uint64_t i = 0; i < history.size(); ++i) {
             ASSERT_EQ(bitsOf(target[i]), bitsOf(history[i])) << "row " << i / stride;
         }
-        if (run == 4) {
-            // Between the tiles, every row's line of every lane.
+        if (run >= 4) {
+            // Between the tiles or beside the rows, every row's line of every lane.
             EXPECT_GE(feed.aheadRow, historyRows);
         }
         if (run == 3) {
