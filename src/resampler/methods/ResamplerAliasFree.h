@@ -87,7 +87,7 @@ private:
     // Lane i's next block is that of `channel`; false where the host's last block did not
     // continue the one before, so that there is no next block to expect.
     bool aimAhead(uint64_t lane, const ResamplerChannel& channel);
-    // Whether the next blocks of all the group's channels take at most kAheadBytes.
+    // Whether the next blocks of all the group's channels take at most aheadBytes().
     static bool nextBlocksFit(const ResamplerChannelGroup& group);
     const double* channelWindow(const ResamplerChannelGroup& group, const ResamplerChannel& channel,
                                 uint64_t slot, uint64_t rows);
