@@ -22,9 +22,11 @@
  *  - Ring buffers: every input and output buffer is a fixed-size ring. Writing more than a ring
  *    holds between two calculate calls overwrites the oldest entries; calculate then continues
  *    from the oldest entry still stored and skips what was overwritten.
- *  - Environment: the one variable read is TAMLIB_KERNEL (scalar, sse2, avx2 or avx512). It forces
- *    the alias-free filter kernel of resamplers created afterwards, for tests and benchmarks; a
- *    name the processor cannot run is ignored. Every kernel gives the same bits.
+ *  - Environment: the variables read are TAMLIB_KERNEL (scalar, sse2, avx2 or avx512), which
+ *    forces the alias-free filter kernel of resamplers created afterwards, for tests and
+ *    benchmarks (a name the processor cannot run is ignored), and TAMLIB_ROW_STEPS (copy or
+ *    prefetch), which forces how the AVX-512 kernel's batches take their input rows, otherwise
+ *    chosen by processor. Every kernel gives the same bits, either way.
  */
 #ifndef TAMLIB_RESAMPLER_H
 #define TAMLIB_RESAMPLER_H
