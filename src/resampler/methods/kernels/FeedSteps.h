@@ -69,6 +69,12 @@ inline uint64_t laneSlot(const LaneFeed& feed, uint64_t c, uint64_t row) {
     return at;
 }
 
+// The address in the host's next block that slot `at` of lane c's ring maps to, one block on.
+inline uintptr_t aheadAddress(const LaneFeed& feed, uint64_t c, uint64_t at) {
+    const uint64_t older = at >= feed.aheadWrites[c] ? feed.size : 0;
+    return feed.aheadOrigins[c] + sizeof(double) * (at - older);
+}
+
 // Points the bases at row `ready` of every lane, up to the first lane's wrap.
 inline void placeLanes(LaneFeed& feed) {
     feed.placed = feed.ready;
@@ -77,8 +83,7 @@ inline void placeLanes(LaneFeed& feed) {
         const uint64_t at = laneSlot(feed, c, feed.ready);
         feed.bases[c] = feed.rings[c] + at;
         if (feed.aheadOrigins != nullptr) {
-            const uint64_t older = at >= feed.aheadWrites[c] ? feed.size : 0;
-            feed.aheads[c] = feed.aheadOrigins[c] + sizeof(double) * (at - older);
+            feed.aheads[c] = aheadAddress(feed, c, at);
         }
         feed.unwrapped = std::min(feed.unwrapped, feed.ready + feed.size - at);
     }
@@ -194,9 +199,7 @@ inline uint64_t aheadLinesOf(const LaneFeed& feed) {
 // blocks, in the order the copy steps would have taken them; the caller checks that one is left.
 [[gnu::always_inline]] inline void prefetchNextLine(LaneFeed& feed) {
     const uint64_t c = feed.aheadColumn;
-    const uint64_t at = laneSlot(feed, c, feed.aheadRow);
-    const uint64_t older = at >= feed.aheadWrites[c] ? feed.size : 0;
-    const uintptr_t line = feed.aheadOrigins[c] + sizeof(double) * (at - older);
+    const uintptr_t line = aheadAddress(feed, c, laneSlot(feed, c, feed.aheadRow));
     __builtin_prefetch(reinterpret_cast<const void*>(line), 0, 2);
     const bool wraps = ++feed.aheadColumn == feed.channels;
     feed.aheadColumn = wraps ? 0 : feed.aheadColumn;
