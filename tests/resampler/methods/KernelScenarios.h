@@ -175,6 +175,20 @@ inline std::vector<ChannelOutput> runScenario(const Scenario& scenario, uint32_t
     return outputs;
 }
 
+// Where two runs of bit patterns part, as "differ from output k on" (k the first index that
+// differs, or the shorter length), or empty where they are the same.
+inline std::string firstDifference(const std::vector<uint64_t>& kernel,
+                                   const std::vector<uint64_t>& reference) {
+    const auto parted =
+        std::mismatch(kernel.begin(), kernel.end(), reference.begin(), reference.end());
+    if (parted.first == kernel.end() && parted.second == reference.end()) {
+        return {};
+    }
+    return "differ from output " + std::to_string(parted.first - kernel.begin()) + " on (" +
+           std::to_string(kernel.size()) + " outputs, the reference " +
+           std::to_string(reference.size()) + ")";
+}
+
 // Runs the scenario on the scalar reference, then on every other kernel this processor runs
 // with both row steps, and calls report(what) for each channel whose times, or whose values
 // through `bits`, differ from the reference's, and for each kernel that throws where the
@@ -206,11 +220,15 @@ std::vector<ChannelOutput> compareEveryKernel(const Scenario& scenario, uint32_t
             }
             for (size_t c = 0; c < reference.size(); ++c) {
                 const std::string where = kernel + ", channel " + std::to_string(c);
-                if (bitsOf(outputs[c].times) != bitsOf(reference[c].times)) {
-                    report(where + ": times differ");
+                const std::string times =
+                    firstDifference(bitsOf(outputs[c].times), bitsOf(reference[c].times));
+                if (!times.empty()) {
+                    report(where + ": times " + times);
                 }
-                if (bits(outputs[c].values) != bits(reference[c].values)) {
-                    report(where + ": values differ");
+                const std::string values =
+                    firstDifference(bits(outputs[c].values), bits(reference[c].values));
+                if (!values.empty()) {
+                    report(where + ": values " + values);
                 }
             }
         }
