@@ -97,11 +97,13 @@ int main(int argc, char** argv) {
         const Scenario scenario = randomScenario(random);
         std::string difference;
         try {
-            KernelScenarios::compareEveryKernel(
-                scenario, seed * 1000003u + n, KernelScenarios::bitsWithOneNaN,
-                [&](const std::string& what) {
-                    difference = difference.empty() ? what : difference;
-                });
+            KernelScenarios::compareEveryKernel(scenario, seed * 1000003u + n,
+                                                KernelScenarios::bitsWithOneNaN,
+                                                [&](const std::string& what) {
+                                                    if (difference.empty()) {
+                                                        difference = what;
+                                                    }
+                                                });
         } catch (const std::exception&) {
             // The reference's answer to rings too small for the filter or for a pass's outputs;
             // a kernel that answers otherwise is reported as a difference.
